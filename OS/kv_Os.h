@@ -1,0 +1,12 @@
+// The umbrella header: every public unit of the library.
+#ifndef KV_OS_KV_OS_H
+#define KV_OS_KV_OS_H
+
+#include "OS/osbase.h"
+#include "OS/osversion.h"
+
+#include "OS/oserror.h"
+#include "OS/oslist.h"
+#include "OS/osstring.h"
+
+#endif

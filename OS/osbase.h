@@ -1,0 +1,18 @@
+// Shared definitions of every public header of the library.
+#ifndef KV_OS_OSBASE_H
+#define KV_OS_OSBASE_H
+
+#include <cstdarg>
+#include <cstddef>
+
+// The one export macro: the library is built with hidden visibility and only
+// what carries KV_OS_API (all of it inside namespace Korvane) is exported.
+#if defined(__GNUC__) || defined(__clang__)
+#define KV_OS_API __attribute__((visibility("default")))
+#define KV_OS_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define KV_OS_API
+#define KV_OS_PRINTF(fmt, args)
+#endif
+
+#endif

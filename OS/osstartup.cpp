@@ -1,0 +1,30 @@
+// The one place where the library's state is made at load and released at
+// unload. Each unit with process-wide state adds its step here, in the
+// documented order; unload undoes the steps in reverse.
+#include <atomic>
+
+#include "OS/host/startup.h"
+
+namespace Korvane::host {
+
+namespace {
+constinit std::atomic<bool> g_ready{false};
+}
+
+void LibraryLoad() noexcept {
+  // 1. The process-wide signalled and non-signalled events.
+  // 2. The identifier generator: node, critical section, last time stamp.
+  // 3. The empty identifier (constant-initialised, ready from the start).
+  // 4. The socket layer (nothing to start on Linux).
+  // 5. The system description.
+  g_ready.store(true, std::memory_order_release);
+}
+
+void LibraryUnload() noexcept {
+  g_ready.store(false, std::memory_order_release);
+  // 5 .. 1 in reverse.
+}
+
+bool LibraryReady() noexcept { return g_ready.load(std::memory_order_acquire); }
+
+}  // namespace Korvane::host

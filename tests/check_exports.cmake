@@ -1,0 +1,36 @@
+# Fails when the shared library exports a symbol outside namespace Korvane.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${symbols}")
+set(count 0)
+set(bad "")
+foreach(line ${lines})
+  if(line STREQUAL "")
+    continue()
+  endif()
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  # Mangled names of the namespace: functions and data (_ZN7Korvane,
+  # _ZNK7Korvane), free functions (_ZN7Korvane), vtables, typeinfo and
+  # their names (_ZTVN7Korvane, _ZTIN7Korvane, _ZTSN7Korvane).
+  if(name MATCHES "^_Z(N|NK|TV|TI|TS|TT)?N?7Korvane")
+    math(EXPR count "${count} + 1")
+  else()
+    string(APPEND bad "  ${name}\n")
+  endif()
+endforeach()
+if(NOT bad STREQUAL "")
+  message(FATAL_ERROR "symbols outside namespace Korvane are exported:\n${bad}")
+endif()
+if(count EQUAL 0)
+  message(FATAL_ERROR "no Korvane symbol is exported")
+endif()
+# Callers derive from and dynamic_cast the library's polymorphic classes:
+# their vtables and typeinfo must leave the library too.
+foreach(required _ZTVN7Korvane10cKV_StringE _ZTIN7Korvane10cKV_StringE _ZTSN7Korvane10cKV_StringE)
+  if(NOT symbols MATCHES " ${required}\n")
+    message(FATAL_ERROR "${required} is not exported")
+  endif()
+endforeach()
+message(STATUS "${count} Korvane symbols exported, nothing else")

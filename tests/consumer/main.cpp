@@ -1,0 +1,55 @@
+// Uses the installed library through its umbrella header, from C++17, the
+// way an application of the framework does. Exits 0 when all is well.
+#include <OS/kv_Os.h>
+
+#include <cstdio>
+#include <cstring>
+
+using namespace Korvane;
+
+namespace {
+
+// An application's static object that calls the library while the program
+// is being initialised: the library is loaded and started before it.
+struct EarlyUser {
+  EarlyUser() {
+    cKV_String s;
+    s.Format("%s-%d", "early", 1);
+    ok = s == "early-1";
+  }
+  bool ok = false;
+};
+EarlyUser const g_early;
+
+int failures = 0;
+void Check(bool condition, char const* what) {
+  if (!condition) {
+    std::fprintf(stderr, "consumer: %s failed\n", what);
+    ++failures;
+  }
+}
+
+}  // namespace
+
+int main() {
+  Check(g_early.ok, "use from a static initialiser");
+
+  cKV_String s("abc");
+  s += s;
+  Check(s == "abcabc", "string append");
+  Check(s != "abc", "string inequality");
+
+  cKV_Error e;
+  cKV_Error::SetFormat(&e, 3, ".\\osio", 10, "File not found:%s", "x");
+  cKV_Error back;
+  Check(back.FromString(e.ToString()) && back.GetCode() == 3, "error record text form");
+
+  char text[8] = {};
+  int value = 0;
+  cKV_DataConv::LongToStr64(-8388608, text);
+  Check(std::strcmp(text, "-W000") == 0 && cKV_DataConv::Str64ToLong(text, value) == 5 && value == -8388608,
+        "base-64 text");
+
+  std::printf("consumer: kv_Os %s %s\n", KV_OS_VERSION_TEXT, failures == 0 ? "ok" : "FAILED");
+  return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,156 @@
+#include "OS/oserror.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "OS/internal/report.h"
+#include "support/testing.h"
+
+using Korvane::cKV_Error;
+using Korvane::cKV_String;
+
+namespace {
+
+void ExpectRecord(cKV_Error const& e, int code, int line, char const* unit, char const* text) {
+  EXPECT_EQ(e.GetCode(), code);
+  EXPECT_EQ(e.GetLine(), line);
+  EXPECT_STREQ(e.GetUnit(), unit);
+  EXPECT_STREQ(e.GetText(), text);
+}
+
+TEST(Error, SetAndFormatFollowTheReportingConvention) {
+  cKV_Error e;
+  ExpectRecord(e, 0, 0, "", "");
+  EXPECT_TRUE(e.IsNotError());
+
+  EXPECT_TRUE(e.Set(0, ".\\osio", 12, "kept"));  // code 0 still stores
+  ExpectRecord(e, 0, 12, ".\\osio", "kept");
+  EXPECT_FALSE(e.IsError());
+
+  EXPECT_FALSE(e.SetFormat(3, ".\\osio", 40, "Failed to open file [%s]", "a.txt"));
+  ExpectRecord(e, 3, 40, ".\\osio", "Failed to open file [a.txt]");
+  EXPECT_TRUE(e.IsError());
+
+  EXPECT_FALSE(cKV_Error::SetFormat(nullptr, 6, ".\\ossocket", 1, "%s", "x"));
+  EXPECT_TRUE(cKV_Error::SetFormat(nullptr, 0, ".\\ossocket", 1, "%s", "x"));
+  EXPECT_FALSE(cKV_Error::Set(nullptr, 7, nullptr, 0, nullptr));
+  EXPECT_TRUE(cKV_Error::Set(&e, 0, nullptr, 5, nullptr));
+  ExpectRecord(e, 0, 5, "", "");
+
+  cKV_Error* err = &e;
+  int const line = __LINE__ + 1;
+  EXPECT_FALSE(KV_REPORT(err, 5, ".\\osprocess", "Failed to kill process %d. %s", 42, "why"));
+  ExpectRecord(e, 5, line, ".\\osprocess", "Failed to kill process 42. why");
+
+  cKV_Error copy(e), assigned;
+  assigned = e;
+  assigned = assigned;
+  ExpectRecord(copy, 5, line, ".\\osprocess", "Failed to kill process 42. why");
+  ExpectRecord(assigned, 5, line, ".\\osprocess", "Failed to kill process 42. why");
+  e.Reset();
+  ExpectRecord(e, 0, 0, "", "");
+  ExpectRecord(copy, 5, line, ".\\osprocess", "Failed to kill process 42. why");
+}
+
+TEST(Error, TextFormRoundTrips) {
+  cKV_Error e;
+  EXPECT_STREQ(e.ToString(), "0:0:0::0:");
+  cKV_Error back;
+  back.Set(9, "x", 9, "y");
+  ASSERT_TRUE(back.FromString("0:0:0::0:"));
+  ExpectRecord(back, 0, 0, "", "");
+
+  e.Set(3, "u", 10, "File not found:x");
+  EXPECT_STREQ(e.ToString(), "3:10:1:u:16:File not found:x");
+
+  ASSERT_TRUE(back.FromString("3:10:1:u:16:File not found:x and more"));
+  ExpectRecord(back, 3, 10, "u", "File not found:x");
+
+  // Random records with colons and bytes above 127 in both texts.
+  std::mt19937 rng(3);
+  for (int i = 0; i < 500; ++i) {
+    std::string unit, text;
+    for (unsigned n = rng() % 20; n > 0; --n) unit += static_cast<char>(1 + rng() % 255);
+    for (unsigned n = rng() % 200; n > 0; --n) text += static_cast<char>(1 + rng() % 255);
+    cKV_Error r;
+    r.Set(static_cast<int>(rng()), unit.c_str(), static_cast<int>(rng()), text.c_str());
+    cKV_Error parsed;
+    ASSERT_TRUE(parsed.FromString(r.ToString()));
+    EXPECT_EQ(parsed.GetCode(), r.GetCode());
+    EXPECT_EQ(parsed.GetLine(), r.GetLine());
+    EXPECT_EQ(std::string(parsed.GetUnit()), unit);
+    EXPECT_EQ(std::string(parsed.GetText()), text);
+  }
+}
+
+TEST(Error, MalformedTextsLeaveTheRecordUnchanged) {
+  cKV_Error e;
+  e.Set(4, ".\\osthread", 77, "before");
+  for (char const* bad : {
+           "3:10:1:u:17:File not found:x",  // message runs past the end
+           "3;10:1:u:16:File not found:x",  // code not followed by ':'
+           "3:10;1:u:16:File not found:x",  // line
+           "3:10:1;u:16:File not found:x",  // unit length
+           "3:10:1:uX16:File not found:x",  // byte after the unit
+           "3:10:-1:u:16:File not found:x",
+           "3:10:1:u:-1:File not found:x",
+           "3:10:2:u",   // unit reaches the end: no colon after it
+           "3:10:1:u:",  // message length missing its colon
+           "3:10:5:u",
+           "3:10:99999999999:u:1:x",
+           "3:10:2147483647:u:1:x",
+           "3:10:1:u:2147483647:x",
+           "",
+           ":",
+           "::",
+       }) {
+    EXPECT_FALSE(e.FromString(bad)) << bad;
+    ExpectRecord(e, 4, 77, ".\\osthread", "before");
+  }
+  EXPECT_FALSE(e.FromString(nullptr));
+  ExpectRecord(e, 4, 77, ".\\osthread", "before");
+
+  // Fields read with strtol rules: blanks and signs, no digits read as 0.
+  ASSERT_TRUE(e.FromString(" -3:+10: 1:u::"));
+  ExpectRecord(e, -3, 10, "u", "");
+
+  // Every prefix of a valid text is either rejected untouched or exact.
+  std::string const full = "7:123:10:.\\osstorage:21:Failed to read tUlong";
+  for (std::size_t n = 0; n < full.size(); ++n) {
+    cKV_Error r;
+    r.Set(1, "keep", 2, "keep");
+    std::string prefix = full.substr(0, n);
+    if (!r.FromString(prefix.c_str())) {
+      ExpectRecord(r, 1, 2, "keep", "keep");
+    } else {
+      EXPECT_EQ(r.GetCode(), 7);
+    }
+  }
+
+  // A refused allocation while copying the texts changes nothing either.
+  kvtest::ScopedFault noMemory("alloc", ENOMEM, 1);
+  EXPECT_FALSE(e.FromString("3:10:1:u:16:File not found:x"));
+  ExpectRecord(e, -3, 10, "u", "");
+}
+
+TEST(Error, SystemErrorText) {
+  errno = ENOENT;
+  EXPECT_EQ(Korvane::osGetSysError(), ENOENT);
+  cKV_String text = Korvane::osGetSysErrorStr(ENOENT);
+  EXPECT_EQ(std::string(text), "GetLastError()=2 [" + std::string(strerror(ENOENT)) + "]");
+  EXPECT_TRUE(text.CmpPrefixNoCase("GetLastError()=2 [", 18));
+  // Numbers without a description give an empty string, not "[]".
+  EXPECT_TRUE(Korvane::osGetSysErrorStr(-1) == "");
+  EXPECT_TRUE(Korvane::osGetSysErrorStr(99999) == "");
+  EXPECT_EQ(Korvane::osGetSysErrorStr(99999).Length(), 0u);
+  // Reading the text does not disturb the thread's last error.
+  errno = EACCES;
+  Korvane::osGetSysErrorStr(ENOENT);
+  EXPECT_EQ(Korvane::osGetSysError(), EACCES);
+}
+
+}  // namespace

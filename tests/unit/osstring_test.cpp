@@ -1,0 +1,403 @@
+#include "OS/osstring.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "support/testing.h"
+
+using Korvane::cKV_DataConv;
+using Korvane::cKV_String;
+using kvtest::ScopedFault;
+
+namespace {
+
+bool HasBuffer(cKV_String const& s) { return !(s == static_cast<char const*>(nullptr)); }
+
+TEST(String, TwoEmptyRepresentationsBehaveAsSpecified) {
+  cKV_String none;
+  EXPECT_EQ(none.Length(), 0u);
+  ASSERT_NE(static_cast<char const*>(none), nullptr);
+  EXPECT_STREQ(static_cast<char const*>(none), "");
+  EXPECT_EQ(none.GetBuffer(0), nullptr);
+  EXPECT_TRUE(none == static_cast<char const*>(nullptr));
+  EXPECT_TRUE(none == "");
+  EXPECT_FALSE(none.Cmp(""));
+  EXPECT_FALSE(none.CmpNoCase(""));
+  EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, ""));
+
+  cKV_String formatted;
+  EXPECT_EQ(formatted.Format("%s", ""), 0);
+  EXPECT_EQ(formatted.Length(), 0u);
+  EXPECT_FALSE(formatted == static_cast<char const*>(nullptr));
+  EXPECT_TRUE(formatted.Cmp(""));
+  EXPECT_TRUE(formatted.CmpNoCase(""));
+  cKV_String emptyFormat;
+  EXPECT_EQ(emptyFormat.Format(nullptr), 0);
+  EXPECT_TRUE(emptyFormat.Cmp(""));
+
+  // Both empty forms compare equal to each other.
+  EXPECT_TRUE(none == formatted);
+  EXPECT_TRUE(formatted == none);
+
+  // Construction from or assignment of an empty text keeps no block.
+  cKV_String fromEmpty("");
+  EXPECT_FALSE(HasBuffer(fromEmpty));
+  cKV_String assigned("abc");
+  assigned = "";
+  EXPECT_FALSE(HasBuffer(assigned));
+  assigned = "abc";
+  assigned = static_cast<char const*>(nullptr);
+  EXPECT_FALSE(HasBuffer(assigned));
+  cKV_String copyOfFormatted(formatted);  // copying "" gives no buffer
+  EXPECT_FALSE(HasBuffer(copyOfFormatted));
+
+  // Appending nothing to nothing allocates nothing.
+  cKV_String e;
+  e += "";
+  e += static_cast<char const*>(nullptr);
+  EXPECT_FALSE(HasBuffer(e));
+  ScopedFault noMemory("alloc", ENOMEM);
+  e += "";
+  EXPECT_EQ(noMemory.Failures(), 0u);
+}
+
+TEST(String, AssignmentAppendAndSelfReference) {
+  cKV_String s("abc");
+  char const* own = s;
+  s = own;  // its own buffer: unchanged, no reallocation
+  EXPECT_EQ(static_cast<char const*>(s), own);
+  EXPECT_STREQ(s, "abc");
+
+  s += static_cast<char const*>(s);
+  EXPECT_STREQ(s, "abcabc");
+  s += s;
+  EXPECT_STREQ(s, "abcabcabcabc");
+
+  // A suffix of its own text.
+  cKV_String t("hello world");
+  t = static_cast<char const*>(t) + 6;
+  EXPECT_STREQ(t, "world");
+
+  cKV_String a("left"), b("right");
+  cKV_String c = a + b;
+  EXPECT_STREQ(c, "leftright");
+  EXPECT_STREQ(a, "left");
+  EXPECT_STREQ(a + "!", "left!");
+  EXPECT_STREQ(cKV_String() + cKV_String(), "");
+
+  cKV_String copy(c);
+  copy[0] = 'L';
+  EXPECT_STREQ(c, "leftright");
+  EXPECT_STREQ(copy, "Leftright");
+  copy = copy;  // self-assignment
+  EXPECT_STREQ(copy, "Leftright");
+
+  char* block = copy.DeattachBuffer();
+  EXPECT_STREQ(block, "Leftright");
+  EXPECT_FALSE(HasBuffer(copy));
+  delete[] block;
+}
+
+TEST(String, GetBufferKeepsTextAndSurvivesRefusedMemory) {
+  cKV_String s;
+  char* b = s.GetBuffer(5);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b[0], '\0');
+  EXPECT_EQ(b[5], '\0');
+  std::strcpy(b, "12345");
+  EXPECT_EQ(s.Length(), 5u);
+  EXPECT_EQ(s.GetBuffer(3), b);  // not above the length: same block
+  EXPECT_EQ(s.GetBuffer(5), b);
+  char* bigger = s.GetBuffer(10);
+  EXPECT_STREQ(bigger, "12345");
+  EXPECT_EQ(bigger[10], '\0');
+
+  {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(s.GetBuffer(100), bigger);
+    EXPECT_STREQ(s, "12345");
+    cKV_String none;
+    ScopedFault again("alloc", ENOMEM);
+    EXPECT_EQ(none.GetBuffer(4), nullptr);
+  }
+  // GetBuffer on an empty string gives the second empty form.
+  cKV_String e;
+  e.GetBuffer(1);
+  EXPECT_TRUE(e.Cmp(""));
+}
+
+TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
+  cKV_String s;
+  // "%s" guesses (3 * 120) / 100 = 3 bytes: 2 characters fit, 3 do not.
+  EXPECT_EQ(s.Format("%s", "ab"), 2);
+  EXPECT_STREQ(s, "ab");
+  EXPECT_EQ(s.Format("%s", "abc"), 3);  // exactly the limit: goes through the doubling
+  EXPECT_STREQ(s, "abc");
+
+  std::string big(100000, 'x');
+  EXPECT_EQ(s.Format("<%s>", big.c_str()), 100002);
+  EXPECT_EQ(std::string(s), "<" + big + ">");
+
+  // The arguments may point into the string's own text.
+  s = "abc";
+  EXPECT_EQ(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), 7);
+  EXPECT_STREQ(s, "abc-abc");
+
+  // Refused memory on the first attempt and on a doubling: 0, text kept.
+  s = "keep";
+  {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(s.Format("%d", 42), 0);
+    EXPECT_STREQ(s, "keep");
+  }
+  {
+    ScopedFault noMemoryOnGrowth("alloc", ENOMEM, 1);
+    EXPECT_EQ(s.Format("%s", big.c_str()), 0);
+    EXPECT_EQ(noMemoryOnGrowth.Failures(), 1u);
+    EXPECT_STREQ(s, "keep");
+  }
+  // A long result when the old text was longer than the guess.
+  s = std::string(50, 'y').c_str();
+  EXPECT_EQ(s.Format("%s%s", "12345", "67890"), 10);
+  EXPECT_STREQ(s, "1234567890");
+}
+
+TEST(String, CaseChangesOnlyAsciiLetters) {
+  cKV_String s("aZ\xE9\xC9 09_{}");
+  s.MakeUpper();
+  EXPECT_STREQ(s, "AZ\xE9\xC9 09_{}");
+  s.MakeLower();
+  EXPECT_STREQ(s, "az\xE9\xC9 09_{}");
+  cKV_String none;
+  none.MakeUpper();
+  EXPECT_FALSE(HasBuffer(none));
+}
+
+TEST(String, Comparisons) {
+  cKV_String abc("abc");
+  EXPECT_TRUE(abc == "abc");
+  EXPECT_FALSE(abc == "abd");
+  EXPECT_TRUE(abc != "abd");
+  EXPECT_FALSE(abc != cKV_String("abc"));
+  EXPECT_FALSE(abc == static_cast<char const*>(nullptr));
+  EXPECT_TRUE(abc.Cmp("abc"));
+  EXPECT_FALSE(abc.Cmp(nullptr));
+
+  EXPECT_TRUE(cKV_String("AbC").CmpNoCase("aBc"));
+  EXPECT_FALSE(cKV_String("AbC").CmpNoCase("aBcd"));
+  // Only A..Z fold: 0xC9 and 0xE9 stay different.
+  EXPECT_FALSE(cKV_String("\xC9").CmpNoCase("\xE9"));
+  EXPECT_FALSE(cKV_String::CmpNoCase("[", "{"));  // '[' is not an upper-case '{'
+  EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, nullptr));
+  EXPECT_TRUE(cKV_String::CmpNoCase("MiXeD", "mixed"));
+
+  EXPECT_TRUE(cKV_String("ABC").CmpPrefixNoCase("abcdef", 0));
+  EXPECT_FALSE(cKV_String("ABCDEFG").CmpPrefixNoCase("abcdef", 0));
+  EXPECT_FALSE(cKV_String("abc").CmpPrefixNoCase("ab", 3));
+  EXPECT_FALSE(cKV_String("ab").CmpPrefixNoCase("abc", 3));
+  EXPECT_TRUE(cKV_String("abx").CmpPrefixNoCase("ABy", 2));
+  EXPECT_TRUE(cKV_String("a").CmpPrefixNoCase("", -1));
+  EXPECT_FALSE(cKV_String().CmpPrefixNoCase("abc", -1));
+  EXPECT_FALSE(cKV_String("a").CmpPrefixNoCase(nullptr, -1));
+
+  cKV_String s("abc");
+  EXPECT_TRUE(s.CmpSub("ab", 0));
+  EXPECT_FALSE(s.CmpSub("aB", 0));
+  cKV_String ab("ab");
+  EXPECT_FALSE(ab.CmpSub("abc", 0));
+  EXPECT_TRUE(ab.CmpSub("abc", 2));
+  EXPECT_TRUE(ab.CmpSub("ab", 10));  // bounded comparison stops at the NUL
+  EXPECT_FALSE(cKV_String().CmpSub("", 0));
+
+  EXPECT_EQ(cKV_String::Compare("a", "b"), -1);
+  EXPECT_EQ(cKV_String::Compare("b", "a"), 1);
+  EXPECT_EQ(cKV_String::Compare("same", "same"), 0);
+  EXPECT_EQ(cKV_String::Compare("\xE9", "a"), 1);
+  EXPECT_EQ(cKV_String::Compare("ab", "abc"), -1);
+}
+
+TEST(String, NumberParsingHasThirtyTwoBitResults) {
+  int used = -1;
+  EXPECT_EQ(cKV_String("ab123x").ToLong(2, &used, 10), 123);
+  EXPECT_EQ(used, 3);
+  EXPECT_EQ(cKV_String().ToLong(0, &used, 10), 0);
+  EXPECT_EQ(used, 0);
+  EXPECT_EQ(cKV_String::ToLong(nullptr, &used), 0);
+  EXPECT_EQ(used, 0);
+
+  EXPECT_EQ(cKV_String::ToLong("  -42z", &used), -42);
+  EXPECT_EQ(used, 5);
+  EXPECT_EQ(cKV_String::ToLong("+7", &used), 7);
+  EXPECT_EQ(used, 2);
+  EXPECT_EQ(cKV_String::ToLong("   ", &used), 0);
+  EXPECT_EQ(used, 0);  // white space alone is not consumed
+  EXPECT_EQ(cKV_String::ToLong("-", &used), 0);
+  EXPECT_EQ(used, 0);
+
+  // Clamping as a 32-bit long.
+  EXPECT_EQ(cKV_String::ToLong("2147483647", &used), INT_MAX);
+  EXPECT_EQ(cKV_String::ToLong("2147483648", &used), INT_MAX);
+  EXPECT_EQ(used, 10);
+  EXPECT_EQ(cKV_String::ToLong("-2147483648"), INT_MIN);
+  EXPECT_EQ(cKV_String::ToLong("-2147483649"), INT_MIN);
+  EXPECT_EQ(cKV_String::ToLong("99999999999999999999999", &used), INT_MAX);
+  EXPECT_EQ(used, 23);
+  EXPECT_EQ(cKV_String::ToUlong("4294967295"), 4294967295u);
+  EXPECT_EQ(cKV_String::ToUlong("4294967296"), 4294967295u);
+  EXPECT_EQ(cKV_String::ToUlong("-1"), 4294967295u);
+  EXPECT_EQ(cKV_String::ToUlong("-4294967295"), 1u);
+  EXPECT_EQ(cKV_String::ToUlong("-4294967296"), 4294967295u);
+
+  // Bases and prefixes.
+  EXPECT_EQ(cKV_String::ToLong("0x1F", &used, 0), 31);
+  EXPECT_EQ(used, 4);
+  EXPECT_EQ(cKV_String::ToLong("0x1F", &used, 16), 31);
+  EXPECT_EQ(cKV_String::ToLong("017", &used, 0), 15);
+  EXPECT_EQ(cKV_String::ToLong("0xg", &used, 0), 0);
+  EXPECT_EQ(used, 1);  // only the '0'
+  EXPECT_EQ(cKV_String::ToLong("zz", &used, 36), 35 * 36 + 35);
+  EXPECT_EQ(cKV_String::ToLong("12", &used, 1), 0);
+  EXPECT_EQ(used, 0);
+  EXPECT_EQ(cKV_String::ToUlong("ff", &used, 16), 255u);
+  EXPECT_EQ(used, 2);
+
+  // Matches the C library wherever a 64-bit long agrees with a 32-bit one.
+  std::mt19937 rng(7);
+  for (int i = 0; i < 2000; ++i) {
+    long long v = static_cast<int>(rng());
+    std::string text = std::to_string(v);
+    char* end = nullptr;
+    long expected = std::strtol(text.c_str(), &end, 10);
+    EXPECT_EQ(cKV_String::ToLong(text.c_str(), &used), expected);
+    EXPECT_EQ(used, end - text.c_str());
+  }
+}
+
+TEST(DataConv, Base64KnownTexts) {
+  char text[8] = {};
+  auto enc = [&](int v) {
+    std::memset(text, 0, sizeof text);
+    int n = cKV_DataConv::LongToStr64(v, text);
+    EXPECT_EQ(static_cast<std::size_t>(n), std::strlen(text));
+    return std::string(text);
+  };
+  EXPECT_EQ(enc(0), "0");
+  EXPECT_EQ(enc(63), "$");
+  EXPECT_EQ(enc(62), "#");
+  EXPECT_EQ(enc(64), "10");
+  EXPECT_EQ(enc(-1), "-1");
+  EXPECT_EQ(enc(INT_MAX), "1$$$$$");
+  EXPECT_EQ(enc(INT_MIN), "-200000");
+  EXPECT_EQ(enc(-8388608), "-W000");
+
+  int value = 0;
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("-W000", value), 5);
+  EXPECT_EQ(value, -8388608);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("zz,1", value), 2);
+  EXPECT_EQ(value, 61 * 64 + 61);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("1234567", value), 6);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("-", value), 1);
+  EXPECT_EQ(value, 0);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("!", value), 0);
+  EXPECT_EQ(value, 0);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("-200000", value), 7);
+  EXPECT_EQ(value, INT_MIN);
+  // Bytes above 127 are never digits, nor is anything outside the alphabet.
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("\xC1\x41", value), 0);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("A\xFF", value), 1);
+  EXPECT_EQ(value, 10);
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("", value), 0);
+  // Bits shifted beyond 32 are lost.
+  EXPECT_EQ(cKV_DataConv::Str64ToLong("$$$$$$", value), 6);
+  EXPECT_EQ(value, -1);
+}
+
+TEST(DataConv, Base64RoundTripsEveryBitPattern) {
+  // Every value is expensive; walk all 2^32 patterns with a stride that is
+  // prime to 2^32 and include every boundary of the digit counts.
+  char text[8];
+  int value = 0;
+  auto check = [&](unsigned int u) {
+    int v = static_cast<int>(u);
+    int n = cKV_DataConv::LongToStr64(v, text);
+    ASSERT_GE(n, 1);
+    ASSERT_LE(n, 7);
+    text[n] = ',';
+    ASSERT_EQ(cKV_DataConv::Str64ToLong(text, value), n) << v;
+    ASSERT_EQ(value, v);
+  };
+  for (int bit = 0; bit < 32; ++bit) {
+    unsigned int p = 1u << bit;
+    for (unsigned int u : {p - 1, p, p + 1, ~p, 0u - p}) check(u);
+  }
+  for (unsigned long long u = 0; u < (1ull << 32); u += 65521ull * 7) check(static_cast<unsigned int>(u));
+}
+
+TEST(DataConv, DoublesAsSixteenDigitText) {
+  char text[32];
+  double back = 0;
+  for (double v : {0.0, -0.0, 1.0, -2.5, 2500.0, 0.1, 123456789012345.6, 1e300, -1e-300, 4.9e-324, 1e16, 1e15,
+                   3.141592653589793}) {
+    int n = cKV_DataConv::DblToStr(v, text);
+    EXPECT_EQ(n, static_cast<int>(std::strlen(text)));
+    EXPECT_EQ(cKV_DataConv::StrToDbl(text, back), n) << text;
+    EXPECT_EQ(back, v) << text;
+  }
+  EXPECT_EQ(cKV_DataConv::DblToStr(2500.0, text), 4);
+  EXPECT_STREQ(text, "2500");
+  cKV_DataConv::DblToStr(1e20, text);
+  EXPECT_STREQ(text, "1e+20");
+  // 0.1 + 0.2 needs 17 digits; 16 give its rounding.
+  cKV_DataConv::DblToStr(0.1 + 0.2, text);
+  EXPECT_STREQ(text, "0.3");
+
+  // Any value comes back within the 16-digit rounding.
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 5000; ++i) {
+    double v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 100 - 53);
+    cKV_DataConv::DblToStr(v, text);
+    cKV_DataConv::StrToDbl(text, back);
+    EXPECT_NEAR(back, v, std::fabs(v) * 1e-15) << text;
+  }
+
+  EXPECT_EQ(cKV_DataConv::StrToDbl("2.5e3xyz", back), 5);
+  EXPECT_EQ(back, 2500.0);
+  back = 7;
+  EXPECT_EQ(cKV_DataConv::StrToDbl("abc", back), 0);
+  EXPECT_EQ(back, 0.0);
+  EXPECT_EQ(cKV_DataConv::StrToDbl("  -1.5", back), 6);
+  EXPECT_EQ(back, -1.5);
+}
+
+TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {
+  char const* chosen = nullptr;
+  for (char const* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
+    if ((chosen = std::setlocale(LC_NUMERIC, name)) != nullptr) break;
+  // Without an installed one, compile a locale with a decimal comma.
+  kvtest::TempDir dir;
+  if (chosen == nullptr &&
+      kvtest::Run({"localedef", "-i", "de_DE", "-f", "UTF-8", dir / "de_DE.UTF-8"}).status == 0) {
+    setenv("LOCPATH", dir.Path().c_str(), 1);
+    chosen = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    unsetenv("LOCPATH");
+  }
+  if (chosen == nullptr) GTEST_SKIP() << "no locale with a decimal comma is available";
+  ASSERT_STREQ(std::localeconv()->decimal_point, ",");
+  char text[32];
+  double back = 0;
+  cKV_DataConv::DblToStr(2.5, text);
+  EXPECT_STREQ(text, "2.5");
+  EXPECT_EQ(cKV_DataConv::StrToDbl("2.5", back), 3);
+  EXPECT_EQ(back, 2.5);
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// kvos: the command-line face of the kv_Os library.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "OS/kv_Os.h"
+#include "command.h"
+
+namespace kvos {
+
+namespace {
+
+std::vector<Command const*>& CommandList() {
+  static std::vector<Command const*> list;
+  return list;
+}
+
+std::vector<AboutSection const*>& AboutList() {
+  static std::vector<AboutSection const*> list;
+  return list;
+}
+
+void PrintCommandList(std::FILE* out) {
+  std::fprintf(out, "Commands:\n");
+  for (Command const* c : Commands()) std::fprintf(out, "  %-8s %s\n", c->name, c->summary);
+  std::fprintf(out, "\nRun 'kvos COMMAND --help' for the usage of a command.\n");
+}
+
+void PrintAbout() {
+  std::printf("kv_Os %s: the operating-system layer of the Korvane application framework.\n", KV_OS_VERSION_TEXT);
+  std::printf("Strings, error records, time values, containers, configuration files, logs,\n"
+              "files, threads, processes, sockets, data streams and system monitoring.\n");
+  auto sections = AboutList();
+  std::stable_sort(sections.begin(), sections.end(),
+                   [](AboutSection const* a, AboutSection const* b) { return a->order < b->order; });
+  for (AboutSection const* s : sections) {
+    std::printf("\n");
+    s->print();
+  }
+  std::printf("\n");
+  PrintCommandList(stdout);
+}
+
+}  // namespace
+
+void Register(Command const* command) {
+  auto& list = CommandList();
+  auto at = std::lower_bound(list.begin(), list.end(), command,
+                             [](Command const* a, Command const* b) { return std::strcmp(a->name, b->name) < 0; });
+  list.insert(at, command);
+}
+
+void Register(AboutSection const* section) { AboutList().push_back(section); }
+
+std::vector<Command const*> const& Commands() { return CommandList(); }
+
+bool WantsHelp(Args const& args) {
+  // "-h" only in first place: later it may be data (a base-64 text, say).
+  if (!args.empty() && args[0] == "-h") return true;
+  return std::any_of(args.begin(), args.end(), [](std::string const& a) { return a == "--help"; });
+}
+
+int UsageError(Command const& command, std::string const& message) {
+  std::fprintf(stderr, "kvos %s: %s\n\n%s", command.name, message.c_str(), command.usage);
+  return kBadUsage;
+}
+
+int Failure(Command const& command, std::string const& message) {
+  std::fprintf(stderr, "kvos %s: %s\n", command.name, message.c_str());
+  return kFailed;
+}
+
+int PrintHelp(Command const& command) {
+  std::printf("%s", command.usage);
+  return kOk;
+}
+
+bool ParseInteger(std::string const& text, long long min, long long max, long long& value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < min || v > max) return false;
+  // strtoll's base 0 reads a leading 0 as octal; insist on plain decimal.
+  std::size_t digits = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (text.size() > digits + 1 && text[digits] == '0' && text[digits + 1] != 'x' && text[digits + 1] != 'X')
+    return false;
+  value = v;
+  return true;
+}
+
+}  // namespace kvos
+
+int main(int argc, char** argv) {
+  using namespace kvos;
+  if (argc < 2) {
+    PrintAbout();
+    return kOk;
+  }
+  std::string name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    std::printf("Usage: kvos [COMMAND [ARGS...]]\n\nWithout a command, kvos describes the library and the host.\n\n");
+    PrintCommandList(stdout);
+    return kOk;
+  }
+  if (name == "--version") {
+    std::printf("kvos %s\n", KV_OS_VERSION_TEXT);
+    return kOk;
+  }
+  for (Command const* c : Commands()) {
+    if (name == c->name) {
+      Args args(argv + 2, argv + argc);
+      if (WantsHelp(args)) return PrintHelp(*c);
+      return c->run(args);
+    }
+  }
+  std::fprintf(stderr, "kvos: unknown command '%s'\n\n", name.c_str());
+  PrintCommandList(stderr);
+  return kBadUsage;
+}
