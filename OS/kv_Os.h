@@ -8,5 +8,6 @@
 #include "OS/oserror.h"
 #include "OS/oslist.h"
 #include "OS/osstring.h"
+#include "OS/osthread.h"
 
 #endif
