@@ -1,0 +1,544 @@
+#include "OS/ossocket.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "OS/host/fault.h"
+#include "OS/host/memory.h"
+#include "OS/host/socket.h"
+#include "OS/internal/report.h"
+
+namespace Korvane {
+
+namespace {
+
+char const kUnit[] = ".\\ossocket";
+
+// The host's error numbers that change an outcome.
+constexpr int kErrAddressInUse = EADDRINUSE;
+constexpr int kErrInProgress = EINPROGRESS;
+constexpr int kErrInvalid = EINVAL;
+constexpr int kErrNoMemory = ENOMEM;
+constexpr int kErrNotSocket = ENOTSOCK;
+
+bool IsWouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
+
+host::SockAddr4 ToHost(tKV_InetAddress const& a) { return host::SockAddr4{a.address, a.port}; }
+
+tKV_InetAddress FromHost(host::SockAddr4 const& a) {
+  tKV_InetAddress r;
+  r.address = a.address;
+  r.port = a.port;
+  return r;
+}
+
+void Bytes(unsigned int address, unsigned char (&b)[4]) { std::memcpy(b, &address, 4); }
+
+// Arrays handed to callers, who release them with operator delete.
+unsigned int* NewAddresses(unsigned int count) noexcept {
+  if (host::Fault("alloc") != 0) return nullptr;
+  return static_cast<unsigned int*>(::operator new(count * sizeof(unsigned int), std::nothrow));
+}
+
+}  // namespace
+
+// --- Socket operations -----------------------------------------------------
+
+bool osSoctCreate(cKV_Error* err, eSoctType type, unsigned int& s) {
+  int fd = host::SockCreate(type == eSoctTCP);
+  if (fd < 0) {
+    int e = osGetSysError();
+    s = 0;
+    return KV_REPORT(err, 6, kUnit, "Failed to create TCP socket. WSAGetLastError()=%d", e);
+  }
+  s = static_cast<unsigned int>(fd);
+  return true;
+}
+
+bool osSoctShutdown(cKV_Error* err, unsigned int& s, eSoctShutdownMode mode) {
+  int how = mode == eSoctShutdownSend ? 0 : mode == eSoctShutdownRecv ? 1 : 2;
+  if (host::SockShutdown(s, how) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Failed to shutdown socket. Socket:%u, WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctClose(cKV_Error* err, unsigned int& s) {
+  if (host::SockClose(s) == 0) {
+    s = 0;
+    return true;
+  }
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Failed to close socket. Socket:%u, WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctSetNonblock(cKV_Error* err, unsigned int& s, bool on) {
+  if (host::SockSetNonblock(s, on) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Failed to set non-blocking flag. Socket:%u, WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctBind(cKV_Error* err, unsigned int& s, tKV_InetAddress const& at, bool* addressInUse) {
+  if (host::SockBind(s, ToHost(at)) == 0) {
+    if (addressInUse != nullptr) *addressInUse = false;
+    return true;
+  }
+  int e = osGetSysError();
+  if (addressInUse != nullptr) *addressInUse = e == kErrAddressInUse;
+  return KV_REPORT(err, 6, kUnit, "Failed to bind socket. Port=%d, WSAGetLastError()=%d", at.port, e);
+}
+
+bool osSoctListen(cKV_Error* err, unsigned int& s, int backlog) {
+  if (host::SockListen(s, backlog) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Failed to place socket into listen state. Socket:%u, WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctAccept(cKV_Error* err, unsigned int& listening, unsigned int& s, tKV_InetAddress* peer,
+                  bool* wouldBlock) {
+  host::SockAddr4 from{0, 0};
+  int fd = host::SockAccept(listening, &from);
+  if (fd >= 0) {
+    s = static_cast<unsigned int>(fd);
+    if (peer != nullptr) *peer = FromHost(from);
+    return true;
+  }
+  int e = osGetSysError();
+  KV_REPORT(err, 6, kUnit, "Failed to accept new connection. Socket:%u, WSAGetLastError()=%d", listening, e);
+  if (wouldBlock != nullptr) *wouldBlock = IsWouldBlock(e);
+  s = 0;
+  return false;
+}
+
+bool osSockGetReadSize(cKV_Error* err, unsigned int& s, unsigned int& count) {
+  if (host::SockReadSize(s, count) == 0) return true;
+  int e = osGetSysError();
+  count = 0;
+  return KV_REPORT(err, 6, kUnit, "Failed to get socket's unblocked read size. Socket:%d, WSAGetLastError()=%d",
+                   static_cast<int>(s), e);
+}
+
+int osSoctRecv(cKV_Error* err, unsigned int& s, unsigned char* buf, int len, bool* wouldBlock) {
+  long n = host::SockRecv(s, buf, len);
+  int e = n < 0 ? osGetSysError() : 0;
+  if (wouldBlock != nullptr) *wouldBlock = false;
+  if (n >= 0) return static_cast<int>(n);
+  if (IsWouldBlock(e)) {
+    if (wouldBlock != nullptr) *wouldBlock = true;
+    return 0;
+  }
+  KV_REPORT(err, 6, kUnit, "Recv failed on socket %u. Bytes requested to read=%u. WSAGetLastError()=%d", s,
+            static_cast<unsigned int>(len), e);
+  return -1;
+}
+
+int osSoctSend(cKV_Error* err, unsigned int& s, unsigned char const* buf, int len, bool* wouldBlock) {
+  long n = host::SockSend(s, buf, len);
+  int e = n < 0 ? osGetSysError() : 0;
+  if (wouldBlock != nullptr) *wouldBlock = false;
+  if (n >= 0) return static_cast<int>(n);
+  if (IsWouldBlock(e)) {
+    if (wouldBlock != nullptr) *wouldBlock = true;
+    return 0;
+  }
+  KV_REPORT(err, 6, kUnit, "Send failed on socket %u. Bytes requested to send=%u. WSAGetLastError()=%d", s,
+            static_cast<unsigned int>(len), e);
+  return -1;
+}
+
+bool osSoctRecvFrom(cKV_Error* err, unsigned int& s, unsigned char* buf, unsigned int len, tKV_InetAddress& from,
+                    unsigned int* count) {
+  host::SockAddr4 sender{0, 0};
+  long n = host::SockRecvFrom(s, buf, len, sender);
+  if (n >= 0) {
+    from = FromHost(sender);
+    if (count != nullptr) *count = static_cast<unsigned int>(n);
+    return true;
+  }
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Recvfrom failed on socket %u. Bytes requested to read=%u. WSAGetLastError()=%d", s,
+                   len, e);
+}
+
+int osSoctSendTo(cKV_Error* err, unsigned int& s, unsigned char const* buf, int len, tKV_InetAddress const& to) {
+  long n = host::SockSendTo(s, buf, len, ToHost(to));
+  if (n >= 0) return static_cast<int>(n);
+  int e = osGetSysError();
+  KV_REPORT(err, 6, kUnit, "Sendto failed on socket %u. Bytes requested to send=%u. WSAGetLastError()=%d", s,
+            static_cast<unsigned int>(len), e);
+  return -1;
+}
+
+bool osSoctConnect(cKV_Error* err, unsigned int& s, tKV_InetAddress const& to, bool* inProgress) {
+  if (inProgress != nullptr) *inProgress = false;
+  if (host::SockConnect(s, ToHost(to)) == 0) return true;
+  int e = osGetSysError();
+  if (e == kErrInProgress) {
+    if (inProgress != nullptr) *inProgress = true;
+    return false;
+  }
+  unsigned char b[4];
+  Bytes(to.address, b);
+  return KV_REPORT(err, 6, kUnit, "Failed to connect socket %u to ip=%d.%d.%d.%d, port=%d. WSAGetLastError()=%d\n", s,
+                   b[0], b[1], b[2], b[3], to.port, e);
+}
+
+bool osSoctGetPeerName(cKV_Error* err, unsigned int& s, tKV_InetAddress& peer) {
+  host::SockAddr4 a{0, 0};
+  if (host::SockPeerName(s, a) == 0) {
+    peer = FromHost(a);
+    return true;
+  }
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Failed to get socket peer name. Socket:%u, WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctGetOpt_SO_ERROR(cKV_Error* err, unsigned int& s, int& value) {
+  if (host::SockPendingError(s, value) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "getsockopt with SO_ERROR failed on socket %u. %s", s,
+                   static_cast<char const*>(osGetSysErrorStr(e)));
+}
+
+bool osSoctSetOpt_TCP_NODELAY(cKV_Error* err, unsigned int& s, bool on) {
+  if (host::SockSetOption(s, host::SockOption::TcpNoDelay, on ? 1 : 0) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "setsockopt with TCP_NODELAY failed on socket %u. WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctSetOpt_SO_REUSEADDR(cKV_Error* err, unsigned int& s, bool on) {
+  if (host::SockSetOption(s, host::SockOption::ReuseAddr, on ? 1 : 0) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "setsockopt with SO_REUSEADDR failed on socket %u. WSAGetLastError()=%d", s, e);
+}
+
+bool osSoctSetOpt_IP_MULTICAST_TTL(cKV_Error* err, unsigned int& s, int ttl) {
+  if (host::SockSetOption(s, host::SockOption::MulticastTtl, ttl) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Set multicast IP_MULTICAST_TTL=%d failed. WSAGetLastError()=%d", ttl, e);
+}
+
+bool osSoctSetOpt_IP_MULTICAST_LOOP(cKV_Error* err, unsigned int& s, bool on) {
+  if (host::SockSetOption(s, host::SockOption::MulticastLoop, on ? 1 : 0) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Set multicast IP_MULTICAST_LOOP=%d failed. WSAGetLastError()=%d", on ? 1 : 0, e);
+}
+
+bool osSoctSetOpt_SO_LINGER(cKV_Error* err, unsigned int& s, bool on, int seconds) {
+  if (host::SockSetLinger(s, on ? 1 : 0, static_cast<unsigned short>(seconds)) == 0) return true;
+  int e = osGetSysError();
+  return KV_REPORT(err, 6, kUnit, "Set SO_LINGER=(%d,%d) failed. WSAGetLastError()=%d", on ? 1 : 0, seconds, e);
+}
+
+namespace {
+
+bool LittleEndian() {
+  unsigned int one = 1;
+  unsigned char first;
+  std::memcpy(&first, &one, 1);
+  return first == 1;
+}
+
+unsigned long long Swap64(unsigned long long v) {
+  unsigned long long r = 0;
+  for (int i = 0; i < 8; ++i) r = (r << 8) | ((v >> (8 * i)) & 0xFFu);
+  return r;
+}
+
+}  // namespace
+
+unsigned int osSoctHtonl(unsigned int value) {
+  if (!LittleEndian()) return value;
+  return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+}
+
+unsigned short osSoctHtons(unsigned short value) {
+  if (!LittleEndian()) return value;
+  return static_cast<unsigned short>((value >> 8) | (value << 8));
+}
+
+unsigned long long osSoctHtonq(unsigned long long value) { return LittleEndian() ? Swap64(value) : value; }
+unsigned int osSoctNtohl(unsigned int value) { return osSoctHtonl(value); }
+unsigned short osSoctNtohs(unsigned short value) { return osSoctHtons(value); }
+unsigned long long osSoctNtohq(unsigned long long value) { return osSoctHtonq(value); }
+
+// --- Socket sets and select --------------------------------------------------
+
+namespace {
+
+constexpr unsigned int kSetCapacity = 2048;
+
+// The set record: the members in the order they were added.
+class cFD_SETimpl final : public cFD_SET {
+ public:
+  void Remove(unsigned int s) override {
+    for (unsigned int i = 0; i < _count; ++i)
+      if (_sockets[i] == s) {
+        std::memmove(&_sockets[i], &_sockets[i + 1], (_count - i - 1) * sizeof _sockets[0]);
+        --_count;
+        return;
+      }
+  }
+  bool IsSet(unsigned int s) override {
+    for (unsigned int i = 0; i < _count; ++i)
+      if (_sockets[i] == s) return true;
+    return false;
+  }
+  void Add(unsigned int s) override {
+    if (IsSet(s) || _count >= kSetCapacity) return;
+    _sockets[_count++] = s;
+  }
+  void Reset() override { _count = 0; }
+
+  unsigned int _count = 0;
+  unsigned int _sockets[kSetCapacity];
+};
+
+}  // namespace
+
+cFD_SET::~cFD_SET() = default;
+
+cFD_SET* cFD_SET::Create(cKV_Error* err) {
+  cFD_SET* set = host::New<cFD_SETimpl>();
+  if (set == nullptr)
+    KV_REPORT(err, 7, kUnit, "Failed to allocate memory. Requested size:%d", static_cast<int>(sizeof(cFD_SETimpl)));
+  return set;
+}
+
+void cFD_SET::Delete(cFD_SET*& set) {
+  delete set;
+  set = nullptr;
+}
+
+int osSoctSelect(cKV_Error* err, unsigned int, cFD_SET* readSet, cFD_SET* writeSet, cFD_SET* exceptSet,
+                 unsigned int timeoutMs) {
+  cFD_SETimpl* sets[3] = {};
+  cFD_SET* given[3] = {readSet, writeSet, exceptSet};
+  short const wanted[3] = {host::kPollIn, host::kPollOut, host::kPollPri};
+  unsigned int total = 0;
+  int failure = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (given[k] == nullptr) continue;
+    sets[k] = dynamic_cast<cFD_SETimpl*>(given[k]);
+    if (sets[k] == nullptr) failure = kErrInvalid;
+    else total += sets[k]->_count;
+  }
+  if (failure == 0 && total == 0) failure = kErrInvalid;  // the host refuses an empty wait
+
+  // One poll entry per member and set; most waits fit on the stack.
+  host::PollEntry local[64];
+  host::PollEntry* entries = local;
+  if (failure == 0 && total > 64) {
+    entries = static_cast<host::PollEntry*>(host::Malloc(total * sizeof(host::PollEntry)));
+    if (entries == nullptr) failure = kErrNoMemory;
+  }
+  std::size_t n = 0;
+  for (int k = 0; k < 3 && failure == 0; ++k) {
+    if (sets[k] == nullptr) continue;
+    for (unsigned int i = 0; i < sets[k]->_count; ++i) {
+      unsigned int s = sets[k]->_sockets[i];
+      if (s == 0 || s > 0x7FFFFFFFu) {
+        failure = kErrNotSocket;
+        break;
+      }
+      entries[n++] = host::PollEntry{static_cast<int>(s), wanted[k], 0};
+    }
+  }
+  int ready = -1;
+  if (failure == 0) {
+    ready = host::Poll(entries, n, timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long long>(timeoutMs));
+    if (ready < 0) failure = osGetSysError();
+    for (std::size_t i = 0; i < n && failure == 0; ++i)
+      if ((entries[i].revents & host::kPollNval) != 0) failure = kErrNotSocket;
+  }
+  if (failure != 0) {
+    if (entries != local) host::Free(entries);
+    return KV_REPORT(err, 6, kUnit, "Socket select failed. WSAGetLastError()=%d", failure), -1;
+  }
+
+  // Readiness as the sets define it. A socket whose connect failed shows
+  // only as exceptional; the host also marks it readable and writable.
+  int count = 0;
+  n = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (sets[k] == nullptr) continue;
+    unsigned int kept = 0;
+    for (unsigned int i = 0; i < sets[k]->_count; ++i, ++n) {
+      short ev = entries[n].revents;
+      bool failedConnect = (ev & host::kPollErr) != 0 && host::SockConnectFailed(entries[n].fd);
+      bool on = false;
+      if (k == 0) on = !failedConnect && (ev & (host::kPollIn | host::kPollHup | host::kPollErr)) != 0;
+      else if (k == 1) on = !failedConnect && (ev & (host::kPollOut | host::kPollHup | host::kPollErr)) != 0;
+      else on = failedConnect || (ev & host::kPollPri) != 0;
+      if (on) sets[k]->_sockets[kept++] = sets[k]->_sockets[i];
+    }
+    sets[k]->_count = kept;
+    count += static_cast<int>(kept);
+  }
+  if (entries != local) host::Free(entries);
+  return count;
+}
+
+// --- Host names, addresses and multicast -------------------------------------
+
+cKV_String osGetHostName() {
+  char name[256];
+  if (!host::HostName(name, 255)) return cKV_String("localhost");
+  name[255] = '\0';
+  return cKV_String(name);
+}
+
+namespace {
+
+// The answer's IPv4 addresses in a new array, or null when memory runs out.
+unsigned int* CopyAddresses(host::ResolveAnswer const& answer, unsigned int& count) {
+  unsigned int total = 0;
+  while (answer.addresses[total] != nullptr) ++total;
+  unsigned int* array = NewAddresses(total);
+  if (array == nullptr) return nullptr;
+  for (unsigned int i = 0; i < total; ++i) {
+    std::memcpy(&array[i], answer.addresses[i], 4);
+    ++count;
+  }
+  return array;
+}
+
+}  // namespace
+
+unsigned int* osGetHostAddr(unsigned int& count) {
+  cKV_String name = osGetHostName();
+  count = 0;
+  host::ResolveAnswer answer;
+  int error = 0;
+  if (host::ResolveName(name, answer, error)) {
+    unsigned int* array = nullptr;
+    if (answer.family == 4 && answer.length == 4) array = CopyAddresses(answer, count);
+    host::ReleaseAnswer(answer);
+    if (array != nullptr && count > 0) return array;
+    ::operator delete(array);
+    count = 0;
+  }
+  unsigned int* loopback = NewAddresses(1);
+  if (loopback == nullptr) return nullptr;
+  unsigned char const bytes[4] = {127, 0, 0, 1};
+  std::memcpy(loopback, bytes, 4);
+  count = 1;
+  return loopback;
+}
+
+unsigned int* osGetAddrByHostname(cKV_Error* err, char const* name, unsigned int& count) {
+  count = 0;
+  host::ResolveAnswer answer;
+  int error = 0;
+  bool found = name != nullptr && host::ResolveName(name, answer, error);
+  if (name == nullptr) error = host::kResolveNotFound;
+  if (found && (answer.family != 4 || answer.length != 4)) {
+    host::ReleaseAnswer(answer);
+    found = false;
+    error = host::kResolveNoAddress;
+  }
+  if (!found) {
+    KV_REPORT(err, 8, kUnit, "Failed to get address by host name [%s]. WSAGetLastError()=%d",
+              name != nullptr ? name : "", error);
+    return nullptr;
+  }
+  unsigned int* array = CopyAddresses(answer, count);
+  host::ReleaseAnswer(answer);
+  if (array == nullptr) count = 0;
+  return array;
+}
+
+cKV_String osGetHostnameByIp(unsigned int address, bool& found) {
+  found = false;
+  host::ResolveAnswer answer;
+  int error = 0;
+  if (host::ResolveAddress(address, answer, error)) {
+    cKV_String name(answer.name);
+    host::ReleaseAnswer(answer);
+    found = true;
+    return name;
+  }
+  return osGetIpString(address);
+}
+
+cKV_String osGetIpString(unsigned int address) {
+  unsigned char b[4];
+  Bytes(address, b);
+  cKV_String text;
+  text.Format("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+  return text;
+}
+
+unsigned int IsIp4Address(char const* text, unsigned int length, unsigned int* consumed) {
+  if (text == nullptr) return 0;
+  unsigned int len = length != 0 ? length : static_cast<unsigned int>(std::strlen(text));
+  if (len == 0) return 0;
+  unsigned char parts[4] = {};
+  unsigned int pos = 0, numbers = 0;
+  bool accepted = true;
+  for (;;) {
+    char c = text[pos];
+    if (c < '0' || c > '9') {
+      accepted = false;
+      break;
+    }
+    unsigned int value = static_cast<unsigned int>(c - '0');
+    ++pos;
+    while (pos < len && text[pos] >= '0' && text[pos] <= '9') {
+      value = value * 10 + static_cast<unsigned int>(text[pos] - '0');
+      if (value > 255) break;
+      ++pos;
+    }
+    if (value > 255) {
+      accepted = false;
+      break;
+    }
+    parts[numbers++] = static_cast<unsigned char>(value);
+    if (pos == len) break;
+    if (text[pos] != '.') {
+      accepted = false;
+      break;
+    }
+    ++pos;
+    if (pos == len || numbers == 4) break;
+  }
+  if (consumed != nullptr) *consumed = pos;
+  if (!accepted || (pos == len && numbers < 4)) return 0;
+  unsigned int address;
+  std::memcpy(&address, parts, 4);
+  return address;
+}
+
+bool osSoctMulticastCreate(cKV_Error* err, unsigned int& s, tKV_InetAddress const& group) {
+  int fd = host::SockCreate(false);
+  if (fd < 0) {
+    int e = osGetSysError();
+    s = 0;
+    return KV_REPORT(err, 6, kUnit, "Failed to create TCP socket. WSAGetLastError()=%d", e);
+  }
+  s = static_cast<unsigned int>(fd);
+  if (host::SockBind(s, host::SockAddr4{0, group.port}) != 0) {
+    int e = osGetSysError();
+    KV_REPORT(err, 6, kUnit, "Failed to bind socket to port %d. WSAGetLastError()=%d", group.port, e);
+    osSoctClose(nullptr, s);
+    return false;
+  }
+  if (host::SockMembership(s, true, group.address) != 0) {
+    int e = osGetSysError();
+    KV_REPORT(err, 6, kUnit, "Failed to join multicast group. WSAGetLastError()=%d", e);
+    osSoctClose(nullptr, s);
+    return false;
+  }
+  return true;
+}
+
+bool osSoctMulticastClose(cKV_Error* err, unsigned int& s, tKV_InetAddress const& group) {
+  if (s == 0) return true;
+  if (host::SockMembership(s, false, group.address) == 0) return osSoctClose(err, s);
+  int e = osGetSysError();
+  KV_REPORT(err, 6, kUnit, "Failed to drop multicast group. WSAGetLastError()=%d", e);
+  osSoctClose(nullptr, s);
+  return false;
+}
+
+}  // namespace Korvane
