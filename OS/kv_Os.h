@@ -7,6 +7,7 @@
 
 #include "OS/oserror.h"
 #include "OS/oslist.h"
+#include "OS/osnet.h"
 #include "OS/osstring.h"
 #include "OS/ossocket.h"
 #include "OS/osthread.h"
