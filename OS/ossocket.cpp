@@ -268,10 +268,14 @@ namespace {
 
 constexpr unsigned int kSetCapacity = 2048;
 
-// The set record: the members in the order they were added.
+// The set record: the members in the order they were added. A hash of the
+// members beside it keeps Add and IsSet from scanning the list, so that
+// refilling a full set for every wait stays cheap; the list alone decides
+// order and capacity.
 class cFD_SETimpl final : public cFD_SET {
  public:
   void Remove(unsigned int s) override {
+    if (!Unindex(s)) return;
     for (unsigned int i = 0; i < _count; ++i)
       if (_sockets[i] == s) {
         std::memmove(&_sockets[i], &_sockets[i + 1], (_count - i - 1) * sizeof _sockets[0]);
@@ -279,19 +283,81 @@ class cFD_SETimpl final : public cFD_SET {
         return;
       }
   }
-  bool IsSet(unsigned int s) override {
-    for (unsigned int i = 0; i < _count; ++i)
-      if (_sockets[i] == s) return true;
-    return false;
-  }
+  bool IsSet(unsigned int s) override { return Find(s) >= 0; }
   void Add(unsigned int s) override {
-    if (IsSet(s) || _count >= kSetCapacity) return;
+    if (_count >= kSetCapacity || Find(s) >= 0) return;
     _sockets[_count++] = s;
+    Index(s);
   }
-  void Reset() override { _count = 0; }
+  void Reset() override {
+    _count = 0;
+    ClearIndex();
+  }
+
+  // Keeps the members for which `keep(i)` holds, in order.
+  template <class Keep>
+  unsigned int Narrow(Keep keep) {
+    unsigned int kept = 0;
+    for (unsigned int i = 0; i < _count; ++i)
+      if (keep(i)) _sockets[kept++] = _sockets[i];
+    _count = kept;
+    ClearIndex();
+    for (unsigned int i = 0; i < _count; ++i) Index(_sockets[i]);
+    return kept;
+  }
 
   unsigned int _count = 0;
   unsigned int _sockets[kSetCapacity];
+
+ private:
+  // Open addressing with linear probing at most half full. A slot is in
+  // use when it carries the current generation, so emptying is O(1).
+  static constexpr unsigned int kSlots = 2 * kSetCapacity;
+  struct Slot {
+    unsigned int key;
+    unsigned int generation;
+  };
+
+  static unsigned int Home(unsigned int s) { return (s * 2654435761u) >> 20 & (kSlots - 1); }
+  bool Used(unsigned int i) const { return _slots[i].generation == _generation; }
+
+  int Find(unsigned int s) const {
+    for (unsigned int i = Home(s); Used(i); i = (i + 1) & (kSlots - 1))
+      if (_slots[i].key == s) return static_cast<int>(i);
+    return -1;
+  }
+  void Index(unsigned int s) {
+    unsigned int i = Home(s);
+    while (Used(i)) i = (i + 1) & (kSlots - 1);
+    _slots[i] = Slot{s, _generation};
+  }
+  // Removes `s`, moving later entries of its probe run back into the gap.
+  bool Unindex(unsigned int s) {
+    int at = Find(s);
+    if (at < 0) return false;
+    unsigned int gap = static_cast<unsigned int>(at);
+    _slots[gap].generation = 0;
+    for (unsigned int j = (gap + 1) & (kSlots - 1); Used(j); j = (j + 1) & (kSlots - 1)) {
+      unsigned int home = Home(_slots[j].key);
+      // The entry may move into the gap unless its home lies after the gap
+      // (cyclically) and not after j.
+      bool stays = gap <= j ? (gap < home && home <= j) : (gap < home || home <= j);
+      if (stays) continue;
+      _slots[gap] = _slots[j];
+      _slots[j].generation = 0;
+      gap = j;
+    }
+    return true;
+  }
+  void ClearIndex() {
+    if (++_generation == 0) {
+      std::memset(_slots, 0, sizeof _slots);
+      _generation = 1;
+    }
+  }
+
+  unsigned int _generation = 1;
+  Slot _slots[kSlots] = {};
 };
 
 }  // namespace
@@ -362,18 +428,13 @@ int osSoctSelect(cKV_Error* err, unsigned int, cFD_SET* readSet, cFD_SET* writeS
   n = 0;
   for (int k = 0; k < 3; ++k) {
     if (sets[k] == nullptr) continue;
-    unsigned int kept = 0;
-    for (unsigned int i = 0; i < sets[k]->_count; ++i, ++n) {
-      short ev = entries[n].revents;
-      bool failedConnect = (ev & host::kPollErr) != 0 && host::SockConnectFailed(entries[n].fd);
-      bool on = false;
-      if (k == 0) on = !failedConnect && (ev & (host::kPollIn | host::kPollHup | host::kPollErr)) != 0;
-      else if (k == 1) on = !failedConnect && (ev & (host::kPollOut | host::kPollHup | host::kPollErr)) != 0;
-      else on = failedConnect || (ev & host::kPollPri) != 0;
-      if (on) sets[k]->_sockets[kept++] = sets[k]->_sockets[i];
-    }
-    sets[k]->_count = kept;
-    count += static_cast<int>(kept);
+    count += static_cast<int>(sets[k]->Narrow([&](unsigned int) {
+      host::PollEntry const& p = entries[n++];
+      bool failedConnect = (p.revents & host::kPollErr) != 0 && host::SockConnectFailed(p.fd);
+      if (k == 0) return !failedConnect && (p.revents & (host::kPollIn | host::kPollHup | host::kPollErr)) != 0;
+      if (k == 1) return !failedConnect && (p.revents & (host::kPollOut | host::kPollHup | host::kPollErr)) != 0;
+      return failedConnect || (p.revents & host::kPollPri) != 0;
+    }));
   }
   if (entries != local) host::Free(entries);
   return count;

@@ -2,7 +2,9 @@
 #include <pthread.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
+#include <random>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -58,6 +60,37 @@ TEST(SocketSet, MembershipCapacityAndLifecycle) {
   EXPECT_FALSE(s->IsSet(5001));
   for (unsigned int i = 1; i <= 2048; ++i)
     ASSERT_EQ(s->IsSet(i), i != 1024) << i;
+
+  // Random work against a plain list: membership and the capacity limit
+  // must agree after any mix of operations, also with numbers that crowd
+  // together.
+  std::mt19937 rng(7);
+  for (int round = 0; round < 4; ++round) {
+    std::vector<unsigned int> model;
+    s->Reset();
+    unsigned int range = round % 2 == 0 ? 3000 : 0xFFFFFFFFu;
+    for (int op = 0; op < 20000; ++op) {
+      unsigned int v = range == 3000 ? rng() % range : rng() * 4096u;  // many share a home
+      auto at = std::find(model.begin(), model.end(), v);
+      switch (rng() % 5) {
+        case 0:
+        case 1:
+        case 2:
+          s->Add(v);
+          if (at == model.end() && model.size() < 2048) model.push_back(v);
+          break;
+        case 3:
+          s->Remove(v);
+          if (at != model.end()) model.erase(at);
+          break;
+        default:
+          ASSERT_EQ(s->IsSet(v), at != model.end()) << op;
+      }
+      if (op % 1000 == 0) {
+        for (unsigned int m : model) ASSERT_TRUE(s->IsSet(m)) << op;
+      }
+    }
+  }
 
   cFD_SET* none = nullptr;
   cFD_SET::Delete(none);
