@@ -11,5 +11,6 @@
 #include "OS/osstring.h"
 #include "OS/ossocket.h"
 #include "OS/osthread.h"
+#include "OS/osuid.h"
 
 #endif

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "OS/host/startup.h"
+#include "OS/internal/uid.h"
 
 namespace Korvane::host {
 
@@ -14,7 +15,8 @@ constinit std::atomic<bool> g_ready{false};
 void LibraryLoad() noexcept {
   // 1. The process-wide signalled and non-signalled events.
   // 2. The identifier generator: node, critical section, last time stamp.
-  // 3. The empty identifier (constant-initialised, ready from the start).
+  // 3. The empty identifier.
+  MakeEmptyUid();
   // 4. The socket layer (nothing to start on Linux).
   // 5. The system description.
   g_ready.store(true, std::memory_order_release);
