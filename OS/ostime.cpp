@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "OS/host/time.h"
+#include "OS/internal/timetext.h"
 
 namespace Korvane {
 
@@ -344,33 +345,37 @@ cKV_String cKV_DateTime::ToString() const {
 
 // ---- current time texts ----------------------------------------------------
 
-namespace {
-
-bool LocalNow(host::LocalTm& local) {
-  long long now;
-  long nanoseconds;
-  return host::RealTime(now, nanoseconds) && host::LocalTime(now, local);
-}
-
-}  // namespace
-
-cKV_String osGetLocalTimeStr() {
+cKV_String internal::LocalTimeText(long long utcSeconds) {
   cKV_String text;
   host::LocalTm local;
-  if (!LocalNow(local)) return text;
-  // The C library's asctime pads the day with a blank and follows the
-  // locale nowhere, but the log layout needs the zero-padded day.
+  if (!host::LocalTime(utcSeconds, local)) return text;
+  // The C library's asctime pads the day with a blank and would not do for
+  // the log layout; the names are English whatever the locale.
   text.Format("%s %s %02d %02d:%02d:%02d %d\n", kWeekdays[local.weekday], kMonths[local.month - 1], local.day,
               local.hour, local.minute, local.second, static_cast<int>(local.year));
   return text;
 }
 
-cKV_String osGetLocalShortTimeStr() {
+cKV_String internal::LocalShortTimeText(long long utcSeconds) {
   cKV_String text;
   host::LocalTm local;
-  if (!LocalNow(local)) return text;
+  if (!host::LocalTime(utcSeconds, local)) return text;
   text.Format("%02d:%02d:%02d", local.hour, local.minute, local.second);
   return text;
+}
+
+cKV_String osGetLocalTimeStr() {
+  long long now;
+  long nanoseconds;
+  if (!host::RealTime(now, nanoseconds)) return cKV_String();
+  return internal::LocalTimeText(now);
+}
+
+cKV_String osGetLocalShortTimeStr() {
+  long long now;
+  long nanoseconds;
+  if (!host::RealTime(now, nanoseconds)) return cKV_String();
+  return internal::LocalShortTimeText(now);
 }
 
 unsigned int osGetSysTime() {
