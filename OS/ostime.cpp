@@ -171,9 +171,54 @@ constinit char const kWeekdays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri"
 constinit char const kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-// Both texts are built by a single Format: when it cannot get memory the
-// string stays empty, exactly as when reserving its room first had failed.
-char const kCalendarFormat[] = "%04d/%02d/%02d %02d:%02d:%02d.%03d";
+// The calendar and current-time texts are composed by hand: the log asks
+// for one on every record, and printf costs several times the conversion.
+// Each builds its string in one allocation, so a string that cannot get
+// memory stays empty, as when reserving its room first had failed.
+
+// Decimal digits of `v`, zero-padded to at least `width`.
+char* PutNumber(char* p, unsigned long long v, int width) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v != 0);
+  while (n < width) digits[n++] = '0';
+  while (n > 0) *p++ = digits[--n];
+  return p;
+}
+
+char* PutSigned(char* p, long long v, int width) {
+  if (v < 0) *p++ = '-';
+  return PutNumber(p, v < 0 ? 0 - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v), width);
+}
+
+char* PutText(char* p, char const* text) {
+  while (*text != '\0') *p++ = *text++;
+  return p;
+}
+
+// "%04d/%02d/%02d %02d:%02d:%02d.%03d"
+cKV_String CalendarText(long long year, unsigned month, unsigned day, unsigned hour, unsigned minute,
+                        unsigned second, unsigned ms) {
+  char text[64];
+  char* p = PutSigned(text, year, 4);
+  *p++ = '/';
+  p = PutNumber(p, month, 2);
+  *p++ = '/';
+  p = PutNumber(p, day, 2);
+  *p++ = ' ';
+  p = PutNumber(p, hour, 2);
+  *p++ = ':';
+  p = PutNumber(p, minute, 2);
+  *p++ = ':';
+  p = PutNumber(p, second, 2);
+  *p++ = '.';
+  p = PutNumber(p, ms, 3);
+  *p = '\0';
+  return cKV_String(text);
+}
 
 }  // namespace
 
@@ -305,9 +350,9 @@ cKV_String tTimeb::ToString() const {
   cKV_String text;
   host::LocalTm local;
   if (!host::LocalTime(seconds, local)) return text;
-  text.Format(kCalendarFormat, static_cast<int>(local.year), local.month, local.day, local.hour, local.minute,
-              local.second, static_cast<int>(milliseconds));
-  return text;
+  return CalendarText(local.year, static_cast<unsigned>(local.month), static_cast<unsigned>(local.day),
+                      static_cast<unsigned>(local.hour), static_cast<unsigned>(local.minute),
+                      static_cast<unsigned>(local.second), milliseconds);
 }
 
 // ---- cKV_DateTime ----------------------------------------------------------
@@ -336,32 +381,47 @@ bool cKV_DateTime::ToSysTime(cKV_SysTime& time) const {
 }
 
 cKV_String cKV_DateTime::ToString() const {
-  cKV_String text;
-  text.Format(kCalendarFormat, static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
-              static_cast<int>(hour), static_cast<int>(minute), static_cast<int>(second),
-              static_cast<int>(nanoseconds / 1000000));
-  return text;
+  return CalendarText(year, month, day, hour, minute, second, nanoseconds / 1000000);
 }
 
 // ---- current time texts ----------------------------------------------------
 
 cKV_String internal::LocalTimeText(long long utcSeconds) {
-  cKV_String text;
   host::LocalTm local;
-  if (!host::LocalTime(utcSeconds, local)) return text;
-  // The C library's asctime pads the day with a blank and would not do for
-  // the log layout; the names are English whatever the locale.
-  text.Format("%s %s %02d %02d:%02d:%02d %d\n", kWeekdays[local.weekday], kMonths[local.month - 1], local.day,
-              local.hour, local.minute, local.second, static_cast<int>(local.year));
-  return text;
+  if (!host::LocalTime(utcSeconds, local)) return cKV_String();
+  // asctime's layout, but with the zero-padded day that the log layout
+  // needs (the C library pads with a blank), and English whatever the
+  // locale: "%s %s %02d %02d:%02d:%02d %d\n".
+  char text[64];
+  char* p = PutText(text, kWeekdays[local.weekday]);
+  *p++ = ' ';
+  p = PutText(p, kMonths[local.month - 1]);
+  *p++ = ' ';
+  p = PutNumber(p, static_cast<unsigned>(local.day), 2);
+  *p++ = ' ';
+  p = PutNumber(p, static_cast<unsigned>(local.hour), 2);
+  *p++ = ':';
+  p = PutNumber(p, static_cast<unsigned>(local.minute), 2);
+  *p++ = ':';
+  p = PutNumber(p, static_cast<unsigned>(local.second), 2);
+  *p++ = ' ';
+  p = PutSigned(p, local.year, 1);
+  *p++ = '\n';
+  *p = '\0';
+  return cKV_String(text);
 }
 
 cKV_String internal::LocalShortTimeText(long long utcSeconds) {
-  cKV_String text;
   host::LocalTm local;
-  if (!host::LocalTime(utcSeconds, local)) return text;
-  text.Format("%02d:%02d:%02d", local.hour, local.minute, local.second);
-  return text;
+  if (!host::LocalTime(utcSeconds, local)) return cKV_String();
+  char text[16];
+  char* p = PutNumber(text, static_cast<unsigned>(local.hour), 2);
+  *p++ = ':';
+  p = PutNumber(p, static_cast<unsigned>(local.minute), 2);
+  *p++ = ':';
+  p = PutNumber(p, static_cast<unsigned>(local.second), 2);
+  *p = '\0';
+  return cKV_String(text);
 }
 
 cKV_String osGetLocalTimeStr() {
