@@ -173,9 +173,12 @@ struct KV_OS_API tTimeb {
   unsigned short milliseconds;
 };
 
-// Calendar fields of a local time (the host's time zone: TZ and the zone
-// database). No weekday and no zone field. A plain value; the default
-// constructor leaves the fields unset.
+// Calendar fields of a local time. No weekday and no zone field. A plain
+// value; the default constructor leaves the fields unset.
+//
+// Local time, here and in every text below, is that of the host's zone
+// database for the zone that TZ names (the system's zone without TZ). A
+// change of TZ takes effect at the next tzset().
 struct KV_OS_API cKV_DateTime {
   cKV_DateTime() = default;
   cKV_DateTime(cKV_DateTime const&) = default;
