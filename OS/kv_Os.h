@@ -11,6 +11,7 @@
 #include "OS/osstring.h"
 #include "OS/ossocket.h"
 #include "OS/osthread.h"
+#include "OS/ostime.h"
 #include "OS/osuid.h"
 
 #endif
