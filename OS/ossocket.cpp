@@ -419,7 +419,8 @@ int osSoctSelect(cKV_Error* err, unsigned int, cFD_SET* readSet, cFD_SET* writeS
   }
   if (failure != 0) {
     if (entries != local) host::Free(entries);
-    return KV_REPORT(err, 6, kUnit, "Socket select failed. WSAGetLastError()=%d", failure), -1;
+    KV_REPORT(err, 6, kUnit, "Socket select failed. WSAGetLastError()=%d", failure);
+    return -1;
   }
 
   // Readiness as the sets define it. A socket whose connect failed shows
