@@ -31,7 +31,7 @@ NetInterface Record(int index, char const* name, int type, char const* ipv4, boo
   r.hwType = type;
   if (hw.empty() && type == host::kHwEthernet) hw = {0x02, 0, 0, 0, 0, static_cast<unsigned char>(index)};
   r.hwLength = static_cast<unsigned int>(hw.size());
-  std::memcpy(r.hw, hw.data(), hw.size());
+  if (!hw.empty()) std::memcpy(r.hw, hw.data(), hw.size());
   r.ipv4 = ipv4 != nullptr ? inet_addr(ipv4) : 0;
   r.running = running;
   return r;
