@@ -196,7 +196,7 @@ TEST(CfgText, WrittenRecordsReadBackAsTheRecordsThatProducedThem) {
       if (kind == 0) {
         // Unique names: an existing name would find its section again.
         std::string name = make.Name(true);
-        if (!name.empty()) name += "_" + std::to_string(i);
+        if (!name.empty()) name.append("_").append(std::to_string(i));
         tokens.push_back({Korvane::eCfgSection, name, "", make.Text(true)});
         inSection = true;
       } else if (kind == 1 && inSection) {

@@ -3,6 +3,7 @@
 // same directory followed by a rename, and only when the reader has read
 // all of it and the copy reads back as the records it was written from.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -249,8 +250,27 @@ bool ConvertToCrlf(std::string const& path) {
   return close(fd) == 0;
 }
 
+// Holds back the usual interrupts while the new copy exists, so that it
+// is either renamed into place or removed.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, s);
+    sigprocmask(SIG_BLOCK, &held, &_old);
+  }
+  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &_old, nullptr); }
+  InterruptsHeld(InterruptsHeld const&) = delete;
+  InterruptsHeld& operator=(InterruptsHeld const&) = delete;
+
+ private:
+  sigset_t _old;
+};
+
 // Replaces the file with the records of `f` through a new copy beside it.
 int WriteBack(std::string const& file, Loaded& f) {
+  InterruptsHeld held;
   std::string dir = ".", base = f.path;
   std::size_t slash = f.path.rfind('/');
   if (slash != std::string::npos) {
