@@ -5,6 +5,7 @@
 #include "OS/osbase.h"
 #include "OS/osversion.h"
 
+#include "OS/oscfg.h"
 #include "OS/oserror.h"
 #include "OS/oslist.h"
 #include "OS/osstring.h"
