@@ -58,6 +58,8 @@ bool OthersHold(int fd, int role) { return host::FileLockHeld(fd, RegionStart(ro
 
 // False when the open conflicts with a handle that is already open.
 bool ClaimShareMode(int fd, int openMode, int shareMode) {
+  // As on the original host, a handle without access takes no part.
+  if ((openMode & 3) == 0) return true;
   bool plays[kRoles] = {(openMode & 1) != 0, (openMode & 2) != 0, (shareMode & 0x100) == 0,
                         (shareMode & 0x200) == 0};
   // The role that each role must not meet in another handle.

@@ -19,7 +19,7 @@ namespace Korvane {
 //
 // Open mode bits: 1 read access, 2 write access, 4 create (make the file, or
 // cut an existing one to length 0; without it the file must exist). A handle
-// with neither access bit is opened for reading but claims no access below.
+// with neither access bit is opened for reading.
 // Share mode bits: 0x100 others may read, 0x200 others may write.
 //
 // Share modes are kept between handles of this library, in one process and
@@ -28,6 +28,7 @@ namespace Korvane {
 // fails with errno EBUSY when it asks for an access that an open handle does
 // not share, or withholds a share that an open handle's access needs; the
 // file is then left as it was (the create bit truncates only after the check).
+// A handle with neither access bit takes no part in this.
 // Programs that do not use this library neither see nor honour these locks:
 // they may open, read, write, truncate or delete the file at any time, and
 // their opens never fail because of ours. Only a program that holds a record
