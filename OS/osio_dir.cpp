@@ -134,13 +134,17 @@ bool DeleteEntries(char const* dir, bool recursive, internal::TextBuffer& report
   return ok;
 }
 
+// The host is asked about the path without the separator that is added for
+// joining names and for the report: a directory whose path is just under the
+// host's limit can still be deleted.
 bool DeleteTree(cKV_Error* err, char const* path, bool recursive) {
   cKV_String dir(path);
   osEnsureTrailingSlash(dir);
-  if (!osIsDirectory(dir)) return osDeleteFile(err, path);
+  bool added = dir.Length() > std::strlen(path);
+  if (!osIsDirectory(added ? path : static_cast<char const*>(dir))) return osDeleteFile(err, path);
   internal::TextBuffer report;
   bool ok = DeleteEntries(dir, recursive, report);
-  if (ok && !host::RemoveDir(dir)) {
+  if (ok && !host::RemoveDir(added ? path : static_cast<char const*>(dir))) {
     cKV_String why;
     report.AppendFormat("dir [%s] %s\n", static_cast<char const*>(dir), SysText(why));
     ok = false;
@@ -168,7 +172,8 @@ bool osDeleteFile(cKV_Error* err, char const* path) {
 
 // The parents are created going up the path until one exists or can be
 // made, then back down; a loop rather than recursion, so that a path of any
-// length cannot exhaust the stack. Reports come in the same order.
+// length cannot exhaust the stack. Of the reports made on the way up only the
+// last one can remain in the record, so only that one is formatted.
 bool osCreateDirectory(cKV_Error* err, char const* path, bool parents) {
   path = OrEmpty(path);
   if (osIsDirectory(path)) return true;
@@ -180,32 +185,44 @@ bool osCreateDirectory(cKV_Error* err, char const* path, bool parents) {
   if (work == nullptr) return CreateOne(err, path);
   std::memcpy(work, path, length + 1);
   std::size_t current = length;  // work holds the first `current` bytes of path
-  bool ok;
+  std::size_t failedAt = 0;      // the prefix whose attempt failed last
+  int pending = 0;               // and its errno, not yet reported
+  auto flush = [&] {
+    if (pending == 0) return;
+    if (current < failedAt) work[current] = path[current];
+    cKV_String why = osGetSysErrorStr(pending);
+    KV_REPORT(err, 3, kUnit, "Failed to create directory %s. %s", work, static_cast<char const*>(why));
+    if (current < failedAt) work[current] = '\0';
+    pending = 0;
+  };
+  bool ok = true;
   for (;;) {
-    if (CreateOne(err, work)) {
-      ok = true;
+    if (host::MakeDir(work)) {
+      flush();
       break;
     }
+    pending = osGetSysError();
+    failedAt = current;
     // The parent ends at the last separator, a final one not counted.
-    std::size_t cut = 0;
-    bool found = false;
+    std::size_t cut = current;
     for (std::size_t i = current; i-- > 0;)
       if (IsSep(work[i]) && i + 1 != current) {
         cut = i;
-        found = true;
         break;
       }
-    if (!found) {
+    if (cut == current) {
+      pending = 0;
       ok = KV_REPORT(err, 3, kUnit, "Failed to create directory %s", work);
       break;
     }
     work[cut] = '\0';
     current = cut;
     if (osIsDirectory(work)) {
-      ok = true;
+      flush();
       break;
     }
-    if (current == 0) {
+    if (cut == 0) {
+      pending = 0;
       ok = KV_REPORT(err, 3, kUnit, "Directory with empty name can not be created");
       break;
     }
