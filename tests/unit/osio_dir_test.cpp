@@ -394,28 +394,4 @@ TEST(DirFind, HandlesNeverLeakAndSurviveAVanishingDirectory) {
   EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
-TEST(DirRecords, FileAndFolderInfoCopyAllFields) {
-  cKV_FileInfo a;
-  a.data1 = 7;
-  a.data2 = 9;
-  a.name = "file.txt";
-  cKV_FileInfo b(a);
-  cKV_FileInfo c;
-  c = a;
-  a.name = "changed";
-  for (cKV_FileInfo const* info : {&b, &c}) {
-    EXPECT_EQ(info->data1, 7u);
-    EXPECT_EQ(info->data2, 9u);
-    EXPECT_EQ(Text(info->name), "file.txt");
-  }
-  cKV_FolderInfo f;
-  EXPECT_EQ(Text(f.name), "");
-  f.name = "/var/log";
-  cKV_FolderInfo g(f), h;
-  h = g;
-  f.name = "x";
-  EXPECT_EQ(Text(g.name), "/var/log");
-  EXPECT_EQ(Text(h.name), "/var/log");
-}
-
 }  // namespace
