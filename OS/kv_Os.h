@@ -10,5 +10,6 @@
 #include "OS/oslist.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
+#include "OS/ostime.h"
 
 #endif

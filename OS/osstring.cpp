@@ -128,39 +128,48 @@ int cKV_String::Format(char const* format, ...) {
   return produced;
 }
 
-// The first guess is 120 % of the format's size, doubled until the result
-// fits strictly below the limit. The C formatter tells the size it needed,
-// so the doubling is computed instead of re-formatting each step; the result
-// is the same text. Formatting goes into a fresh block that replaces the old
+namespace {
+
+int FormatInto(char* block, std::size_t limit, char const* format, va_list arguments) {
+  va_list attempt;
+  va_copy(attempt, arguments);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  int produced = std::vsnprintf(block, limit, format, attempt);
+#pragma GCC diagnostic pop
+  va_end(attempt);
+  return produced;
+}
+
+}  // namespace
+
+// The block is sized as the guess-and-double scheme sizes it: 120 % of the
+// format's size, doubled until the result fits strictly below the limit (a
+// result of exactly the limit does not fit). The C formatter reports the
+// size it needed, so the doubling is computed rather than tried, and a
+// result that fits a stack buffer is formatted only once; the text and the
+// block are those of the step-by-step scheme. The new block replaces the old
 // one only on success, so a failure leaves the string unchanged and the
 // arguments may point into the old text.
 int cKV_String::FormatV(char const* format, va_list arguments) {
   if (format == nullptr) format = kEmptyText;
+  char local[512];
+  int produced = FormatInto(local, sizeof local, format, arguments);
+  if (produced < 0) return 0;
   std::uint64_t limit = ((std::strlen(format) + 1) * 120) / 100;
-  for (;;) {
-    if (limit + 2 > static_cast<std::uint64_t>(INT32_MAX) + 2) return 0;
-    char* block = host::NewChars(static_cast<std::size_t>(limit) + 2);
-    if (block == nullptr) return 0;
-    va_list attempt;
-    va_copy(attempt, arguments);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    int produced = std::vsnprintf(block, static_cast<std::size_t>(limit), format, attempt);
-#pragma GCC diagnostic pop
-    va_end(attempt);
-    if (produced < 0) {
-      host::DeleteChars(block);
-      return 0;
-    }
-    if (static_cast<std::uint64_t>(produced) < limit) {
-      block[produced] = '\0';
-      host::DeleteChars(_buffer);
-      _buffer = block;
-      return produced;
-    }
-    host::DeleteChars(block);
-    while (limit <= static_cast<std::uint64_t>(produced)) limit *= 2;
+  while (limit <= static_cast<std::uint64_t>(produced)) limit *= 2;
+  if (limit > static_cast<std::uint64_t>(INT32_MAX)) return 0;
+  char* block = host::NewChars(static_cast<std::size_t>(limit) + 2);
+  if (block == nullptr) return 0;
+  if (static_cast<std::size_t>(produced) < sizeof local) {
+    std::memcpy(block, local, static_cast<std::size_t>(produced) + 1);
+  } else if (FormatInto(block, static_cast<std::size_t>(limit), format, arguments) != produced) {
+    host::DeleteChars(block);  // the arguments changed under us
+    return 0;
   }
+  host::DeleteChars(_buffer);
+  _buffer = block;
+  return produced;
 }
 
 void cKV_String::MakeLower() {

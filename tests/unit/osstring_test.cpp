@@ -151,19 +151,31 @@ TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   EXPECT_EQ(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), 7);
   EXPECT_STREQ(s, "abc-abc");
 
-  // Refused memory on the first attempt and on a doubling: 0, text kept.
+  // Refused memory for a short and for a long result: 0, text kept.
   s = "keep";
   {
     ScopedFault noMemory("alloc", ENOMEM);
     EXPECT_EQ(s.Format("%d", 42), 0);
+    EXPECT_EQ(noMemory.Failures(), 1u);
     EXPECT_STREQ(s, "keep");
   }
   {
-    ScopedFault noMemoryOnGrowth("alloc", ENOMEM, 1);
+    ScopedFault noMemory("alloc", ENOMEM);
     EXPECT_EQ(s.Format("%s", big.c_str()), 0);
-    EXPECT_EQ(noMemoryOnGrowth.Failures(), 1u);
+    EXPECT_EQ(noMemory.Failures(), 1u);
     EXPECT_STREQ(s, "keep");
   }
+  // Results around the size of the formatter's first scratch buffer.
+  for (std::size_t n : {510u, 511u, 512u, 513u, 1023u, 1024u}) {
+    std::string arg(n, 'q');
+    ASSERT_EQ(s.Format("%s", arg.c_str()), static_cast<int>(n));
+    EXPECT_EQ(std::string(s), arg);
+  }
+  // Text that cannot be formatted (an invalid wide character): 0, kept.
+  s = "keep";
+  wchar_t const invalid[] = {static_cast<wchar_t>(0xD800), 0};
+  EXPECT_EQ(s.Format("%ls", invalid), 0);
+  EXPECT_STREQ(s, "keep");
   // A long result when the old text was longer than the guess.
   s = std::string(50, 'y').c_str();
   EXPECT_EQ(s.Format("%s%s", "12345", "67890"), 10);
