@@ -7,6 +7,7 @@
 
 #include "OS/oscfg.h"
 #include "OS/oserror.h"
+#include "OS/osio.h"
 #include "OS/oslist.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
