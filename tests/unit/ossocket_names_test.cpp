@@ -247,10 +247,8 @@ TEST(HostNames, ReverseLookupsAndDottedText) {
   EXPECT_TRUE(found);
   EXPECT_GT(name.Length(), 0u);
 
-  found = true;
-  name = osGetHostnameByIp(Addr("192.0.2.77"), found);
-  EXPECT_FALSE(found);
-  EXPECT_STREQ(name, "192.0.2.77");
+  // An address without a recorded name (the resolver's refusal comes
+  // through the seam: asking the live resolver would leave the machine).
   {
     ScopedFault f("sock.resolve", 1);
     name = osGetHostnameByIp(Addr("127.0.0.1"), found);
