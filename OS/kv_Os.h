@@ -8,6 +8,7 @@
 #include "OS/oserror.h"
 #include "OS/oslist.h"
 #include "OS/osstring.h"
+#include "OS/ossysinfo.h"
 #include "OS/osthread.h"
 
 #endif

@@ -1,0 +1,98 @@
+#include <fcntl.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "OS/host/fault.h"
+#include "OS/host/sysinfo.h"
+
+namespace Korvane::host {
+
+int OpenHostFile(char const* path) noexcept {
+  if (int e = Fault("sysinfo.open")) {
+    errno = e;
+    return -1;
+  }
+  char mapped[1024];
+  char const* real = MapHostPath(path, mapped, sizeof mapped);
+  if (real == nullptr) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  int fd;
+  do fd = open(real, O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+long ReadHostFile(int fd, char* buf, std::size_t cap) noexcept {
+  if (cap == 0) {
+    errno = EINVAL;
+    return -1;
+  }
+  buf[0] = '\0';
+  if (int e = Fault("sysinfo.read")) {
+    errno = e;
+    return -1;
+  }
+  // pread from offset 0 makes a /proc file generate its content afresh.
+  std::size_t got = 0;
+  while (got < cap - 1) {
+    ssize_t n = pread(fd, buf + got, cap - 1 - got, static_cast<off_t>(got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  buf[got] = '\0';
+  return static_cast<long>(got);
+}
+
+void CloseHostFile(int fd) noexcept {
+  if (fd >= 0) close(fd);  // Linux releases the descriptor even on EINTR
+}
+
+long ReadHostFileOnce(char const* path, char* buf, std::size_t cap) noexcept {
+  if (cap > 0) buf[0] = '\0';
+  int fd = OpenHostFile(path);
+  if (fd < 0) return -1;
+  long n = ReadHostFile(fd, buf, cap);
+  int saved = errno;
+  CloseHostFile(fd);
+  errno = saved;
+  return n;
+}
+
+int OnlineProcessorCount() noexcept {
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 && n <= 1 << 20 ? static_cast<int>(n) : 0;
+}
+
+long ClockTicksPerSecond() noexcept {
+  long hz = sysconf(_SC_CLK_TCK);
+  return hz > 0 ? hz : 0;
+}
+
+bool KernelIdentity(char* release, std::size_t releaseCap, char* machine, std::size_t machineCap) noexcept {
+  if (int e = Fault("sysinfo.uname")) {
+    errno = e;
+    return false;
+  }
+  utsname u;
+  if (uname(&u) != 0) return false;
+  if (releaseCap > 0) {
+    std::strncpy(release, u.release, releaseCap - 1);
+    release[releaseCap - 1] = '\0';
+  }
+  if (machineCap > 0) {
+    std::strncpy(machine, u.machine, machineCap - 1);
+    machine[machineCap - 1] = '\0';
+  }
+  return true;
+}
+
+}  // namespace Korvane::host
