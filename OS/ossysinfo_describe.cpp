@@ -12,6 +12,13 @@ namespace Korvane::sysinfo {
 
 namespace {
 
+// A file that filled the whole buffer may have been cut inside its last
+// line: that line is not used.
+void DropCutLine(char* text, long length) {
+  while (length > 0 && text[length - 1] != '\n') --length;
+  text[length] = '\0';
+}
+
 // A file holding one unsigned number and its line break, as sysfs writes it.
 bool ReadNumberFile(char const* path, unsigned long long& value) {
   char text[64];
@@ -120,8 +127,10 @@ void NameSystem(HostDescription& d) {
   bool kernel = host::KernelIdentity(release, sizeof release, machine, sizeof machine) && release[0] != '\0';
 
   char text[4096];
-  bool described = host::ReadHostFileOnce("/etc/os-release", text, sizeof text) > 0 ||
-                   host::ReadHostFileOnce("/usr/lib/os-release", text, sizeof text) > 0;
+  long n = host::ReadHostFileOnce("/etc/os-release", text, sizeof text);
+  if (n <= 0) n = host::ReadHostFileOnce("/usr/lib/os-release", text, sizeof text);
+  bool described = n > 0;
+  if (n == static_cast<long>(sizeof text) - 1) DropCutLine(text, n);
   char name[96], version[64], versionId[64], pretty[128];
   bool haveName = described && OsReleaseValue(text, "NAME", name, sizeof name);
   if (haveName) {
