@@ -31,6 +31,11 @@ void* CountedAlloc(std::size_t size) noexcept {
 }
 }  // namespace
 
+// The replacements pair malloc with free throughout; gcc cannot see that
+// through inlining.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   if (void* p = CountedAlloc(size)) return p;
   throw std::bad_alloc();
@@ -45,6 +50,7 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 using Korvane::cKV_Error;
 using Korvane::cSysLoadMon;
