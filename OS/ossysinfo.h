@@ -59,6 +59,10 @@ class KV_OS_API cKV_SysInfo {
   // included) is eHostUnknown.
   static eKV_HostType GetHostTypeId(char const* text);
 
+  // Enumerating the processes is left to the framework, whose array type
+  // this is: returns 0 and leaves the array untouched.
+  static unsigned int EnumProcesses(ctKV_Array<unsigned int>& ids);
+
  private:
   cKV_SysInfo() = default;  // the library describes the machine; callers never make one
 
@@ -155,6 +159,83 @@ class KV_OS_API cSysLoadMon : public iKV_SysLoadMon {
   unsigned long long _curTotal;
   unsigned long long _curIdle;
 };
+
+// Watches the calling process: its processor load in percent of the whole
+// machine over the interval between the two latest samples, the page faults
+// it took in that interval, and its resident size. A monitor belongs to one
+// thread at a time; it holds no host resource. Failures are reported with
+// code 1 and unit ".\ossysinfo".
+class KV_OS_API iKV_ProcStatMon {
+ public:
+  // A new monitor whose first interval starts when the process started, so
+  // that the first Collect gives the average since then; null when it
+  // cannot be made (code 7 when it cannot be allocated). Release with delete.
+  static iKV_ProcStatMon* Create(cKV_Error* error);
+
+  iKV_ProcStatMon() = default;
+  iKV_ProcStatMon(iKV_ProcStatMon const&) = default;
+  iKV_ProcStatMon& operator=(iKV_ProcStatMon const&) { return *this; }
+  virtual ~iKV_ProcStatMon();
+
+  virtual bool Collect(cKV_Error* error) = 0;
+  // Percent of all processors, 0 to 100.
+  virtual int GetProcCpuLoad(cKV_Error* error) = 0;
+  virtual int GetProcPageFaultCount() = 0;
+  // Bytes.
+  virtual unsigned long long GetProcMemoryLoad() = 0;
+};
+
+// The Linux monitor: processor time from the process's CPU clock, page
+// faults from its resource usage (minor and major together, as the original
+// host counts them), the resident size from /proc/self/statm, and sample
+// times from the host's boot-time clock, on which the kernel also dates the
+// process's start (it does not jump when the wall clock is set).
+//
+// Before the first Collect every figure is 0. Copies copy every field.
+class KV_OS_API cProcStatMon : public iKV_ProcStatMon {
+ public:
+  cProcStatMon();
+  cProcStatMon(cProcStatMon const&) = default;
+  cProcStatMon& operator=(cProcStatMon const&) = default;
+
+  // Starts the current sample at the process's start, with no processor
+  // time: "GetProcessTimes failed. %s" when the start cannot be read.
+  bool Init(cKV_Error* error);
+  // "GetProcessTimes failed. %s" when the processor time cannot be read,
+  // "GetProcessMemoryInfo failed. %s" when the memory figures cannot; the
+  // previous sample has moved either way.
+  bool Collect(cKV_Error* error) override;
+  // cpu time / (processors * wall time) * 100 + 0.5 over the interval,
+  // truncated and clamped to 0..100; "Failed to calculate" and 0 when no
+  // time passed between the samples.
+  int GetProcCpuLoad(cKV_Error* error) override;
+  // The faults of the last interval.
+  int GetProcPageFaultCount() override;
+  // The resident size at the latest sample.
+  unsigned long long GetProcMemoryLoad() override;
+
+ private:
+  unsigned long long _prevTime;  // 100-ns units
+  unsigned long long _curTime;
+  unsigned long long _prevCpu;   // 100-ns units
+  unsigned long long _curCpu;
+  unsigned int _prevFaults;
+  unsigned int _curFaults;
+  unsigned long long _workingSet;  // bytes
+};
+
+// Static queries about processes.
+class KV_OS_API iKV_ProcInfo {
+ public:
+  iKV_ProcInfo& operator=(iKV_ProcInfo const&) { return *this; }
+  // The name under which the kernel knows the process (what ps shows, at
+  // most 15 characters). False, with `name` untouched, when there is no
+  // such process.
+  static bool GetName(unsigned int pid, cKV_String& name);
+};
+
+// The calling process's resident size in bytes; 0 when it cannot be read.
+KV_OS_API unsigned long long osGetCurProcVMSize();
 
 }  // namespace Korvane
 

@@ -160,6 +160,41 @@ bool ParseMemInfo(char const* meminfo, MemFigures& figures) noexcept {
   return true;
 }
 
+bool ParseProcessStart(char const* stat, unsigned long long& ticks) noexcept {
+  // "pid (comm) state ppid ...": the command may hold blanks and
+  // parentheses, so the fields start after the last ')'. The start time is
+  // field 22, the 20th after the command.
+  char const* end = LineEnd(stat);
+  if (!LineComplete(end)) return false;
+  char const* p = end;
+  while (p > stat && p[-1] != ')') --p;
+  if (p == stat) return false;
+  for (int field = 3; field <= 22; ++field) {
+    if (p == end || *p != ' ') return false;
+    ++p;
+    char const* q = p;
+    while (q < end && *q != ' ') ++q;
+    if (q == p) return false;
+    if (field == 22) return ParseUnsigned(p, q, ticks);
+    p = q;
+  }
+  return false;
+}
+
+bool ParseResidentPages(char const* statm, unsigned long long& pages) noexcept {
+  // "size resident shared text lib data dt"
+  char const* end = LineEnd(statm);
+  if (!LineComplete(end)) return false;
+  char const* p = statm;
+  while (p < end && *p != ' ') ++p;
+  if (p == statm || p == end) return false;
+  unsigned long long size;
+  if (!ParseUnsigned(statm, p, size)) return false;
+  char const* q = ++p;
+  while (q < end && *q != ' ') ++q;
+  return q > p && ParseUnsigned(p, q, pages);
+}
+
 int CountCpuList(char const* list) noexcept {
   // "0-3,6,8-9\n"
   long long count = 0;

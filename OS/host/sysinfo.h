@@ -34,6 +34,24 @@ long ClockTicksPerSecond() noexcept;
 // set when the host does not tell them.
 bool KernelIdentity(char* release, std::size_t releaseCap, char* machine, std::size_t machineCap) noexcept;
 
+// The calling process's processor time (all its threads, living and
+// ended) in nanoseconds.
+bool SelfCpuTimeNs(unsigned long long& ns) noexcept;
+
+// The page faults the calling process has taken, without and with I/O.
+bool SelfPageFaults(unsigned long long& minor, unsigned long long& major) noexcept;
+
+// The processor-time clock of another process; false with errno set (ESRCH)
+// when there is no such process.
+bool OpenProcessClock(int pid, int& clock) noexcept;
+bool ReadProcessClockNs(int clock, unsigned long long& ns) noexcept;
+
+// The host's clock since boot, suspended time included, in nanoseconds: the
+// clock on which the kernel dates the start of processes.
+bool BootClockNs(unsigned long long& ns) noexcept;
+
+long PageSize() noexcept;
+
 }  // namespace Korvane::host
 
 #endif

@@ -75,6 +75,13 @@ bool ParseMemInfo(char const* meminfo, MemFigures& figures) noexcept;
 // The total physical memory alone; false when MemTotal is missing.
 bool ParseMemTotal(char const* meminfo, unsigned long long& bytes) noexcept;
 
+// When the process of a /proc/PID/stat text started, in clock ticks since
+// boot; false for a text that is cut short or malformed.
+bool ParseProcessStart(char const* stat, unsigned long long& ticks) noexcept;
+
+// The resident pages of a /proc/PID/statm text.
+bool ParseResidentPages(char const* statm, unsigned long long& pages) noexcept;
+
 // Counts the processors of a CPU list such as "0-3,6,8-9"; 0 when the text
 // is not such a list.
 int CountCpuList(char const* list) noexcept;

@@ -1,9 +1,11 @@
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "OS/host/fault.h"
 #include "OS/host/sysinfo.h"
@@ -93,6 +95,73 @@ bool KernelIdentity(char* release, std::size_t releaseCap, char* machine, std::s
     machine[machineCap - 1] = '\0';
   }
   return true;
+}
+
+namespace {
+
+bool ClockNs(clockid_t clock, unsigned long long& ns) {
+  timespec t;
+  if (clock_gettime(clock, &t) != 0) return false;
+  ns = static_cast<unsigned long long>(t.tv_sec) * 1000000000ULL + static_cast<unsigned long long>(t.tv_nsec);
+  return true;
+}
+
+}  // namespace
+
+bool SelfCpuTimeNs(unsigned long long& ns) noexcept {
+  if (int e = Fault("sysinfo.proctime")) {
+    errno = e;
+    return false;
+  }
+  return ClockNs(CLOCK_PROCESS_CPUTIME_ID, ns);
+}
+
+bool SelfPageFaults(unsigned long long& minor, unsigned long long& major) noexcept {
+  if (int e = Fault("sysinfo.rusage")) {
+    errno = e;
+    return false;
+  }
+  rusage u;
+  if (getrusage(RUSAGE_SELF, &u) != 0) return false;
+  minor = static_cast<unsigned long long>(u.ru_minflt);
+  major = static_cast<unsigned long long>(u.ru_majflt);
+  return true;
+}
+
+bool OpenProcessClock(int pid, int& clock) noexcept {
+  if (int e = Fault("sysinfo.procopen")) {
+    errno = e;
+    return false;
+  }
+  clockid_t id;
+  int rc = clock_getcpuclockid(static_cast<pid_t>(pid), &id);
+  if (rc != 0) {
+    errno = rc;
+    return false;
+  }
+  clock = static_cast<int>(id);
+  return true;
+}
+
+bool ReadProcessClockNs(int clock, unsigned long long& ns) noexcept {
+  if (int e = Fault("sysinfo.proctime")) {
+    errno = e;
+    return false;
+  }
+  return ClockNs(static_cast<clockid_t>(clock), ns);
+}
+
+bool BootClockNs(unsigned long long& ns) noexcept {
+  if (int e = Fault("sysinfo.clock")) {
+    errno = e;
+    return false;
+  }
+  return ClockNs(CLOCK_BOOTTIME, ns);
+}
+
+long PageSize() noexcept {
+  long size = sysconf(_SC_PAGESIZE);
+  return size > 0 ? size : 4096;
 }
 
 }  // namespace Korvane::host
