@@ -2,11 +2,13 @@
 // of describing the machine at load.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "OS/internal/sysinfo.h"
 #include "OS/ossysinfo.h"
@@ -86,6 +88,42 @@ void BM_Direct_Read_Meminfo(benchmark::State& state) {
   for (auto _ : state) DirectMeminfo();
 }
 BENCHMARK(BM_Direct_Read_Meminfo);
+
+void BM_ProcStatMon_Collect(benchmark::State& state) {
+  Korvane::iKV_ProcStatMon* mon = Korvane::iKV_ProcStatMon::Create(nullptr);
+  if (mon == nullptr) {
+    state.SkipWithError("the monitor cannot be created");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(mon->Collect(nullptr));
+    benchmark::DoNotOptimize(mon->GetProcCpuLoad(nullptr));
+  }
+  delete mon;
+}
+BENCHMARK(BM_ProcStatMon_Collect);
+
+// The same figures straight from the host: processor clock, resource usage
+// and statm.
+void BM_Direct_ProcessFigures(benchmark::State& state) {
+  for (auto _ : state) {
+    timespec cpu, now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    char buf[256];
+    unsigned long long size = 0, resident = 0;
+    if (ReadWhole("/proc/self/statm", buf, sizeof buf) > 0) std::sscanf(buf, "%llu %llu", &size, &resident);
+    benchmark::DoNotOptimize(cpu.tv_nsec + now.tv_nsec + u.ru_minflt + static_cast<long>(resident));
+  }
+}
+BENCHMARK(BM_Direct_ProcessFigures);
+
+void BM_osGetCurProcVMSize(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(Korvane::osGetCurProcVMSize());
+}
+BENCHMARK(BM_osGetCurProcVMSize);
 
 // The load sequence's step.
 void BM_DescribeHost(benchmark::State& state) {

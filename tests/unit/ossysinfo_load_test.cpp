@@ -381,6 +381,29 @@ TEST(SysLoadMon, SamplingAllocatesNothingAndLeaksNoDescriptor) {
   EXPECT_EQ(countFds(), before);
 }
 
+TEST(SysLoadMon, MonitorsOnSeveralThreads) {
+  // Each thread its own monitors; the description is shared by all.
+  std::string cpuName(Korvane::cKV_SysInfo::GetCpuName());
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] {
+      iKV_SysLoadMon* load = iKV_SysLoadMon::Create(nullptr, kAll);
+      Korvane::iKV_ProcStatMon* proc = Korvane::iKV_ProcStatMon::Create(nullptr);
+      if (load == nullptr || proc == nullptr) ++failures;
+      for (int k = 0; load != nullptr && proc != nullptr && k < 50; ++k) {
+        if (!load->Collect(nullptr) || !proc->Collect(nullptr)) ++failures;
+        int l = load->GetCpuLoad(nullptr);
+        if (l < 0 || l > 100) ++failures;
+        if (std::string(Korvane::cKV_SysInfo::GetCpuName()) != cpuName) ++failures;
+      }
+      delete load;
+      delete proc;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
 // ---- Against the live host -----------------------------------------------------
 
 // free(1)'s "available" and swap total, in bytes.
