@@ -13,10 +13,11 @@ namespace Korvane::host {
 // set when it cannot be opened.
 int OpenHostFile(char const* path) noexcept;
 
-// Reads the file's content from its start into `buf`, at most cap - 1 bytes,
-// and terminates it with a NUL. Reading again re-reads the current content,
-// so an open /proc file can be sampled without reopening it. Returns the
-// number of bytes read, or -1 with errno set.
+// Reads the start of the file into `buf` with one read of at most cap - 1
+// bytes, and terminates it with a NUL: all of a regular file that fits, the
+// whole records of a /proc file that fit. Reading again re-reads the current
+// content, so an open /proc file can be sampled without reopening it.
+// Returns the number of bytes read, or -1 with errno set.
 long ReadHostFile(int fd, char* buf, std::size_t cap) noexcept;
 
 void CloseHostFile(int fd) noexcept;

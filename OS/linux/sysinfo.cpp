@@ -39,19 +39,15 @@ long ReadHostFile(int fd, char* buf, std::size_t cap) noexcept {
     errno = e;
     return -1;
   }
-  // pread from offset 0 makes a /proc file generate its content afresh.
-  std::size_t got = 0;
-  while (got < cap - 1) {
-    ssize_t n = pread(fd, buf + got, cap - 1 - got, static_cast<off_t>(got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  buf[got] = '\0';
-  return static_cast<long>(got);
+  // pread from offset 0 makes a /proc file generate its content afresh. One
+  // read is enough: a regular file gives all that fits, a /proc file all the
+  // whole records that fit, and the readers only need the start.
+  ssize_t n;
+  do n = pread(fd, buf, cap - 1, 0);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  buf[n] = '\0';
+  return static_cast<long>(n);
 }
 
 void CloseHostFile(int fd) noexcept {
