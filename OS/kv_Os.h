@@ -10,5 +10,6 @@
 #include "OS/osstring.h"
 #include "OS/ossysinfo.h"
 #include "OS/osthread.h"
+#include "OS/ostime.h"
 
 #endif

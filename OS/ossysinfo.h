@@ -6,6 +6,7 @@
 #include "OS/osbase.h"
 #include "OS/oserror.h"
 #include "OS/osstring.h"
+#include "OS/ostime.h"
 
 namespace Korvane {
 
@@ -233,6 +234,14 @@ class KV_OS_API iKV_ProcInfo {
   // such process.
   static bool GetName(unsigned int pid, cKV_String& name);
 };
+
+// The calling process's processor time, all its threads together, as a
+// duration in multiples of 100 ns; 0 when the host cannot tell it.
+KV_OS_API void osGetProcessTime(cKV_SysTime& time);
+// The same for the process `pid`. False with `time` untouched when there is
+// no such process (0 and identifiers beyond the host's range included);
+// false with `time` 0 when its times cannot be read.
+KV_OS_API bool osGetProcessTime(unsigned int pid, cKV_SysTime& time);
 
 // The calling process's resident size in bytes; 0 when it cannot be read.
 KV_OS_API unsigned long long osGetCurProcVMSize();

@@ -126,6 +126,25 @@ bool iKV_ProcInfo::GetName(unsigned int pid, cKV_String& name) {
   return std::strcmp(name, comm) == 0;  // false when no memory could be had for the copy
 }
 
+// The original host counts processor time in 100-ns units; the times keep
+// that grain.
+void osGetProcessTime(cKV_SysTime& time) {
+  unsigned long long ns;
+  time = host::SelfCpuTimeNs(ns) ? ns / 100 * 100 : 0ULL;
+}
+
+bool osGetProcessTime(unsigned int pid, cKV_SysTime& time) {
+  int clock;
+  if (pid == 0 || pid > INT_MAX || !host::OpenProcessClock(static_cast<int>(pid), clock)) return false;
+  unsigned long long ns;
+  if (!host::ReadProcessClockNs(clock, ns)) {
+    time = 0ULL;
+    return false;
+  }
+  time = ns / 100 * 100;
+  return true;
+}
+
 unsigned long long osGetCurProcVMSize() {
   unsigned long long bytes;
   return ResidentBytes(bytes) ? bytes : 0;

@@ -129,6 +129,13 @@ bool OpenProcessClock(int pid, int& clock) noexcept {
     errno = e;
     return false;
   }
+  // The clock id holds the pid in 29 bits, so a larger number would name
+  // another clock (the caller's own, for some); no pid exceeds the kernel's
+  // limit of 2^22 - 1.
+  if (pid <= 0 || pid >= (1 << 22)) {
+    errno = ESRCH;
+    return false;
+  }
   clockid_t id;
   int rc = clock_getcpuclockid(static_cast<pid_t>(pid), &id);
   if (rc != 0) {

@@ -305,6 +305,71 @@ TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
   EXPECT_FALSE(ParseProcessStart("77 (a) S 1  2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 0\n", ticks));
 }
 
+double RusageSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(ProcessTime, OwnProcess) {
+  // Spin a little so there is something to count.
+  double from = ThreadCpuSeconds();
+  volatile unsigned sink = 0;
+  while (ThreadCpuSeconds() - from < 0.05) sink = sink + 1;
+
+  Korvane::cKV_SysTime mine(0ULL), byPid(0ULL);
+  double before = RusageSeconds();
+  Korvane::osGetProcessTime(mine);
+  ASSERT_TRUE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), byPid));
+  double after = RusageSeconds();
+  double seconds = static_cast<double>(mine.value) / 1e9;
+  // The kernel's resource usage counts the same time at a coarser grain.
+  EXPECT_GE(seconds, before - 0.02);
+  EXPECT_LE(seconds, after + 0.02);
+  EXPECT_GE(byPid.value, mine.value);
+  EXPECT_LT(byPid.value - mine.value, 20000000ull);
+  EXPECT_EQ(mine.value % 100, 0u);
+  EXPECT_EQ(byPid.value % 100, 0u);
+
+  {
+    kvtest::ScopedFault noClock("sysinfo.proctime", EIO, 0, 2);
+    Korvane::osGetProcessTime(mine);
+    EXPECT_EQ(mine.value, 0u);
+    byPid = 12345ULL;
+    EXPECT_FALSE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), byPid));
+    EXPECT_EQ(byPid.value, 0u);
+  }
+}
+
+TEST(ProcessTime, ChildThatSpunHalfASecond) {
+  Child child({"500"});
+  ASSERT_GT(child.Pid(), 0);
+  ASSERT_EQ(child.Line(), "ready");
+  Korvane::cKV_SysTime t(0ULL);
+  ASSERT_TRUE(Korvane::osGetProcessTime(static_cast<unsigned>(child.Pid()), t));
+  // Half a second of spinning, and what starting the program cost.
+  EXPECT_GE(t.value, 500000000ull);
+  EXPECT_LE(t.value, 750000000ull);
+
+  unsigned gone = static_cast<unsigned>(child.Pid());
+  child.Finish();
+  t = 42ULL;
+  EXPECT_FALSE(Korvane::osGetProcessTime(gone, t));
+  EXPECT_EQ(t.value, 42u);
+  // Numbers beyond the host's pids must not alias another process's clock.
+  for (unsigned pid : {0u, UINT_MAX, static_cast<unsigned>(INT_MAX), static_cast<unsigned>(INT_MAX) + 1u,
+                       (1u << 29) + static_cast<unsigned>(getpid()), 1u << 22}) {
+    EXPECT_FALSE(Korvane::osGetProcessTime(pid, t)) << pid;
+    EXPECT_EQ(t.value, 42u) << pid;
+  }
+  {
+    kvtest::ScopedFault cannotOpen("sysinfo.procopen", EPERM);
+    EXPECT_FALSE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), t));
+    EXPECT_EQ(t.value, 42u);
+  }
+}
+
 TEST(ProcInfo, NamesAndEnumeration) {
   cKV_String name = "untouched";
   ASSERT_TRUE(iKV_ProcInfo::GetName(static_cast<unsigned>(getpid()), name));
