@@ -120,6 +120,47 @@ void BM_Direct_ProcessFigures(benchmark::State& state) {
 }
 BENCHMARK(BM_Direct_ProcessFigures);
 
+void BM_osGetProcessTime_Self(benchmark::State& state) {
+  Korvane::cKV_SysTime t;
+  for (auto _ : state) {
+    Korvane::osGetProcessTime(t);
+    benchmark::DoNotOptimize(t.value);
+  }
+}
+BENCHMARK(BM_osGetProcessTime_Self);
+
+void BM_osGetProcessTime_Pid(benchmark::State& state) {
+  Korvane::cKV_SysTime t;
+  auto pid = static_cast<unsigned int>(getpid());
+  for (auto _ : state) benchmark::DoNotOptimize(Korvane::osGetProcessTime(pid, t));
+}
+BENCHMARK(BM_osGetProcessTime_Pid);
+
+// The usual ways without the library: the process clock, and the times in
+// /proc/PID/stat (at the grain of a clock tick).
+void BM_Direct_ClockGettime_Process(benchmark::State& state) {
+  for (auto _ : state) {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    benchmark::DoNotOptimize(t.tv_nsec);
+  }
+}
+BENCHMARK(BM_Direct_ClockGettime_Process);
+
+void BM_Direct_Read_ProcPidStat(benchmark::State& state) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(getpid()));
+  for (auto _ : state) {
+    char buf[1024];
+    unsigned long long utime = 0, stime = 0;
+    if (ReadWhole(path, buf, sizeof buf) > 0)
+      if (char const* p = std::strrchr(buf, ')'))
+        std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime);
+    benchmark::DoNotOptimize(utime + stime);
+  }
+}
+BENCHMARK(BM_Direct_Read_ProcPidStat);
+
 void BM_osGetCurProcVMSize(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(Korvane::osGetCurProcVMSize());
 }

@@ -1,8 +1,12 @@
-// kvos info and kvos load as their users see them.
+// kvos info, kvos load and kvos proc as their users see them.
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <ctime>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -80,6 +84,82 @@ TEST(KvosSysInfo, LoadRefusesBadOptions) {
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_TRUE(r.out.empty()) << args.back();
     EXPECT_NE(r.err.find("Usage: kvos load"), std::string::npos) << args.back();
+  }
+}
+
+double CpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// "H:MM:SS.nnnnnnnnn" in seconds.
+double DurationSeconds(std::string const& text) {
+  int h = 0, m = 0;
+  double sec = 0;
+  if (std::sscanf(text.c_str(), "%d:%d:%lf", &h, &m, &sec) != 3) return -1;
+  return h * 3600.0 + m * 60.0 + sec;
+}
+
+TEST(KvosSysInfo, ProcWatchesAnotherProcess) {
+  // This test process: its processor time can only have grown.
+  double mine = CpuSeconds();
+  auto r = RunKvos({"proc", std::to_string(getpid()), "--interval", "20", "--count", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_NE(lines[0].find("cpu%"), std::string::npos);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::istringstream f(lines[i]);
+    int load = -1;
+    std::string time;
+    ASSERT_TRUE(static_cast<bool>(f >> load >> time)) << lines[i];
+    EXPECT_GE(load, 0);
+    EXPECT_LE(load, 100);
+    EXPECT_GE(DurationSeconds(time), mine - 0.01) << time;
+    EXPECT_LE(DurationSeconds(time), CpuSeconds() + 0.01) << time;
+  }
+
+  auto self = RunKvos({"proc", "self", "--interval", "20", "--count", "2"});
+  ASSERT_EQ(self.status, 0) << self.err;
+  lines = Lines(self.out);
+  ASSERT_EQ(lines.size(), 3u) << self.out;
+  EXPECT_NE(lines[0].find("resident-KiB"), std::string::npos);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::istringstream f(lines[i]);
+    int load = -1, faults = -1;
+    long long residentKiB = -1;
+    std::string time;
+    ASSERT_TRUE(static_cast<bool>(f >> load >> time >> faults >> residentKiB)) << lines[i];
+    EXPECT_GE(load, 0);
+    EXPECT_LE(load, 100);
+    EXPECT_GE(DurationSeconds(time), 0.0);
+    EXPECT_GE(faults, 0);
+    EXPECT_GT(residentKiB, 100);  // a running program
+  }
+  EXPECT_EQ(RunKvos({"proc", "--help"}).status, 0);
+}
+
+TEST(KvosSysInfo, ProcRefusesWhatNamesNoProcess) {
+  for (std::vector<std::string> const& args :
+       {std::vector<std::string>{"proc"}, {"proc", "0"}, {"proc", "-1"}, {"proc", "abc"}, {"proc", "4294967296"},
+        {"proc", "1", "2"}, {"proc", "self", "--count", "-2"}, {"proc", "1", "--interval", "-100"},
+        {"proc", "--count", "1"}}) {
+    auto r = RunKvos(args);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_TRUE(r.out.empty()) << args.back();
+    EXPECT_NE(r.err.find("Usage: kvos proc"), std::string::npos) << args.back();
+  }
+  // Well-formed identifiers of no process: the largest, and one just reaped.
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  for (std::string pid : {std::string("4294967295"), std::to_string(child)}) {
+    auto r = RunKvos({"proc", pid, "--count", "1"});
+    EXPECT_EQ(r.status, 1) << pid;
+    EXPECT_TRUE(r.out.empty()) << pid;
+    EXPECT_NE(r.err.find("no process with identifier " + pid), std::string::npos) << r.err;
   }
 }
 
