@@ -182,7 +182,12 @@ TEST(ProcStatMon, PageFaultsAndResidentSizeFollowFreshMemory) {
   EXPECT_GE(mon->GetProcPageFaultCount(), 25000);
   unsigned long long after = mon->GetProcMemoryLoad();
   EXPECT_GE(after, before + kSize * 95 / 100);
+#if defined(__SANITIZE_THREAD__)
+  // The thread sanitizer keeps shadow memory for every byte written, which
+  // is resident too: only the lower bound holds under it.
+#else
   EXPECT_LE(after, before + kSize * 115 / 100);
+#endif
 
   // The free function agrees with the monitor and with the kernel's own
   // report.
