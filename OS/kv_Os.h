@@ -5,7 +5,9 @@
 #include "OS/osbase.h"
 #include "OS/osversion.h"
 
+#include "OS/oscfg.h"
 #include "OS/oserror.h"
+#include "OS/osio.h"
 #include "OS/oslist.h"
 #include "OS/osstring.h"
 #include "OS/ossysinfo.h"

@@ -22,14 +22,14 @@ void DropCutLine(char* text, long length) {
 // A file holding one unsigned number and its line break, as sysfs writes it.
 bool ReadNumberFile(char const* path, unsigned long long& value) {
   char text[64];
-  long n = host::ReadHostFileOnce(path, text, sizeof text);
+  long n = host::ReadSysFileOnce(path, text, sizeof text);
   if (n <= 0 || text[n - 1] != '\n') return false;
   return ParseUnsigned(text, text + n - 1, value);
 }
 
 int CpuCount() {
   char text[256];
-  long n = host::ReadHostFileOnce("/sys/devices/system/cpu/online", text, sizeof text);
+  long n = host::ReadSysFileOnce("/sys/devices/system/cpu/online", text, sizeof text);
   if (n > 0 && text[n - 1] == '\n') {
     if (int count = CountCpuList(text)) return count;
   }
@@ -105,7 +105,7 @@ void DescribeProcessor(HostDescription& d) {
 
   // The first processor's block is all that is needed: read no further.
   char cpuinfo[8192];
-  if (host::ReadHostFileOnce("/proc/cpuinfo", cpuinfo, sizeof cpuinfo) <= 0) return;
+  if (host::ReadSysFileOnce("/proc/cpuinfo", cpuinfo, sizeof cpuinfo) <= 0) return;
   char const *from, *to;
   // Taken as stored, leading blanks included.
   if (!CpuinfoValue(cpuinfo, "model name", &from, &to)) return;
@@ -127,8 +127,8 @@ void NameSystem(HostDescription& d) {
   bool kernel = host::KernelIdentity(release, sizeof release, machine, sizeof machine) && release[0] != '\0';
 
   char text[4096];
-  long n = host::ReadHostFileOnce("/etc/os-release", text, sizeof text);
-  if (n <= 0) n = host::ReadHostFileOnce("/usr/lib/os-release", text, sizeof text);
+  long n = host::ReadSysFileOnce("/etc/os-release", text, sizeof text);
+  if (n <= 0) n = host::ReadSysFileOnce("/usr/lib/os-release", text, sizeof text);
   bool described = n > 0;
   if (n == static_cast<long>(sizeof text) - 1) DropCutLine(text, n);
   char name[96], version[64], versionId[64], pretty[128];
@@ -165,7 +165,7 @@ void DescribeHost(HostDescription& d) noexcept {
   NameSystem(d);
   d.ramSize = 0;
   char meminfo[4096];
-  if (host::ReadHostFileOnce("/proc/meminfo", meminfo, sizeof meminfo) > 0) {
+  if (host::ReadSysFileOnce("/proc/meminfo", meminfo, sizeof meminfo) > 0) {
     unsigned long long total;
     if (ParseMemTotal(meminfo, total)) d.ramSize = total;
   }

@@ -17,14 +17,14 @@ namespace {
 // Reads an open host file, opening it first when it is not.
 long Sample(int& fd, char const* path, char* buf, std::size_t cap) {
   if (fd < 0) {
-    fd = host::OpenHostFile(path);
+    fd = host::OpenSysFile(path);
     if (fd < 0) return -1;
   }
-  return host::ReadHostFile(fd, buf, cap);
+  return host::ReadSysFile(fd, buf, cap);
 }
 
 void Close(int& fd) {
-  host::CloseHostFile(fd);
+  host::CloseSysFile(fd);
   fd = -1;
 }
 

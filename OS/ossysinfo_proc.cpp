@@ -26,7 +26,7 @@ bool ReportHost(cKV_Error* error, int line, char const* what) {
 
 bool ResidentBytes(unsigned long long& bytes) {
   char statm[256];
-  long n = host::ReadHostFileOnce("/proc/self/statm", statm, sizeof statm);
+  long n = host::ReadSysFileOnce("/proc/self/statm", statm, sizeof statm);
   if (n < 0) return false;
   unsigned long long pages;
   if (!sysinfo::ParseResidentPages(statm, pages)) {
@@ -63,7 +63,7 @@ cProcStatMon::cProcStatMon()
 bool cProcStatMon::Init(cKV_Error* error) {
   _curFaults = 0;
   char stat[1024];
-  long n = host::ReadHostFileOnce("/proc/self/stat", stat, sizeof stat);
+  long n = host::ReadSysFileOnce("/proc/self/stat", stat, sizeof stat);
   unsigned long long ticks;
   long hz = host::ClockTicksPerSecond();
   if (n < 0) return ReportHost(error, __LINE__, "GetProcessTimes");
@@ -119,7 +119,7 @@ bool iKV_ProcInfo::GetName(unsigned int pid, cKV_String& name) {
   sysinfo::TextBuf p(path, sizeof path);
   p.Appendf("/proc/%u/comm", pid);
   char comm[64];
-  long n = host::ReadHostFileOnce(path, comm, sizeof comm);
+  long n = host::ReadSysFileOnce(path, comm, sizeof comm);
   if (n <= 0 || comm[n - 1] != '\n') return false;
   comm[n - 1] = '\0';
   name = comm;

@@ -11,19 +11,19 @@ namespace Korvane::host {
 
 // Opens a host description file for reading (close-on-exec); -1 with errno
 // set when it cannot be opened.
-int OpenHostFile(char const* path) noexcept;
+int OpenSysFile(char const* path) noexcept;
 
 // Reads the start of the file into `buf` with one read of at most cap - 1
 // bytes, and terminates it with a NUL: all of a regular file that fits, the
 // whole records of a /proc file that fit. Reading again re-reads the current
 // content, so an open /proc file can be sampled without reopening it.
 // Returns the number of bytes read, or -1 with errno set.
-long ReadHostFile(int fd, char* buf, std::size_t cap) noexcept;
+long ReadSysFile(int fd, char* buf, std::size_t cap) noexcept;
 
-void CloseHostFile(int fd) noexcept;
+void CloseSysFile(int fd) noexcept;
 
 // Open, read and close in one go; -1 with errno set on failure.
-long ReadHostFileOnce(char const* path, char* buf, std::size_t cap) noexcept;
+long ReadSysFileOnce(char const* path, char* buf, std::size_t cap) noexcept;
 
 // The host's own count of online logical processors; 0 when unknown.
 int OnlineProcessorCount() noexcept;

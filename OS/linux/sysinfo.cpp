@@ -12,7 +12,7 @@
 
 namespace Korvane::host {
 
-int OpenHostFile(char const* path) noexcept {
+int OpenSysFile(char const* path) noexcept {
   if (int e = Fault("sysinfo.open")) {
     errno = e;
     return -1;
@@ -29,7 +29,7 @@ int OpenHostFile(char const* path) noexcept {
   return fd;
 }
 
-long ReadHostFile(int fd, char* buf, std::size_t cap) noexcept {
+long ReadSysFile(int fd, char* buf, std::size_t cap) noexcept {
   if (cap == 0) {
     errno = EINVAL;
     return -1;
@@ -50,17 +50,17 @@ long ReadHostFile(int fd, char* buf, std::size_t cap) noexcept {
   return static_cast<long>(n);
 }
 
-void CloseHostFile(int fd) noexcept {
+void CloseSysFile(int fd) noexcept {
   if (fd >= 0) close(fd);  // Linux releases the descriptor even on EINTR
 }
 
-long ReadHostFileOnce(char const* path, char* buf, std::size_t cap) noexcept {
+long ReadSysFileOnce(char const* path, char* buf, std::size_t cap) noexcept {
   if (cap > 0) buf[0] = '\0';
-  int fd = OpenHostFile(path);
+  int fd = OpenSysFile(path);
   if (fd < 0) return -1;
-  long n = ReadHostFile(fd, buf, cap);
+  long n = ReadSysFile(fd, buf, cap);
   int saved = errno;
-  CloseHostFile(fd);
+  CloseSysFile(fd);
   errno = saved;
   return n;
 }
