@@ -12,6 +12,7 @@
 #include "OS/osnet.h"
 #include "OS/osstring.h"
 #include "OS/ossocket.h"
+#include "OS/ossysinfo.h"
 #include "OS/osthread.h"
 #include "OS/ostime.h"
 #include "OS/osuid.h"

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "OS/host/startup.h"
+#include "OS/internal/sysinfo.h"
 #include "OS/internal/uid.h"
 
 namespace Korvane::host {
@@ -19,12 +20,14 @@ void LibraryLoad() noexcept {
   MakeEmptyUid();
   // 4. The socket layer (nothing to start on Linux).
   // 5. The system description.
+  sysinfo::LoadDescription();
   g_ready.store(true, std::memory_order_release);
 }
 
 void LibraryUnload() noexcept {
   g_ready.store(false, std::memory_order_release);
   // 5 .. 1 in reverse.
+  sysinfo::UnloadDescription();
 }
 
 bool LibraryReady() noexcept { return g_ready.load(std::memory_order_acquire); }
