@@ -7,6 +7,7 @@
 
 #include "OS/oserror.h"
 #include "OS/oslist.h"
+#include "OS/osstorage.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
 
