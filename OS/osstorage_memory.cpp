@@ -60,12 +60,16 @@ bool cMemoryIO::Seek(unsigned int position) {
 bool cMemoryIO::WriteBytes(unsigned int count, unsigned char const* bytes) {
   if (_status.IsError()) return false;
   if (count == 0) return true;
-  // A caller who shrank the buffer through GetBuffer may have left the
-  // position beyond the data; writing there is still kept inside the block.
   if (bytes == nullptr || count > 0xFFFFFFFFu - _position) return false;
   unsigned int end = _position + count;
   if (end > _buffer.GetSize() && !_buffer.SetSize(end)) return false;
-  std::memcpy(static_cast<unsigned char*>(_buffer) + _position, bytes, count);
+  unsigned char* data = _buffer;
+  // The position can lie beyond the data only when the buffer was shrunk or
+  // taken behind the stream's back; the gap then reads as zeros, never as
+  // stale or uninitialised bytes.
+  unsigned int length = _buffer.GetLength();
+  if (_position > length) std::memset(data + length, 0, _position - length);
+  std::memcpy(data + _position, bytes, count);
   if (end > _buffer.GetLength()) _buffer.SetLength(end);  // within the size: cannot fail
   _position = end;
   return true;
@@ -132,6 +136,6 @@ bool cMemoryIO::ReadLong(int& value) {
   return true;
 }
 
-bool cMemoryIO::IsEof() { return _status.IsNotError() && _position >= _buffer.GetLength(); }
+bool cMemoryIO::IsEof() { return _status.IsNotError() && _position == _buffer.GetLength(); }
 
 }  // namespace Korvane
