@@ -113,6 +113,9 @@ bool cLineRecordFormat::TakeLineFeed() {
 
 bool cLineRecordFormat::ReadBytes(unsigned int count, unsigned char* bytes) {
   if (!TakeGuard() || count > _left) return false;
+  // An empty body at the end of a file leaves the stream's status holding
+  // the skip's failed read: reading nothing must not look at the stream.
+  if (count == 0) return true;
   if (!_io->ReadBytes(count, bytes)) return false;
   _left -= count;
   return true;
