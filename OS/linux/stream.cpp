@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <stdio_ext.h>
+
 #include "OS/host/fault.h"
 #include "OS/host/stream.h"
 
@@ -71,15 +73,60 @@ int StreamFlush(std::FILE* stream) noexcept {
   return std::fflush(stream);
 }
 
+namespace {
+
+// Flags of glibc's stream ABI (libio) that are not in the public header:
+// reading from the ungetc backup area, and append mode.
+constexpr int kInBackup = 0x100;
+constexpr int kAppending = 0x1000;
+
+// glibc makes an lseek on every ftell, and on every fseek even when it stays
+// inside the read buffer; readers of delimited data ask for the position and
+// give back a byte per field, which then costs two system calls each. While
+// a stream only reads, its position follows from the buffer (whose layout is
+// public: getc_unlocked works on it inline) and the file offset that glibc
+// keeps for the buffer's end: exactly what ftell computes, and a seek inside
+// the buffer moves the read pointer and clears the end flag, exactly what
+// fseek does there. Anything else goes to ftello/fseeko.
+bool ReadPosition(std::FILE* stream, long long& position) noexcept {
+  if (__freading(stream) == 0 || stream->_mode > 0 || (stream->_flags & (kInBackup | kAppending)) != 0 ||
+      stream->_IO_read_base == nullptr || stream->_IO_write_ptr > stream->_IO_write_base || stream->_offset < 0)
+    return false;
+  position = static_cast<long long>(stream->_offset) - (stream->_IO_read_end - stream->_IO_read_ptr);
+  return true;
+}
+
+bool SeekInBuffer(std::FILE* stream, long long position) noexcept {
+  long long here = 0;
+  if (!ReadPosition(stream, here)) return false;
+  if (position < here - (stream->_IO_read_ptr - stream->_IO_read_base) ||
+      position > here + (stream->_IO_read_end - stream->_IO_read_ptr))
+    return false;
+  stream->_IO_read_ptr += position - here;
+  stream->_flags &= ~_IO_EOF_SEEN;
+  return true;
+}
+
+}  // namespace
+
 int StreamSeek(std::FILE* stream, long long position) noexcept {
   if (int e = Fault("stream.seek")) {
     errno = e;
     return -1;
   }
-  return fseeko(stream, static_cast<off_t>(position), SEEK_SET);
+  flockfile(stream);
+  int result = SeekInBuffer(stream, position) ? 0 : fseeko(stream, static_cast<off_t>(position), SEEK_SET);
+  funlockfile(stream);
+  return result;
 }
 
-long long StreamTell(std::FILE* stream) noexcept { return static_cast<long long>(ftello(stream)); }
+long long StreamTell(std::FILE* stream) noexcept {
+  flockfile(stream);
+  long long position = 0;
+  if (!ReadPosition(stream, position)) position = static_cast<long long>(ftello(stream));
+  funlockfile(stream);
+  return position;
+}
 
 bool StreamEof(std::FILE* stream) noexcept { return std::feof(stream) != 0; }
 

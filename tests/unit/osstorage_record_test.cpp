@@ -306,8 +306,9 @@ bool ReadPass(iDataIO& io, Records& records) {
     cDataFormat* f = nullptr;
     if (!storage.ReadRecordBegin(size, f)) return false;
     if (f == nullptr) return format.ReadEnd();
+    // A damaged head can announce gigabytes; nothing written here is that big.
     cDataBuf body;
-    if (!body.SetLength(size)) return false;
+    if (size > (2u << 20) || !body.SetLength(size)) return false;
     if (!f->ReadBytes(size, body) || !storage.ReadRecordEnd()) return false;
     records.emplace_back(reinterpret_cast<char const*>(static_cast<unsigned char*>(body)), size);
   }

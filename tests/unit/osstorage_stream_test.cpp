@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 using Korvane::cDataBuf;
 using Korvane::cFileIO;
 using Korvane::cKV_Error;
+using Korvane::cKV_String;
 using Korvane::cMemoryIO;
 using Korvane::iDataIO;
 using kvtest::ScopedFault;
@@ -400,6 +402,85 @@ TEST(FileIO, WritesAndReadsBackBytesAndNumbers) {
   EXPECT_FALSE(f.ReadUlong(u));
   EXPECT_TRUE(Failed(f, "Failed to read tUlong from file [" + path + "]"));
   EXPECT_TRUE(f.IsEof());
+}
+
+// Random reads, number reads, seeks and writes against a model of the file:
+// the position, the end flag and the bytes must follow it exactly, however
+// the stream serves them (from its buffer or from the file).
+TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
+  TempDir dir;
+  std::string path = dir / "model";
+  std::mt19937 rng(2024);
+  std::string content;
+  for (int i = 0; i < 20000; ++i) content.push_back("0123456789  \n-ab"[rng() % 16]);
+  kvtest::WriteFile(path, content);
+  cFileIO f;
+  ASSERT_TRUE(f.Open(path.c_str(), "r+b"));
+  std::size_t pos = 0;
+  bool eof = false;
+  bool writing = false;  // reads and writes are separated by a seek, as C wants
+  std::vector<unsigned char> buf(9000);
+  for (int step = 0; step < 20000; ++step) {
+    SCOPED_TRACE(step);
+    unsigned int op = rng() % 10;
+    if (op < 2) {  // seek anywhere, near the end included
+      pos = rng() % (content.size() + 3);
+      if (pos > content.size()) pos = content.size();
+      ASSERT_TRUE(f.Seek(static_cast<unsigned int>(pos)));
+      eof = false;
+      writing = false;
+    } else if (op == 2 && !writing) {  // a byte back, as the delimiter skip does
+      if (pos == 0) continue;
+      ASSERT_TRUE(f.Seek(static_cast<unsigned int>(--pos)));
+      eof = false;
+    } else if (op == 3 && (writing || rng() % 2 == 0)) {
+      if (!writing) {
+        ASSERT_TRUE(f.Seek(static_cast<unsigned int>(pos)));
+        writing = true;
+        eof = false;
+      }
+      std::size_t n = rng() % 40;
+      std::string bytes(n, static_cast<char>('A' + rng() % 26));
+      ASSERT_TRUE(f.WriteBytes(static_cast<unsigned int>(n), U(bytes.c_str())));
+      content.replace(pos, std::min(n, content.size() - pos), bytes);
+      pos += n;
+    } else if (!writing && op < 7) {
+      std::size_t n = rng() % 3 == 0 ? rng() % 9000 : rng() % 8;
+      bool ok = f.ReadBytes(static_cast<unsigned int>(n), buf.data());
+      std::size_t got = std::min(n, content.size() - pos);
+      ASSERT_EQ(ok, got == n);
+      ASSERT_EQ(std::string(reinterpret_cast<char*>(buf.data()), got), content.substr(pos, got));
+      pos += got;
+      if (!ok) {
+        eof = true;
+        f.GetStatus().Reset();
+      }
+    } else if (!writing) {  // a number, the way fscanf reads it
+      std::size_t p = pos;
+      while (p < content.size() && (content[p] == ' ' || content[p] == '\n')) ++p;
+      std::size_t start = p;
+      if (p < content.size() && content[p] == '-') ++p;
+      std::size_t digits = p;
+      while (p < content.size() && content[p] >= '0' && content[p] <= '9') ++p;
+      int value = 0;
+      bool ok = f.ReadLong(value);
+      ASSERT_EQ(ok, p > digits);
+      if (ok) {
+        ASSERT_EQ(value, cKV_String::ToLong(content.substr(start, p - start).c_str()));
+      }
+      pos = p;
+      if (p == content.size()) eof = true;  // the conversion looked past the end
+      f.GetStatus().Reset();
+    } else {
+      continue;
+    }
+    ASSERT_EQ(f.Tell(), pos);
+    if (!writing) {
+      ASSERT_EQ(f.IsEof(), eof);
+    }
+  }
+  ASSERT_TRUE(f.Close());
+  EXPECT_EQ(kvtest::ReadFile(path), content);
 }
 
 TEST(FileIO, EndShowsOnlyAfterAReadFails) {
