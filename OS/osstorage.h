@@ -242,7 +242,8 @@ class KV_OS_API cDataFormat {
 // operation that touches the stream return false.
 class KV_OS_API cDataStorage {
  public:
-  enum eMode { eRead = 0, eWrite = 1 };
+  // Any int is a mode; all but eWrite take the read path of Begin.
+  enum eMode : int { eRead = 0, eWrite = 1 };
 
   cDataStorage() : _mode(eRead), _format(nullptr), _recordStart(0) {}
   cDataStorage(eMode mode, cDataFormat* format) : _mode(mode), _format(format), _recordStart(0) {}

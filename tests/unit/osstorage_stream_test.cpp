@@ -326,7 +326,7 @@ TEST(FileIO, OpensCloseOnExecWhateverTheMode) {
   TempDir dir;
   std::string path = dir / "f";
   kvtest::WriteFile(path, "data");
-  for (char const* mode : {"r", "rb", "r+", "w", "wb+", "a", "ab", "a+", "re", "r,ccs=UTF-8"}) {
+  for (char const* mode : {"r", "rb", "r+", "w", "wb+", "a", "ab", "a+", "re", "rbbbbbb"}) {
     cFileIO f;
     ASSERT_TRUE(f.Open(path.c_str(), mode)) << mode;
     EXPECT_EQ(Cloexec(path), "e") << mode;
