@@ -153,8 +153,10 @@ bool cFileIO::ScanNumber(bool isSigned, unsigned int& value) {
   for (; IsDigit(c); c = host::StreamGetc(_stream)) {
     anyDigit = true;
     if (significant == 0 && c == '0') continue;
-    if (significant < 11) text[n++] = static_cast<char>(c);
-    ++significant;
+    if (significant < 11) {  // more digits cannot change the clamped value
+      text[n++] = static_cast<char>(c);
+      ++significant;
+    }
   }
   if (c != EOF) host::StreamUngetc(_stream, c);
   if (!anyDigit) return false;
