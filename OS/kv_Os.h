@@ -5,10 +5,13 @@
 #include "OS/osbase.h"
 #include "OS/osversion.h"
 
+#include "OS/oscfg.h"
 #include "OS/oserror.h"
+#include "OS/osio.h"
 #include "OS/oslist.h"
 #include "OS/osstorage.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
+#include "OS/ostime.h"
 
 #endif
