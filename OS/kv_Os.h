@@ -9,6 +9,7 @@
 #include "OS/oserror.h"
 #include "OS/osio.h"
 #include "OS/oslist.h"
+#include "OS/osstorage.h"
 #include "OS/osstring.h"
 #include "OS/ossysinfo.h"
 #include "OS/osthread.h"
