@@ -6,7 +6,9 @@
 #include "OS/osversion.h"
 
 #include "OS/oserror.h"
+#include "OS/osevent.h"
 #include "OS/oslist.h"
+#include "OS/osmutex.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
 
