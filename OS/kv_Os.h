@@ -9,6 +9,7 @@
 #include "OS/osevent.h"
 #include "OS/oslist.h"
 #include "OS/osmutex.h"
+#include "OS/osprocess.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
 

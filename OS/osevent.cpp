@@ -26,18 +26,24 @@ struct Link {
   Waiter* waiter;
 };
 
-struct Event {
-  explicit Event(bool set) : signalled(set ? 1 : 0) { links.prev = links.next = &links; }
+// The event's word: bit 0 signalled, bit 1 some wait is linked, the rest a
+// version that every set and every reset advances, so a wait can tell
+// whether an event changed while it looked at several.
+constexpr unsigned kSignalled = 1;
+constexpr unsigned kLinked = 2;
+constexpr unsigned kVersion = 4;
 
-  std::atomic<int> signalled;
-  // Links in the list. Setters read it without the lock: a setter that finds
-  // no waiter skips the lock, which keeps set and reset cheap.
-  std::atomic<int> waiting{0};
-  // The handle plus one per wait in progress: closing the handle while a
-  // wait is in progress leaves the event alive until that wait ends.
+struct Event {
+  explicit Event(bool set) : word(set ? kSignalled : 0) { links.prev = links.next = &links; }
+
+  std::atomic<unsigned> word;
+  // The handle, one per wait in progress, and a setter that has to wake
+  // waits: closing the handle while they run leaves the event alive until
+  // they are done.
   std::atomic<int> refs{1};
-  std::mutex lock;  // guards the list
+  std::mutex lock;  // guards the list and its count
   Link links{};
+  int linked = 0;
 };
 
 constexpr unsigned kInfinite = 0xFFFFFFFFu;
@@ -50,9 +56,9 @@ void Release(Event* e) {
   if (e->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete e;
 }
 
-// The waiter registers before it looks at the flags, and a setter looks at
-// `waiting` after it has raised the flag (both in one total order), so either
-// the waiter sees the flag or the setter sees the waiter.
+// A wait links itself (raising kLinked) before it looks at the words, and a
+// setter reads kLinked in the same read-modify-write that signals; so either
+// the wait sees the signal or the setter sees the wait.
 void Attach(Event* e, Link* link, Waiter* w) {
   e->refs.fetch_add(1, std::memory_order_relaxed);
   link->waiter = w;
@@ -61,7 +67,7 @@ void Attach(Event* e, Link* link, Waiter* w) {
   link->prev = e->links.prev;
   e->links.prev->next = link;
   e->links.prev = link;
-  e->waiting.fetch_add(1, std::memory_order_seq_cst);
+  if (++e->linked == 1) e->word.fetch_or(kLinked, std::memory_order_seq_cst);
 }
 
 void Detach(Event* e, Link* link) {
@@ -69,15 +75,37 @@ void Detach(Event* e, Link* link) {
     std::lock_guard<std::mutex> guard(e->lock);
     link->prev->next = link->next;
     link->next->prev = link->prev;
-    e->waiting.fetch_sub(1, std::memory_order_relaxed);
+    if (--e->linked == 0) e->word.fetch_and(~kLinked, std::memory_order_seq_cst);
   }
   Release(e);
 }
 
+constexpr int kScanAttempts = 64;
+
+// The version and the signalled bit only.
+unsigned StateOf(void* event) {
+  return static_cast<Event*>(event)->word.load(std::memory_order_seq_cst) & ~kLinked;
+}
+
+// The lowest signalled index. A hit found by walking the array is confirmed
+// by walking it again: if no event up to the hit changed in between, all of
+// them held those states at one instant, so a set of a lower event that
+// raced with the walk cannot be overtaken by a higher one. Versions only
+// grow, so equal sums mean no change.
 int Scan(int count, void** events) {
-  for (int i = 0; i < count; ++i)
-    if (static_cast<Event*>(events[i])->signalled.load(std::memory_order_seq_cst) != 0) return i;
-  return -1;
+  for (int attempt = 1;; ++attempt) {
+    unsigned long long first = 0;
+    int hit = -1;
+    for (int i = 0; i < count && hit < 0; ++i) {
+      unsigned v = StateOf(events[i]);
+      first += v;
+      if ((v & kSignalled) != 0) hit = i;
+    }
+    if (hit <= 0) return hit;
+    unsigned long long second = 0;
+    for (int i = 0; i <= hit; ++i) second += StateOf(events[i]);
+    if (second == first || attempt == kScanAttempts) return hit;
+  }
 }
 
 }  // namespace
@@ -97,22 +125,39 @@ void osDestroyEvent(void*& event) {
 
 void osSetEvent(void*& event) {
   auto* e = static_cast<Event*>(event);
-  if (e == nullptr || e->signalled.load(std::memory_order_acquire) != 0) return;
-  if (e->signalled.exchange(1, std::memory_order_seq_cst) != 0) return;
-  if (e->waiting.load(std::memory_order_seq_cst) == 0) return;
-  // Waking under the lock keeps every linked waiter alive: a waiter takes
-  // this lock to unlink before its wait returns.
-  std::lock_guard<std::mutex> guard(e->lock);
-  for (Link* l = e->links.next; l != &e->links; l = l->next) {
-    l->waiter->wakes.fetch_add(1, std::memory_order_seq_cst);
-    host::WakeWord(l->waiter->wakes);
+  if (e == nullptr) return;
+  bool held = false;
+  unsigned v = e->word.load(std::memory_order_acquire);
+  while ((v & kSignalled) == 0) {
+    // A woken wait may return and its caller close the event before this
+    // call is done with it: hold a reference while waits are linked.
+    if ((v & kLinked) != 0 && !held) {
+      e->refs.fetch_add(1, std::memory_order_relaxed);
+      held = true;
+    }
+    if (e->word.compare_exchange_weak(v, (v + kVersion) | kSignalled, std::memory_order_seq_cst)) {
+      if ((v & kLinked) != 0) {
+        // Waking under the lock keeps every linked wait alive: a wait
+        // takes this lock to unlink before it returns.
+        std::lock_guard<std::mutex> guard(e->lock);
+        for (Link* l = e->links.next; l != &e->links; l = l->next) {
+          l->waiter->wakes.fetch_add(1, std::memory_order_seq_cst);
+          host::WakeWord(l->waiter->wakes);
+        }
+      }
+      break;
+    }
   }
+  if (held) Release(e);
 }
 
 void osResetEvent(void*& event) {
   auto* e = static_cast<Event*>(event);
-  if (e != nullptr && e->signalled.load(std::memory_order_relaxed) != 0)
-    e->signalled.store(0, std::memory_order_release);
+  if (e == nullptr) return;
+  unsigned v = e->word.load(std::memory_order_relaxed);
+  while ((v & kSignalled) != 0 &&
+         !e->word.compare_exchange_weak(v, (v + kVersion) & ~kSignalled, std::memory_order_seq_cst)) {
+  }
 }
 
 int osWaitForEvents(int count, void** events, unsigned int timeoutMs) {
@@ -161,7 +206,11 @@ void CloseEventPair() noexcept {
   osDestroyEvent(g_signalled);
 }
 
-int EventWaiters(void* event) noexcept { return static_cast<Event*>(event)->waiting.load(std::memory_order_seq_cst); }
+int EventWaiters(void* event) noexcept {
+  auto* e = static_cast<Event*>(event);
+  std::lock_guard<std::mutex> guard(e->lock);
+  return e->linked;
+}
 
 }  // namespace internal
 

@@ -234,6 +234,16 @@ TEST(Event, CloseRightAfterSetWhileWaitsAreInProgress) {
     waiter.join();
     EXPECT_EQ(got, 0);
   }
+  // The other way round: the waiter closes the event as soon as its wait
+  // returns, while the setter may still be inside osSetEvent.
+  for (int i = 0; i < 200; ++i) {
+    void* ev = nullptr;
+    ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
+    std::thread setter([ev]() mutable { osSetEvent(ev); });
+    EXPECT_EQ(osWaitForEvents(1, &ev, kLong), 0);
+    osDestroyEvent(ev);
+    setter.join();
+  }
 }
 
 }  // namespace
