@@ -5,12 +5,15 @@
 #include "OS/osbase.h"
 #include "OS/osversion.h"
 
+#include "OS/oscfg.h"
 #include "OS/oserror.h"
 #include "OS/osevent.h"
+#include "OS/osio.h"
 #include "OS/oslist.h"
 #include "OS/osmutex.h"
 #include "OS/osprocess.h"
 #include "OS/osstring.h"
 #include "OS/osthread.h"
+#include "OS/ostime.h"
 
 #endif

@@ -1,0 +1,149 @@
+// Sectioned configuration files: an ordered, in-memory model of a text file
+// of section headers, `name = value` parameters and `#` comments, with its
+// reader and writer. Comments and blank lines are records of their own, so
+// a file can be read, edited and written back with its order and remarks.
+#ifndef KV_OS_OSCFG_H
+#define KV_OS_OSCFG_H
+
+#include "OS/osbase.h"
+#include "OS/oserror.h"
+#include "OS/oslist.h"
+#include "OS/osstring.h"
+
+namespace Korvane {
+
+enum eKV_CfgType {
+  eCfgSection = 1,  // name and comment
+  eCfgParam = 2,    // name, value and comment
+  eCfgComment = 3,  // comment only; a blank line has an empty comment
+};
+
+// One line of a configuration file. Only cKV_CfgFile creates and destroys
+// records. A copy carries the source's list links: it must never be linked
+// or handed to a file.
+class KV_OS_API cKV_CfgRecord : public cKV_List2Item {
+ public:
+  cKV_CfgRecord(cKV_CfgRecord const& other);
+  cKV_CfgRecord& operator=(cKV_CfgRecord const& other);
+
+  eKV_CfgType GetType() const { return _type; }
+  cKV_String const& GetName() const { return _name; }
+  cKV_String const& GetValue() const { return _value; }
+  cKV_String const& GetComment() const { return _comm; }
+
+ private:
+  friend class cKV_CfgFile;
+  // Null texts are empty.
+  cKV_CfgRecord(eKV_CfgType type, char const* name, char const* value, char const* comment);
+  ~cKV_CfgRecord() override;
+
+  eKV_CfgType& _Type() { return _type; }
+  cKV_String& _Name() { return _name; }
+  cKV_String& _Value() { return _value; }
+  cKV_String& _Comm() { return _comm; }
+
+  eKV_CfgType _type;
+  cKV_String _name;
+  cKV_String _value;
+  cKV_String _comm;
+};
+
+// The record list is instantiated once, inside the library.
+extern template class KV_OS_API ctKV_List2<cKV_CfgRecord>;
+
+// A configuration file: one flat list of records in file order. The section
+// area of a section record runs up to the next section record; records before
+// the first section belong to no section and are reached only by walking the
+// list. Names compare case-insensitively over A..Z only; an empty name never
+// matches; the first match in file order wins.
+//
+// The file owns its records. Copying is forbidden: a member-wise copy would
+// destroy the same records twice, and a deep copy could not report running
+// out of memory.
+//
+// One thread at a time.
+class KV_OS_API cKV_CfgFile {
+ public:
+  cKV_CfgFile();
+  ~cKV_CfgFile();
+  cKV_CfgFile(cKV_CfgFile const&) = delete;
+  cKV_CfgFile& operator=(cKV_CfgFile const&) = delete;
+
+  // The records in file order: walk with GetList().GetFirst() and GetNext.
+  ctKV_List2<cKV_CfgRecord> const& GetList() const { return _list; }
+  cKV_CfgRecord* GetFirst() const { return _list.GetFirst(); }
+  // Null after the last record and for a null record. `record` must be one
+  // of this file's records.
+  cKV_CfgRecord* GetNext(cKV_CfgRecord* record) const;
+
+  cKV_CfgRecord* FindSection(char const* name) const;
+  // Searches one section area: with a null `from` the first section's; with
+  // a section record the area after it; with any other record the rest of
+  // its area from that record on.
+  cKV_CfgRecord* FindParam(cKV_CfgRecord* from, char const* name) const;
+
+  // Finds the first section called `name`, or appends a new one. `clear`
+  // empties an existing section's area; a non-null `comment` replaces its
+  // comment. Null when memory could not be obtained for a new section or
+  // for the comment.
+  cKV_CfgRecord* SetSect(char const* name, bool clear, char const* comment);
+  // Removes the first section called `name` with its area; true also when
+  // there is none.
+  bool DelSect(char const* name);
+  // Sets the value of the first parameter called `name` in the section's
+  // area (a non-null `comment` replaces its comment), or adds the parameter
+  // after the section's last parameter. False for a null or non-section
+  // record, and when memory could not be obtained.
+  bool SetParam(cKV_CfgRecord* section, char const* name, char const* value, char const* comment);
+  // Adds a parameter after the section's last parameter, even when one of
+  // that name exists.
+  bool AddParam(cKV_CfgRecord* section, char const* name, char const* value, char const* comment);
+  bool DelParam(cKV_CfgRecord* section, char const* name);
+  // Links a comment after `after` (a record of this file), or first in the
+  // file when `after` is null. False only when memory could not be obtained.
+  bool AddComm(cKV_CfgRecord* after, char const* text);
+  // Removes `record` when it is a comment record.
+  bool DelComm(cKV_CfgRecord* record);
+  void DelAll();
+
+  // Appends the records of the file at `path` to those present. A line that
+  // is neither header, parameter nor comment ends the reading silently, with
+  // true. A directory cannot be opened. A read error ends the reading with
+  // false ("Failed to read data from file [path]"); the records read before
+  // it stay.
+  bool ReadFile(cKV_Error& error, char const* path);
+  // Replaces the contents of `path` with the records, one line each; nothing
+  // is quoted. On failure the file may be partly written.
+  bool WriteFile(cKV_Error& error, char const* path) const;
+
+ private:
+  // The line scanners. Each tells where its text lies in the line (start
+  // and length) instead of copying it, so that every text is copied once,
+  // straight into its record.
+  static int _FindToken(char const* line, int position);
+  // Skips blanks, then takes the run of name characters: the reading
+  // position moves behind it. A run that would begin with a digit sets
+  // `errorPosition` (else -1) and gives length 0.
+  static int _GetName(char const* line, int& position, int& errorPosition);
+  // The reading position moves to where the value ends: the line end, or a
+  // `#` outside double quotes.
+  static int _GetValue(char const* line, int& position, int& start);
+  static int _GetComm(char const* line, int position, int& start);
+  // False when the line is rejected or its record cannot be made.
+  bool _ParseLine(char const* line);
+
+  // A new record, or null when memory could not be obtained.
+  static cKV_CfgRecord* _NewRecord(eKV_CfgType type, char const* name, char const* value, char const* comment);
+  // Removes and destroys `record`; returns the record that followed it.
+  cKV_CfgRecord* _Remove(cKV_CfgRecord* record);
+  // Removes and destroys the records of the area after `section`.
+  void _ClearArea(cKV_CfgRecord* section);
+  bool _InsertParam(cKV_CfgRecord* section, char const* name, char const* value, char const* comment,
+                    bool replace);
+
+  ctKV_List2<cKV_CfgRecord> _list;
+};
+
+}  // namespace Korvane
+
+#endif

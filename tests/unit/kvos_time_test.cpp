@@ -1,0 +1,83 @@
+// kvos time as its users see it.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sstream>
+#include <string>
+
+#include "support/testing.h"
+#include "unit/ostime_zone.h"
+
+using kvtest::RunKvos;
+using kvtest::ScopedZone;
+
+namespace {
+
+TEST(KvosTime, GivenValueInEveryForm) {
+  ScopedZone zone("Asia/Tokyo");
+  auto r = RunKvos({"time", "1236434709042000000"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "time zone         Asia/Tokyo\n"
+            "nanoseconds       1236434709042000000\n"
+            "local             2009/03/07 23:05:09.042\n"
+            "from local        1236434709042000000\n"
+            "duration          343454:05:09.042000000\n"
+            "UTC time of day   14:05:09\n"
+            "seconds+ms        2009/03/07 23:05:09.042\n");
+
+  auto hex = RunKvos({"time", "0xFFFFFFFFFFFFFFFF"});
+  EXPECT_EQ(hex.status, 0) << hex.err;
+  EXPECT_NE(hex.out.find("nanoseconds       18446744073709551615\n"), std::string::npos);
+  EXPECT_NE(hex.out.find("seconds+ms        (beyond its 32-bit seconds)\n"), std::string::npos);
+  EXPECT_NE(RunKvos({"time", "0"}).out.find("duration          0:00:00.000000000\n"), std::string::npos);
+}
+
+TEST(KvosTime, RepeatedHourComesBackAsItsFirstPass) {
+  ScopedZone zone("America/New_York");
+  auto r = RunKvos({"time", "1257057000123456789"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("local             2009/11/01 01:30:00.123\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("from local        1257053400123456789\n"), std::string::npos) << r.out;
+}
+
+TEST(KvosTime, CurrentTime) {
+  ScopedZone zone("UTC");
+  time_t before = time(nullptr);
+  auto r = RunKvos({"time"});
+  time_t after = time(nullptr);
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  int count = 0;
+  unsigned long long whole = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    if (line.rfind("asctime ", 0) == 0) {
+      EXPECT_EQ(line.size(), 18u + 24u) << line;
+    }
+    if (line.rfind("local short ", 0) == 0) {
+      EXPECT_EQ(line.size(), 18u + 8u) << line;
+    }
+    if (line.rfind("whole seconds ", 0) == 0) whole = std::stoull(line.substr(18));
+  }
+  EXPECT_EQ(count, 10) << r.out;
+  EXPECT_GE(whole, static_cast<unsigned long long>(before));
+  EXPECT_LE(whole, static_cast<unsigned long long>(after));
+}
+
+TEST(KvosTime, BadArguments) {
+  for (auto const& args : std::vector<std::vector<std::string>>{
+           {"time", "-5"}, {"time", "18446744073709551616"}, {"time", "abc"}, {"time", "0x"},
+           {"time", " 5"}, {"time", "12x"}, {"time", "1", "2"}}) {
+    auto r = RunKvos(args);
+    EXPECT_EQ(r.status, 2) << args[1];
+    EXPECT_NE(r.err.find("Usage: kvos time"), std::string::npos) << args[1];
+    EXPECT_TRUE(r.out.empty()) << args[1];
+  }
+  auto help = RunKvos({"time", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: kvos time", 0), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,192 @@
+// Editing a configuration file in memory: section areas, lookups and the
+// places where new records go.
+#include "OS/oscfg.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <type_traits>
+
+#include "oscfg_support.h"
+#include "support/testing.h"
+
+using cfgtest::Dump;
+using cfgtest::ReadText;
+using Korvane::cKV_CfgFile;
+using Korvane::cKV_CfgRecord;
+using kvtest::ScopedFault;
+using kvtest::TempDir;
+
+namespace {
+
+static_assert(!std::is_copy_constructible_v<cKV_CfgFile> && !std::is_copy_assignable_v<cKV_CfgFile>,
+              "copies of a file would destroy its records twice");
+
+constexpr char kExample[] = "# top\na = 1\n[S1]\nx = 1 # one\n# note\n[S2]\nx = 2\n";
+
+TEST(CfgEdit, LookupsFollowSectionAreasAndFoldOnlyAsciiCase) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  ASSERT_TRUE(ReadText(cfg, dir, kExample));
+  ASSERT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=1#one|C:note|S:S2#|P:x=2#");
+
+  cKV_CfgRecord* s1 = cfg.FindSection("s1");
+  cKV_CfgRecord* s2 = cfg.FindSection("S2");
+  ASSERT_NE(s1, nullptr);
+  ASSERT_NE(s2, nullptr);
+  EXPECT_STREQ(s1->GetName(), "S1");
+
+  // A null start is the first section, not the global area.
+  cKV_CfgRecord* x1 = cfg.FindParam(nullptr, "x");
+  ASSERT_NE(x1, nullptr);
+  EXPECT_STREQ(x1->GetValue(), "1");
+  cKV_CfgRecord* x2 = cfg.FindParam(s2, "X");
+  ASSERT_NE(x2, nullptr);
+  EXPECT_STREQ(x2->GetValue(), "2");
+  // A parameter start searches on from itself; a comment start from there.
+  EXPECT_EQ(cfg.FindParam(x1, "x"), x1);
+  cKV_CfgRecord* note = cfg.GetNext(x1);
+  EXPECT_EQ(cfg.FindParam(note, "x"), nullptr);
+
+  // The global area is reached by no name.
+  EXPECT_EQ(cfg.FindParam(nullptr, "a"), nullptr);
+  EXPECT_EQ(cfg.FindParam(s1, "a"), nullptr);
+  EXPECT_EQ(cfg.FindParam(cfg.GetFirst(), "a"), cfg.GetNext(cfg.GetFirst()));  // only by walking to it
+
+  EXPECT_EQ(cfg.FindSection(nullptr), nullptr);
+  EXPECT_EQ(cfg.FindSection(""), nullptr);
+  EXPECT_EQ(cfg.FindParam(s1, nullptr), nullptr);
+  EXPECT_EQ(cfg.GetNext(nullptr), nullptr);
+  EXPECT_EQ(cfg.GetNext(x2), nullptr);
+
+  // Only A..Z fold; bytes above 127 compare as they are.
+  cKV_CfgFile high;
+  ASSERT_TRUE(ReadText(high, dir, "[\xC4pfel]\n[]\n"));
+  EXPECT_NE(high.FindSection("\xC4PFEL"), nullptr);
+  EXPECT_EQ(high.FindSection("\xE4pfel"), nullptr);
+  EXPECT_EQ(high.FindParam(nullptr, ""), nullptr);
+
+  cKV_CfgFile empty;
+  EXPECT_EQ(empty.FindParam(nullptr, "x"), nullptr);
+  EXPECT_EQ(empty.GetFirst(), nullptr);
+}
+
+TEST(CfgEdit, ParametersGoAfterTheLastParameterOfTheirSection) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  ASSERT_TRUE(ReadText(cfg, dir, kExample));
+  cKV_CfgRecord* s1 = cfg.FindSection("S1");
+
+  // New names go after x and before the trailing comment.
+  ASSERT_TRUE(cfg.SetParam(s1, "y", "2", nullptr));
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=1#one|P:y=2#|C:note|S:S2#|P:x=2#");
+
+  // An existing one: a null comment keeps the comment, a null value empties.
+  ASSERT_TRUE(cfg.SetParam(s1, "X", "3", nullptr));
+  ASSERT_TRUE(cfg.SetParam(s1, "y", nullptr, "two"));
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=3#one|P:y=#two|C:note|S:S2#|P:x=2#");
+
+  // AddParam duplicates; lookups and deletion take the first.
+  ASSERT_TRUE(cfg.AddParam(s1, "x", "4", "dup"));
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=3#one|P:y=#two|P:x=4#dup|C:note|S:S2#|P:x=2#");
+  EXPECT_STREQ(cfg.FindParam(s1, "x")->GetValue(), "3");
+  ASSERT_TRUE(cfg.DelParam(s1, "x"));
+  EXPECT_STREQ(cfg.FindParam(s1, "x")->GetValue(), "4");
+
+  // A section without parameters takes the new one right after its header,
+  // before its comments.
+  cKV_CfgRecord* s3 = cfg.SetSect("S3", false, nullptr);
+  ASSERT_TRUE(cfg.AddComm(s3, "c3"));
+  ASSERT_TRUE(cfg.SetParam(s3, "z", "", nullptr));
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:y=#two|P:x=4#dup|C:note|S:S2#|P:x=2#|S:S3#|P:z=#|C:c3");
+
+  // Only a section record will do.
+  cKV_CfgRecord* param = cfg.FindParam(s1, "y");
+  std::string before = Dump(cfg);
+  EXPECT_FALSE(cfg.SetParam(nullptr, "q", "1", nullptr));
+  EXPECT_FALSE(cfg.SetParam(param, "q", "1", nullptr));
+  EXPECT_FALSE(cfg.AddParam(param, "q", "1", nullptr));
+  EXPECT_FALSE(cfg.DelParam(nullptr, "y"));
+  EXPECT_FALSE(cfg.DelParam(param, "y"));
+  EXPECT_FALSE(cfg.DelParam(s1, "missing"));
+  EXPECT_FALSE(cfg.DelParam(s1, "a"));  // global, not in the area
+  EXPECT_EQ(Dump(cfg), before);
+}
+
+TEST(CfgEdit, SectionsAndComments) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  ASSERT_TRUE(ReadText(cfg, dir, kExample));
+  std::string original = Dump(cfg);
+
+  // A null position puts a comment before everything, global records too.
+  ASSERT_TRUE(cfg.AddComm(nullptr, "first"));
+  EXPECT_EQ(Dump(cfg).substr(0, 19), "C:first|C:top|P:a=1");
+  EXPECT_FALSE(cfg.DelComm(cfg.FindParam(nullptr, "x")));
+  EXPECT_FALSE(cfg.DelComm(nullptr));
+  ASSERT_TRUE(cfg.DelComm(cfg.GetFirst()));
+  EXPECT_EQ(Dump(cfg), original);
+
+  // Finding a section in another case, without clearing, changes nothing.
+  cKV_CfgRecord* s1 = cfg.FindSection("S1");
+  EXPECT_EQ(cfg.SetSect("s1", false, nullptr), s1);
+  EXPECT_EQ(Dump(cfg), original);
+  EXPECT_TRUE(cfg.DelSect("missing"));
+  EXPECT_EQ(Dump(cfg), original);
+
+  // Clearing keeps the header and its comment unless one is given.
+  EXPECT_EQ(cfg.SetSect("S1", true, nullptr), s1);
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|S:S2#|P:x=2#");
+  EXPECT_EQ(cfg.SetSect("S2", false, "second"), cfg.FindSection("S2"));
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|S:S2#second|P:x=2#");
+
+  // A comment taken from a record that the clearing removes is safe.
+  ASSERT_TRUE(cfg.SetParam(s1, "k", "v", "from param"));
+  cKV_CfgRecord* k = cfg.FindParam(s1, "k");
+  EXPECT_EQ(cfg.SetSect("S1", true, k->GetComment()), s1);
+  EXPECT_STREQ(s1->GetComment(), "from param");
+
+  // New and nameless sections are appended; nameless ones every time.
+  cKV_CfgRecord* fresh = cfg.SetSect("S3", false, "c");
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(cfg.GetNext(fresh), nullptr);
+  ASSERT_NE(cfg.SetSect("", false, nullptr), nullptr);
+  ASSERT_NE(cfg.SetSect(nullptr, false, nullptr), nullptr);
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#from param|S:S2#second|P:x=2#|S:S3#c|S:#|S:#");
+
+  // Removing a section takes its whole area and nothing else.
+  EXPECT_TRUE(cfg.DelSect("s2"));
+  EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#from param|S:S3#c|S:#|S:#");
+  cfg.DelAll();
+  EXPECT_EQ(cfg.GetFirst(), nullptr);
+  EXPECT_EQ(cfg.GetList().GetCount(), 0u);
+}
+
+TEST(CfgEdit, RunningOutOfMemoryIsReportedAndChangesNothing) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  ASSERT_TRUE(ReadText(cfg, dir, kExample));
+  std::string original = Dump(cfg);
+  cKV_CfgRecord* s1 = cfg.FindSection("S1");
+  {
+    ScopedFault noMemory("alloc", ENOMEM, 0, 1000);
+    EXPECT_EQ(cfg.SetSect("new", false, nullptr), nullptr);
+    EXPECT_FALSE(cfg.SetParam(s1, "new", "1", nullptr));
+    EXPECT_FALSE(cfg.AddParam(s1, "x", "1", nullptr));
+    EXPECT_FALSE(cfg.AddComm(nullptr, "c"));
+    EXPECT_FALSE(cfg.SetParam(s1, "x", "changed", nullptr));
+    // The comment cannot be stored, so the area is not cleared either.
+    EXPECT_EQ(cfg.SetSect("S1", true, "comment"), nullptr);
+  }
+  EXPECT_EQ(Dump(cfg), original);
+
+  // Each allocation of a new record in turn: the record, then its texts.
+  for (unsigned skip = 0; skip < 4; ++skip) {
+    ScopedFault noMemory("alloc", ENOMEM, skip);
+    EXPECT_FALSE(cfg.SetParam(s1, "new", "1", "c")) << skip;
+    EXPECT_EQ(Dump(cfg), original) << skip;
+  }
+  ASSERT_TRUE(cfg.SetParam(s1, "new", "1", "c"));
+}
+
+}  // namespace

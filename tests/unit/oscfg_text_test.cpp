@@ -1,0 +1,323 @@
+// The text form of configuration files: what each line reads as, what the
+// writer writes, and what failing files and hosts give.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "OS/oscfg.h"
+#include "oscfg_support.h"
+#include "support/testing.h"
+
+using cfgtest::Dump;
+using cfgtest::ReadText;
+using cfgtest::WriteText;
+using Korvane::cKV_CfgFile;
+using Korvane::cKV_CfgRecord;
+using Korvane::cKV_Error;
+using kvtest::ScopedFault;
+using kvtest::TempDir;
+
+namespace {
+
+std::string ReadOne(TempDir const& dir, std::string const& text) {
+  cKV_CfgFile cfg;
+  ReadText(cfg, dir, text);
+  return Dump(cfg);
+}
+
+std::string ErrorOf(cKV_Error const& e) {
+  return std::to_string(e.GetCode()) + " " + static_cast<char const*>(e.GetUnit()) + " " +
+         static_cast<char const*>(e.GetText());
+}
+
+TEST(CfgText, WhatEachLineReadsAs) {
+  TempDir dir;
+  std::vector<std::pair<std::string, std::string>> const cases = {
+      {"key = abc # remark\n", "P:key=abc#remark"},
+      {"key = \"a # b\" # c\n", "P:key=a # b#c"},
+      {"key = \"  a  \"\n", "P:key=  a#"},
+      {"key = \"abc # def\n", "P:key=abc # def#"},  // unbalanced: the rest is value
+      {"key = a\"b\"c\n", "P:key=a\"b\"c#"},        // inner quotes stay
+      {"key = \"\"\n", "P:key=#"},
+      {"key\n", "P:key=#"},
+      {"key junk\n", "P:key=#junk"},
+      {"a.b = 1\n", "P:a=#.b = 1"},
+      {"x =  # c\n", "P:x=#c"},
+      {"  k-_9\t=\tv  v\t \n", "P:k-_9=v  v#"},
+      {"= 5\n", "C:= 5"},
+      {"\"quoted\n", "C:\"quoted"},
+      {"## x\n", "C:# x"},
+      {"#\n", "C:"},
+      {" \t \n", "C:"},
+      {"\n", "C:"},
+      {"[ Name ] # c\n", "S:Name#c"},
+      {"[]\n", "S:#"},
+      {"[S] x]\n", "S:S#x]"},  // whatever follows the bracket is the comment
+      {"[\xC3\xA4-x]\n", "S:\xC3\xA4-x#"},
+      {"\xC3\xA4 = \xFF\n", "P:\xC3\xA4=\xFF#"},
+      {"-lead = 1\n", "P:-lead=1#"},
+      // CR LF line ends read like LF; a CR ends a value.
+      {"[S] # c\r\n", "S:S#c"},
+      {"key = v # c\r\n", "P:key=v#c"},
+      {"key = v\rw\r\n", "P:key=v#w"},
+      {"# c\r\n", "C:c"},
+      // A NUL ends the line as the parser sees it.
+      {std::string("k = 1\0 # hidden\n", 16), "P:k=1#"},
+      // No final line feed.
+      {"key = last", "P:key=last#"},
+      // Rejected lines: nothing is read.
+      {"[a b]\n", ""},
+      {"[abc\n", ""},
+      {"[1a]\n", ""},
+      {"1key = 2\n", ""},
+  };
+  for (auto const& [line, records] : cases) EXPECT_EQ(ReadOne(dir, line), records) << line;
+}
+
+TEST(CfgText, ARejectedLineEndsReadingQuietly) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  cKV_Error error;
+  error.Set(9, "keep", 1, "keep");
+  std::string path = dir / "stop.cfg";
+  kvtest::WriteFile(path, "[S]\na = 1\n[a b]\nb = 2\n");
+  EXPECT_TRUE(cfg.ReadFile(error, path.c_str()));
+  EXPECT_EQ(ErrorOf(error), "9 keep keep");
+  EXPECT_EQ(Dump(cfg), "S:S#|P:a=1#");
+  // Reading appends: the same file twice gives every record twice.
+  EXPECT_TRUE(cfg.ReadFile(error, path.c_str()));
+  EXPECT_EQ(Dump(cfg), "S:S#|P:a=1#|S:S#|P:a=1#");
+}
+
+TEST(CfgText, LongLinesAreReadInPieces) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  // 40000 characters: 32767, then the remaining 7233 with the line feed.
+  ASSERT_TRUE(ReadText(cfg, dir, "# " + std::string(39998, 'c') + "\n[next]\n"));
+  ASSERT_EQ(cfg.GetList().GetCount(), 3u);
+  cKV_CfgRecord* first = cfg.GetFirst();
+  cKV_CfgRecord* second = cfg.GetNext(first);
+  EXPECT_EQ(first->GetComment().Length(), 32765u);
+  EXPECT_EQ(second->GetType(), Korvane::eCfgParam);
+  EXPECT_EQ(second->GetName().Length(), 7233u);
+  EXPECT_STREQ(cfg.GetNext(second)->GetName(), "next");
+
+  // A line of a million bytes: 31 pieces, the last ending the line.
+  cKV_CfgFile huge;
+  ASSERT_TRUE(ReadText(huge, dir, std::string(1000000, 'k') + "\n[after]\n"));
+  EXPECT_EQ(huge.GetList().GetCount(), 32u);
+  EXPECT_NE(huge.FindSection("after"), nullptr);
+
+  // A line of exactly 32767 bytes with its line feed is one piece.
+  cKV_CfgFile edge;
+  ASSERT_TRUE(ReadText(edge, dir, std::string(32766, 'e') + "\n"));
+  EXPECT_EQ(edge.GetList().GetCount(), 1u);
+}
+
+TEST(CfgText, WriterLayout) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  cKV_CfgRecord* s1 = cfg.SetSect("S1", false, nullptr);
+  cfg.SetParam(s1, "a", "1", "c");
+  cfg.SetSect("S2", false, "d");
+  std::string const text = "[S1]\na = 1 # c\n\n[S2] # d\n";
+  EXPECT_EQ(WriteText(cfg, dir), text);
+
+  // Read back: the separating blank line is a record of its own; writing
+  // those records gives the same text again.
+  cKV_CfgFile back;
+  ASSERT_TRUE(ReadText(back, dir, text));
+  EXPECT_EQ(Dump(back), "S:S1#|P:a=1#c|C:|S:S2#d");
+  EXPECT_EQ(WriteText(back, dir), text);
+
+  // A comment before a section stands in for the blank line; a section
+  // first in the file gets none.
+  cKV_CfgFile more;
+  ASSERT_TRUE(ReadText(more, dir, "[A]\n# about B\n[B]\nx =  # c\n= 5\n  \n[C]\n"));
+  EXPECT_EQ(WriteText(more, dir), "[A]\n# about B\n[B]\nx =  # c\n# = 5\n\n[C]\n");
+
+  cKV_CfgFile none;
+  EXPECT_EQ(WriteText(none, dir), "");
+}
+
+// Records that the writer can express: names of name characters, values
+// without '#', double quotes, line breaks or edge blanks, trimmed comments.
+class RecordMaker {
+ public:
+  explicit RecordMaker(unsigned seed) : _rng(seed) {}
+
+  std::string Name(bool mayBeEmpty) {
+    static char const kFirst[] = "abcxyzABCXYZ_-\x80\xC3\xFF";
+    static char const kRest[] = "abcXYZ_-0189\xA4\xC3";
+    int length = Pick(mayBeEmpty ? 0 : 1, 8);
+    std::string s;
+    for (int i = 0; i < length; ++i) s += i == 0 ? kFirst[Pick(0, sizeof kFirst - 2)] : kRest[Pick(0, sizeof kRest - 2)];
+    return s;
+  }
+
+  std::string Text(bool allowHash) {
+    static char const kChars[] = "aZ09 \t=[]._,;:'!\\/\xE4\xFF#\"";
+    int length = Pick(0, 12);
+    std::string s;
+    for (int i = 0; i < length; ++i) {
+      char c = kChars[Pick(0, sizeof kChars - 2)];
+      if (c == '"' || (c == '#' && !allowHash)) c = 'q';
+      s += c;
+    }
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.erase(0, 1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    return s;
+  }
+
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(_rng); }
+
+ private:
+  std::mt19937 _rng;
+};
+
+TEST(CfgText, WrittenRecordsReadBackAsTheRecordsThatProducedThem) {
+  TempDir dir;
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    RecordMaker make(seed);
+    struct Token {
+      Korvane::eKV_CfgType type;
+      std::string name, value, comment;
+      cKV_CfgRecord* record = nullptr;
+    };
+    std::vector<Token> tokens;
+    int count = make.Pick(0, 30);
+    bool inSection = false;
+    for (int i = 0; i < count; ++i) {
+      int kind = make.Pick(0, 3);
+      if (kind == 0) {
+        // Unique names: an existing name would find its section again.
+        std::string name = make.Name(true);
+        if (!name.empty()) name.append("_").append(std::to_string(i));
+        tokens.push_back({Korvane::eCfgSection, name, "", make.Text(true)});
+        inSection = true;
+      } else if (kind == 1 && inSection) {
+        tokens.push_back({Korvane::eCfgParam, make.Name(false), make.Text(false), make.Text(true)});
+      } else {
+        tokens.push_back({Korvane::eCfgComment, "", "", make.Text(true)});
+      }
+    }
+    // Sections and parameters first, in order; then every comment after the
+    // record that precedes it.
+    cKV_CfgFile cfg;
+    cKV_CfgRecord* section = nullptr;
+    for (Token& t : tokens) {
+      if (t.type == Korvane::eCfgSection) {
+        t.record = section = cfg.SetSect(t.name.c_str(), false, t.comment.c_str());
+      } else if (t.type == Korvane::eCfgParam) {
+        ASSERT_TRUE(cfg.AddParam(section, t.name.c_str(), t.value.c_str(), t.comment.c_str()));
+        t.record = cfg.FindParam(section, t.name.c_str());
+        while (cfg.GetNext(t.record) != nullptr && cfg.GetNext(t.record)->GetType() == Korvane::eCfgParam)
+          t.record = cfg.GetNext(t.record);
+      }
+    }
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+      if (tokens[i].type != Korvane::eCfgComment) continue;
+      cKV_CfgRecord* after = i == 0 ? nullptr : tokens[i - 1].record;
+      ASSERT_TRUE(cfg.AddComm(after, tokens[i].comment.c_str()));
+      tokens[i].record = after == nullptr ? cfg.GetFirst() : cfg.GetNext(after);
+    }
+    // The expected read-back: a blank line before every section that is
+    // not first and does not follow a comment.
+    std::string expected;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+      Token const& t = tokens[i];
+      if (i > 0) expected += "|";
+      if (t.type == Korvane::eCfgSection) {
+        if (i > 0 && tokens[i - 1].type != Korvane::eCfgComment) expected += "C:|";
+        expected += "S:" + t.name + "#" + t.comment;
+      } else if (t.type == Korvane::eCfgParam) {
+        expected += "P:" + t.name + "=" + t.value + "#" + t.comment;
+      } else {
+        expected += "C:" + t.comment;
+      }
+    }
+    std::string text = WriteText(cfg, dir);
+    cKV_CfgFile back;
+    ASSERT_TRUE(ReadText(back, dir, text));
+    ASSERT_EQ(Dump(back), expected) << "seed " << seed << "\n" << text;
+    ASSERT_EQ(WriteText(back, dir), text) << "seed " << seed;
+  }
+}
+
+TEST(CfgText, FailuresAreReportedWithTheirMessages) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  ASSERT_TRUE(ReadText(cfg, dir, "[S]\na = 1\nb = 2\nc = 3\n"));
+  std::string const records = Dump(cfg);
+  std::string const good = dir / "good.cfg";
+  kvtest::WriteFile(good, "[T]\nx = 1\ny = 2\n");
+
+  auto read = [&](std::string const& path) {
+    cKV_Error e;
+    bool ok = cfg.ReadFile(e, path.c_str());
+    return std::make_pair(ok, ErrorOf(e));
+  };
+  std::string missing = dir / "missing.cfg";
+  EXPECT_EQ(read(missing), std::make_pair(false, "3 .\\oscfg Files to open file [" + missing + "] for read"));
+  EXPECT_EQ(read(dir.Path()), std::make_pair(false, "3 .\\oscfg Files to open file [" + dir.Path() + "] for read"));
+  {
+    ScopedFault denied("cfg.open", EACCES);
+    EXPECT_EQ(read(good), std::make_pair(false, "3 .\\oscfg Files to open file [" + good + "] for read"));
+  }
+  {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(read(good), std::make_pair(false, std::string("7 .\\oscfg Failed to allocate 32768 bytes.")));
+  }
+  EXPECT_EQ(Dump(cfg), records);
+  {
+    // A read error ends the reading with the records read before it.
+    ScopedFault ioError("cfg.read", EIO, 2);
+    EXPECT_EQ(read(good), std::make_pair(false, "3 .\\oscfg Failed to read data from file [" + good + "]"));
+    EXPECT_EQ(ioError.Failures(), 1u);
+    EXPECT_EQ(Dump(cfg), records + "|S:T#|P:x=1#");
+  }
+  {
+    // A record that cannot be made ends the reading quietly.
+    cKV_CfgFile partial;
+    ScopedFault noMemory("alloc", ENOMEM, 4);
+    cKV_Error e;
+    EXPECT_TRUE(partial.ReadFile(e, good.c_str()));
+    EXPECT_TRUE(e.IsNotError());
+    EXPECT_EQ(Dump(partial), "S:T#");
+  }
+
+  cKV_CfgFile out;
+  ASSERT_TRUE(ReadText(out, dir, "[S]\na = 1\nb = 2\nc = 3\n"));
+  auto write = [&](std::string const& path) {
+    cKV_Error e;
+    bool ok = out.WriteFile(e, path.c_str());
+    return std::make_pair(ok, ErrorOf(e));
+  };
+  EXPECT_EQ(write(dir.Path()), std::make_pair(false, "3 .\\oscfg Failed to open file [" + dir.Path() + "] for write"));
+  EXPECT_EQ(write(dir / "no/such/dir.cfg"),
+            std::make_pair(false, "3 .\\oscfg Failed to open file [" + dir / "no/such/dir.cfg" + "] for write"));
+  // A really full device: the buffered lines fail when they are flushed.
+  EXPECT_EQ(write("/dev/full"), std::make_pair(false, std::string("3 .\\oscfg Failed to write data into file [/dev/full]")));
+  std::string target = dir / "target.cfg";
+  {
+    ScopedFault full("cfg.write", ENOSPC, 3);
+    EXPECT_EQ(write(target), std::make_pair(false, "3 .\\oscfg Failed to write data into file [" + target + "]"));
+    EXPECT_EQ(full.Failures(), 1u);  // the walk stops at the failing line
+  }
+  {
+    ScopedFault closeFails("cfg.close", EIO);
+    EXPECT_EQ(write(target), std::make_pair(false, "3 .\\oscfg Failed to write data into file [" + target + "]"));
+  }
+  EXPECT_EQ(Dump(out), "S:S#|P:a=1#|P:b=2#|P:c=3#");
+  cKV_Error untouched;
+  untouched.Set(9, "keep", 1, "keep");
+  EXPECT_TRUE(out.WriteFile(untouched, target.c_str()));
+  EXPECT_EQ(ErrorOf(untouched), "9 keep keep");
+  EXPECT_EQ(kvtest::ReadFile(target), "[S]\na = 1\nb = 2\nc = 3\n");
+}
+
+}  // namespace

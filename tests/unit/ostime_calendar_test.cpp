@@ -1,0 +1,360 @@
+// Local calendar time and the text forms of a time, under fixed zones.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <clocale>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OS/internal/timetext.h"
+#include "OS/ostime.h"
+#include "support/testing.h"
+#include "unit/ostime_zone.h"
+
+using Korvane::cKV_DateTime;
+using Korvane::cKV_SysTime;
+using Korvane::cKV_String;
+using kvtest::ScopedFault;
+using kvtest::ScopedZone;
+
+namespace {
+
+constexpr unsigned long long kSec = 1000000000ULL;
+
+cKV_DateTime Fields(int y, int mo, int d, int h, int mi, int s, unsigned ns = 0) {
+  cKV_DateTime f;
+  f.year = static_cast<unsigned short>(y);
+  f.month = static_cast<unsigned char>(mo);
+  f.day = static_cast<unsigned char>(d);
+  f.hour = static_cast<unsigned char>(h);
+  f.minute = static_cast<unsigned char>(mi);
+  f.second = static_cast<unsigned char>(s);
+  f.nanoseconds = ns;
+  return f;
+}
+
+std::string Text(cKV_DateTime const& f) { return static_cast<char const*>(f.ToString()); }
+
+cKV_DateTime FromSys(unsigned long long value) {
+  cKV_DateTime f;
+  f = cKV_SysTime(value);
+  return f;
+}
+
+// Local fields to UTC seconds, or -1 when rejected.
+long long ToUtcSeconds(cKV_DateTime const& f) {
+  cKV_SysTime t(12345ULL);
+  if (!f.ToSysTime(t)) return -1;
+  return static_cast<long long>(t.value / kSec);
+}
+
+struct ZoneCase {
+  char const* zone;
+  char const* local[6];  // the six instants below, in that zone
+};
+
+// 1970, a winter day in 2009, a leap day, the first second past 32-bit
+// time_t, a day in 2100 (no leap year), and a summer day.
+unsigned long long const kInstants[6] = {0, 1236434709, 1330516800, 2147483648ULL, 4107542400ULL, 1625140800};
+
+ZoneCase const kZones[] = {
+    {"UTC",
+     {"1970/01/01 00:00:00", "2009/03/07 14:05:09", "2012/02/29 12:00:00", "2038/01/19 03:14:08",
+      "2100/03/01 00:00:00", "2021/07/01 12:00:00"}},
+    {"Asia/Tokyo",
+     {"1970/01/01 09:00:00", "2009/03/07 23:05:09", "2012/02/29 21:00:00", "2038/01/19 12:14:08",
+      "2100/03/01 09:00:00", "2021/07/01 21:00:00"}},
+    {"America/New_York",
+     {"1969/12/31 19:00:00", "2009/03/07 09:05:09", "2012/02/29 07:00:00", "2038/01/18 22:14:08",
+      "2100/02/28 19:00:00", "2021/07/01 08:00:00"}},
+    {"Europe/Berlin",
+     {"1970/01/01 01:00:00", "2009/03/07 15:05:09", "2012/02/29 13:00:00", "2038/01/19 04:14:08",
+      "2100/03/01 01:00:00", "2021/07/01 14:00:00"}},
+};
+
+TEST(DateTime, LocalFieldsAndBackInSeveralZones) {
+  static_assert(sizeof(cKV_DateTime::year) == 2 && sizeof(cKV_DateTime::month) == 1 &&
+                sizeof(cKV_DateTime::nanoseconds) == 4);
+  for (ZoneCase const& zc : kZones) {
+    ScopedZone zone(zc.zone);
+    for (int i = 0; i < 6; ++i) {
+      SCOPED_TRACE(std::string(zc.zone) + " " + zc.local[i]);
+      unsigned long long value = kInstants[i] * kSec + 123456789;
+      cKV_DateTime f = FromSys(value);
+      EXPECT_EQ(Text(f), std::string(zc.local[i]) + ".123");
+      EXPECT_EQ(f.nanoseconds, 123456789u);  // full precision, not milliseconds
+      EXPECT_STREQ(cKV_SysTime(value).ToString(), (std::string(zc.local[i]) + ".123").c_str());
+      cKV_SysTime back(0ULL);
+      ASSERT_TRUE(f.ToSysTime(back));
+      EXPECT_EQ(back.value, value);
+    }
+  }
+}
+
+TEST(DateTime, RejectsFieldsThatAreNoDateAndTime) {
+  ScopedZone zone("Europe/Berlin");
+  cKV_DateTime const bad[] = {
+      Fields(2009, 13, 1, 0, 0, 0),  Fields(2009, 0, 1, 0, 0, 0),    Fields(2009, 4, 31, 0, 0, 0),
+      Fields(2009, 2, 29, 0, 0, 0),  Fields(1900, 2, 29, 0, 0, 0),   Fields(2100, 2, 29, 0, 0, 0),
+      Fields(2009, 1, 0, 0, 0, 0),   Fields(2009, 1, 32, 0, 0, 0),   Fields(2009, 1, 1, 24, 0, 0),
+      Fields(2009, 1, 1, 0, 60, 0),  Fields(2009, 1, 1, 0, 0, 60),   Fields(1600, 12, 31, 0, 0, 0),
+      Fields(30828, 1, 1, 0, 0, 0),  Fields(0, 1, 1, 0, 0, 0),       Fields(2009, 255, 1, 0, 0, 0),
+  };
+  for (cKV_DateTime const& f : bad) {
+    SCOPED_TRACE(Text(f));
+    cKV_SysTime out(777ULL);
+    EXPECT_FALSE(f.ToSysTime(out));
+    EXPECT_EQ(out.value, 777ULL);
+  }
+  // Their neighbours are real dates.
+  cKV_DateTime const good[] = {
+      Fields(2009, 12, 1, 0, 0, 0), Fields(2009, 4, 30, 23, 59, 59), Fields(2000, 2, 29, 12, 0, 0),
+      Fields(2012, 2, 29, 0, 0, 0), Fields(1601, 1, 1, 0, 0, 0),    Fields(2009, 1, 31, 0, 0, 0),
+  };
+  for (cKV_DateTime const& f : good) {
+    SCOPED_TRACE(Text(f));
+    cKV_SysTime out(777ULL);
+    EXPECT_TRUE(f.ToSysTime(out));
+  }
+  // Times before 1970 wrap below zero.
+  ScopedZone utc("UTC");
+  cKV_SysTime out(0ULL);
+  ASSERT_TRUE(Fields(1969, 12, 31, 23, 59, 59, 500).ToSysTime(out));
+  EXPECT_EQ(out.value, static_cast<unsigned long long>(-static_cast<long long>(kSec)) + 500);
+  ASSERT_TRUE(Fields(1601, 1, 1, 0, 0, 0).ToSysTime(out));
+  EXPECT_EQ(out.value, static_cast<unsigned long long>(-11644473600LL) * kSec);  // wraps in 64 bits
+}
+
+TEST(DateTime, DaylightSavingChanges) {
+  {
+    ScopedZone zone("America/New_York");
+    // Spring forward, 2009-03-08 02:00 EST -> 03:00 EDT.
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 1, 59, 59)), 1236495599);
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 2, 30, 0)), 1236497400);  // skipped: read as EST
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 3, 30, 0)), 1236497400);
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 3, 0, 0)), 1236495600);
+    EXPECT_EQ(Text(FromSys(1236495600 * kSec)), "2009/03/08 03:00:00.000");
+    // Fall back, 2009-11-01 02:00 EDT -> 01:00 EST: 01:30 occurs twice.
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 11, 1, 1, 30, 0)), 1257053400);  // the first one
+    EXPECT_EQ(Text(FromSys(1257053400 * kSec)), "2009/11/01 01:30:00.000");
+    EXPECT_EQ(Text(FromSys(1257057000 * kSec)), "2009/11/01 01:30:00.000");
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 11, 1, 2, 0, 0)), 1257058800);
+  }
+  {
+    ScopedZone zone("Europe/Berlin");
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 29, 2, 30, 0)), 1238290200);   // skipped
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 10, 25, 2, 30, 0)), 1256430600);  // repeated: first
+  }
+  {
+    // Samoa skipped a whole day (2011-12-30) moving from -10 h to +14 h.
+    ScopedZone zone("Pacific/Apia");
+    EXPECT_EQ(ToUtcSeconds(Fields(2011, 12, 30, 12, 0, 0)), 1325282400);
+    EXPECT_EQ(ToUtcSeconds(Fields(2011, 12, 31, 12, 0, 0)), 1325282400);
+    EXPECT_EQ(ToUtcSeconds(Fields(2011, 12, 29, 23, 0, 0)), 1325235600);
+  }
+  {
+    // Half-hour daylight saving.
+    ScopedZone zone("Australia/Lord_Howe");
+    EXPECT_EQ(Text(FromSys(1625140800 * kSec)), "2021/07/01 22:30:00.000");
+    EXPECT_EQ(Text(FromSys(1609459200 * kSec)), "2021/01/01 11:00:00.000");
+  }
+}
+
+// Every quarter hour through a year: back to the same instant, except in
+// the second pass through a repeated hour, which comes back one change
+// earlier and shows the same fields.
+TEST(DateTime, RoundTripsThroughAYearOfChanges) {
+  for (char const* name : {"America/New_York", "Europe/Berlin", "Australia/Lord_Howe", "Asia/Tokyo"}) {
+    ScopedZone zone(name);
+    int repeated = 0;
+    for (long long s = 1230768000; s < 1262304000; s += 900) {
+      unsigned long long value = static_cast<unsigned long long>(s) * kSec + 999999999;
+      cKV_DateTime f = FromSys(value);
+      cKV_SysTime back(0ULL);
+      ASSERT_TRUE(f.ToSysTime(back)) << name << " " << s;
+      if (back.value == value) continue;
+      ++repeated;
+      ASSERT_LT(back.value, value) << name << " " << s;
+      EXPECT_LE(value - back.value, 3600 * kSec) << name << " " << s;
+      EXPECT_EQ(Text(FromSys(back.value)), Text(f)) << name << " " << s;
+    }
+    // One repeated hour a year (half an hour on Lord Howe, none in Tokyo).
+    int expected = std::strcmp(name, "Asia/Tokyo") == 0 ? 0 : std::strcmp(name, "Australia/Lord_Howe") == 0 ? 2 : 4;
+    EXPECT_EQ(repeated, expected) << name;
+  }
+}
+
+TEST(SysTimeText, DurationsAndTimesOfDay) {
+  EXPECT_STREQ(cKV_SysTime(0ULL).FormatTime(), "0:00:00.000000000");
+  EXPECT_STREQ(cKV_SysTime(0ULL).FormatTimeShort(), "0:00:00");
+  EXPECT_STREQ(cKV_SysTime(90000 * kSec).FormatTime(), "25:00:00.000000000");
+  EXPECT_STREQ(cKV_SysTime(90000 * kSec).FormatTimeShort(), "1:00:00");
+  EXPECT_STREQ(cKV_SysTime(3723 * kSec + 500000000).FormatTime(), "1:02:03.500000000");
+  EXPECT_STREQ(cKV_SysTime(7 * 3600 * kSec + 309 * kSec + 1).FormatTime(), "7:05:09.000000001");
+  EXPECT_STREQ(cKV_SysTime(7 * 3600 * kSec + 309 * kSec).FormatTimeShort(), "7:05:09");
+  // An absolute time: hours since 1970, and the UTC time of day whatever the zone.
+  ScopedZone zone("Asia/Tokyo");
+  EXPECT_STREQ(cKV_SysTime(1236434709 * kSec + 42).FormatTime(), "343454:05:09.000000042");
+  EXPECT_STREQ(cKV_SysTime(1236434709 * kSec + 42).FormatTimeShort(), "14:05:09");
+  // Whole seconds are taken modulo 2^32.
+  EXPECT_STREQ(cKV_SysTime((4294967296ULL + 3661) * kSec).FormatTime(), "1:01:01.000000000");
+  EXPECT_STREQ(cKV_SysTime(4294967295ULL * kSec).FormatTime(), "1193046:28:15.000000000");
+
+  EXPECT_STREQ(Fields(2009, 3, 7, 14, 5, 9, 999999999).ToString(), "2009/03/07 14:05:09.999");
+  EXPECT_STREQ(Fields(987, 1, 2, 3, 4, 5, 1000000).ToString(), "0987/01/02 03:04:05.001");
+}
+
+// The current-time texts against the C library's own view of the moment;
+// a change of second between the two reads is retried.
+template <class Check>
+void AtAStableSecond(Check check) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    time_t before = time(nullptr);
+    cKV_String a = Korvane::osGetLocalTimeStr();
+    cKV_String b = Korvane::osGetLocalShortTimeStr();
+    unsigned int sys = Korvane::osGetSysTime();
+    time_t after = time(nullptr);
+    if (before != after) continue;
+    tm local;
+    ASSERT_NE(localtime_r(&before, &local), nullptr);
+    check(std::string(a), std::string(b), sys, before, local);
+    return;
+  }
+  FAIL() << "the second kept changing";
+}
+
+TEST(CurrentTimeText, MatchTheHostClockInEveryZone) {
+  for (char const* name : {"UTC", "Asia/Tokyo", "America/New_York", "Europe/Berlin"}) {
+    ScopedZone zone(name);
+    AtAStableSecond([&](std::string const& text, std::string const& shortText, unsigned int sys, time_t now,
+                        tm const& local) {
+      static char const* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+      static char const* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+      char expected[64];
+      std::snprintf(expected, sizeof expected, "%s %s %02d %02d:%02d:%02d %d\n", kDays[local.tm_wday],
+                    kMonths[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                    local.tm_year + 1900);
+      EXPECT_EQ(text, expected) << name;
+      EXPECT_EQ(text.size(), 25u);
+      EXPECT_EQ(text.back(), '\n');
+      std::snprintf(expected, sizeof expected, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
+      EXPECT_EQ(shortText, expected) << name;
+      EXPECT_EQ(sys, static_cast<unsigned int>(now));
+    });
+  }
+
+  EXPECT_EQ(Korvane::osGetSysTimeDiff(10, 25), -15.0);
+  EXPECT_EQ(Korvane::osGetSysTimeDiff(25, 10), 15.0);
+  EXPECT_EQ(Korvane::osGetSysTimeDiff(0xFFFFFFFFu, 0), 4294967295.0);
+  EXPECT_EQ(Korvane::osGetSysTimeDiff(0, 0xFFFFFFFFu), -4294967295.0);
+}
+
+TEST(CurrentTimeText, FixedInstants) {
+  using Korvane::internal::LocalShortTimeText;
+  using Korvane::internal::LocalTimeText;
+  {
+    ScopedZone zone("UTC");
+    EXPECT_STREQ(LocalTimeText(1236434709), "Sat Mar 07 14:05:09 2009\n");  // zero-padded day
+    EXPECT_STREQ(LocalShortTimeText(1236434709), "14:05:09");
+    EXPECT_STREQ(LocalTimeText(0), "Thu Jan 01 00:00:00 1970\n");
+    EXPECT_STREQ(LocalTimeText(1330516800), "Wed Feb 29 12:00:00 2012\n");
+    EXPECT_STREQ(LocalTimeText(4107542400LL), "Mon Mar 01 00:00:00 2100\n");
+  }
+  {
+    ScopedZone zone("America/New_York");
+    EXPECT_STREQ(LocalTimeText(0), "Wed Dec 31 19:00:00 1969\n");
+    EXPECT_STREQ(LocalTimeText(1257057000), "Sun Nov 01 01:30:00 2009\n");
+    EXPECT_STREQ(LocalShortTimeText(1236434709 - 9 * 3600), "00:05:09");
+  }
+  {
+    ScopedZone zone("Asia/Tokyo");
+    EXPECT_STREQ(LocalTimeText(1236434709 + 3 * 86400), "Tue Mar 10 23:05:09 2009\n");
+    EXPECT_STREQ(LocalTimeText(2147483648LL), "Tue Jan 19 12:14:08 2038\n");
+  }
+}
+
+// A German locale (compiled from the sources that the locales package
+// ships) changes what the C library prints, but not these texts.
+TEST(CurrentTimeText, EnglishWhateverTheLocale) {
+  kvtest::TempDir dir;
+  auto made = kvtest::Run({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", dir / "de_DE.UTF-8"});
+  if (made.status != 0 && made.status != 1)  // 1: warnings only
+    GTEST_SKIP() << "cannot compile a German locale (localedef and the locales package are needed): " << made.err;
+  setenv("LOCPATH", dir.Path().c_str(), 1);
+  std::string saved = std::setlocale(LC_ALL, nullptr);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+    unsetenv("LOCPATH");
+    GTEST_SKIP() << "the compiled German locale does not load";
+  }
+  ScopedZone zone("UTC");
+  time_t saturday = 1236434709;
+  tm fields;
+  gmtime_r(&saturday, &fields);
+  char localised[32];
+  std::strftime(localised, sizeof localised, "%a %b", &fields);
+  EXPECT_STREQ(localised, "Sa Mär");  // the locale is in force
+  EXPECT_STREQ(Korvane::internal::LocalTimeText(saturday), "Sat Mar 07 14:05:09 2009\n");
+  EXPECT_STREQ(cKV_SysTime(1236434709 * kSec + 42000000).ToString(), "2009/03/07 14:05:09.042");
+  EXPECT_STREQ(cKV_SysTime(3723 * kSec + 500000000).FormatTime(), "1:02:03.500000000");
+  EXPECT_EQ(Korvane::osGetLocalTimeStr().Length(), 25u);
+  std::setlocale(LC_ALL, saved.c_str());
+  unsetenv("LOCPATH");
+}
+
+TEST(CurrentTimeText, FailingHost) {
+  {
+    ScopedFault clock("time.clock", EIO, 0, 10);
+    EXPECT_STREQ(Korvane::osGetLocalTimeStr(), "");
+    EXPECT_STREQ(Korvane::osGetLocalShortTimeStr(), "");
+    EXPECT_EQ(Korvane::osGetSysTime(), 0xFFFFFFFFu);
+  }
+  {
+    ScopedFault local("time.local", EOVERFLOW, 0, 10);
+    EXPECT_STREQ(Korvane::osGetLocalTimeStr(), "");
+    EXPECT_STREQ(Korvane::osGetLocalShortTimeStr(), "");
+  }
+  {
+    ScopedFault memory("alloc", ENOMEM, 0, 10);
+    EXPECT_STREQ(Korvane::osGetLocalTimeStr(), "");
+    EXPECT_STREQ(Korvane::osGetLocalShortTimeStr(), "");
+    EXPECT_STREQ(cKV_SysTime(0ULL).FormatTime(), "");
+    EXPECT_STREQ(cKV_SysTime(0ULL).ToString(), "");
+  }
+  // Without the zone, calendar fields are those of UTC and local fields
+  // are taken as UTC.
+  ScopedZone zone("Asia/Tokyo");
+  {
+    ScopedFault local("time.local", EOVERFLOW, 0, 100);
+    EXPECT_EQ(Text(FromSys(1236434709 * kSec)), "2009/03/07 14:05:09.000");
+    EXPECT_EQ(Text(FromSys(0)), "1970/01/01 00:00:00.000");
+    EXPECT_EQ(Text(FromSys(4107542400ULL * kSec)), "2100/03/01 00:00:00.000");
+    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 7, 14, 5, 9)), 1236434709);
+  }
+  EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 7, 23, 5, 9)), 1236434709);
+}
+
+// The log calls these from many threads at once.
+TEST(CurrentTimeText, ConcurrentConversions) {
+  ScopedZone zone("Europe/Berlin");
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 500; ++i) {
+        unsigned long long value = (1230768000ULL + static_cast<unsigned long long>(t * 500 + i) * 7919) * kSec;
+        cKV_DateTime f;
+        f = cKV_SysTime(value);
+        cKV_SysTime back(0ULL);
+        if (!f.ToSysTime(back) || back.value != value) ++failures[t];
+        if (Korvane::osGetLocalTimeStr().Length() != 25) ++failures[t];
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+}
+
+}  // namespace
