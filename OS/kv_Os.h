@@ -7,9 +7,12 @@
 
 #include "OS/oscfg.h"
 #include "OS/oserror.h"
+#include "OS/osevent.h"
 #include "OS/osio.h"
 #include "OS/oslist.h"
 #include "OS/osstorage.h"
+#include "OS/osmutex.h"
+#include "OS/osprocess.h"
 #include "OS/osstring.h"
 #include "OS/ossysinfo.h"
 #include "OS/osthread.h"
