@@ -7,9 +7,13 @@
 
 #include "OS/oscfg.h"
 #include "OS/oserror.h"
+#include "OS/osevent.h"
 #include "OS/osio.h"
 #include "OS/oslist.h"
 #include "OS/osnet.h"
+#include "OS/osstorage.h"
+#include "OS/osmutex.h"
+#include "OS/osprocess.h"
 #include "OS/osstring.h"
 #include "OS/ossocket.h"
 #include "OS/ossysinfo.h"

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "OS/host/startup.h"
+#include "OS/internal/events.h"
 #include "OS/internal/sysinfo.h"
 #include "OS/internal/uid.h"
 
@@ -15,6 +16,7 @@ constinit std::atomic<bool> g_ready{false};
 
 void LibraryLoad() noexcept {
   // 1. The process-wide signalled and non-signalled events.
+  internal::CreateEventPair();
   // 2. The identifier generator: node, critical section, last time stamp.
   // 3. The empty identifier.
   MakeEmptyUid();
@@ -27,7 +29,8 @@ void LibraryLoad() noexcept {
 void LibraryUnload() noexcept {
   g_ready.store(false, std::memory_order_release);
   // 5 .. 1 in reverse.
-  sysinfo::UnloadDescription();
+  sysinfo::UnloadDescription();  // 5
+  internal::CloseEventPair();  // 1, last
 }
 
 bool LibraryReady() noexcept { return g_ready.load(std::memory_order_acquire); }
