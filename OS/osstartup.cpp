@@ -18,6 +18,7 @@ void LibraryLoad() noexcept {
   // 1. The process-wide signalled and non-signalled events.
   internal::CreateEventPair();
   // 2. The identifier generator: node, critical section, last time stamp.
+  StartUidGenerator();
   // 3. The empty identifier.
   MakeEmptyUid();
   // 4. The socket layer (nothing to start on Linux).
@@ -30,6 +31,7 @@ void LibraryUnload() noexcept {
   g_ready.store(false, std::memory_order_release);
   // 5 .. 1 in reverse.
   sysinfo::UnloadDescription();  // 5
+  StopUidGenerator();            // 2
   internal::CloseEventPair();  // 1, last
 }
 

@@ -3,7 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "OS/host/uid.h"
 #include "OS/internal/uid.h"
+#include "OS/osmutex.h"
+#include "OS/osnet.h"
+#include "OS/osprocess.h"
+#include "OS/ostime.h"
 
 namespace Korvane {
 
@@ -117,6 +122,72 @@ bool cKV_Uid::FromString(char const* text) {
     if (!Pair(text[2 + 2 * i], text[3 + 2 * i], bytes[i])) return false;
   std::memcpy(_bytes, bytes, sizeof bytes);
   return true;
+}
+
+// --- Generation ------------------------------------------------------------
+
+namespace {
+
+// Generator state, made at load: the node, the lock and the last stamp.
+constinit unsigned char g_node[6] = {};
+constinit void* g_lock = nullptr;
+constinit tTimeb g_last{};
+
+void BigEndian(unsigned char* out, unsigned int value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i, value >>= 8) out[i] = static_cast<unsigned char>(value);
+}
+
+void LittleEndian(unsigned char* out, unsigned int value, int bytes) {
+  for (int i = 0; i < bytes; ++i, value >>= 8) out[i] = static_cast<unsigned char>(value);
+}
+
+}  // namespace
+
+void internal::UidNode(unsigned char (&node)[6]) noexcept {
+  unsigned char mac[6] = {};
+  osNetGetEtherMAC(mac);
+  for (unsigned char b : mac)
+    if (b != 0) {
+      std::memcpy(node, mac, 6);
+      return;
+    }
+  tTimeb now;
+  now.GetTime();
+  BigEndian(node, static_cast<unsigned int>(now.seconds), 4);
+  BigEndian(node + 4, now.milliseconds, 2);
+}
+
+void StartUidGenerator() noexcept {
+  internal::UidNode(g_node);
+  osCreateCriticalSection(nullptr, g_lock);
+  g_last.GetTime();
+}
+
+void StopUidGenerator() noexcept { osDestroyCriticalSection(g_lock); }
+
+void cKV_Uid::Generate() {
+  osEnterCriticalSection(g_lock);
+  unsigned int pid = osGetCurrentProcessId();
+  tTimeb now;
+  now.GetTime();
+  // One stamp per millisecond: wait for the clock to pass the last one,
+  // sleeping to the next millisecond rather than spinning.
+  while (!(now > g_last)) {
+    if (now.seconds == 0 && now.milliseconds == 0) {
+      // The clock cannot be read: count on from the last stamp.
+      now = g_last;
+      now.AddMilliseconds(1);
+      break;
+    }
+    host::SleepUntilRealTime(g_last.seconds, (g_last.milliseconds + 1L) * 1000000L);
+    now.GetTime();
+  }
+  g_last = now;
+  std::memcpy(_bytes, g_node, 6);
+  LittleEndian(_bytes + 6, pid, 4);
+  LittleEndian(_bytes + 10, static_cast<unsigned int>(now.seconds), 4);
+  LittleEndian(_bytes + 14, now.milliseconds, 2);
+  osLeaveCriticalSection(g_lock);
 }
 
 }  // namespace Korvane

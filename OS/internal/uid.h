@@ -4,8 +4,17 @@
 
 namespace Korvane {
 
+// The generator's state: node, critical section, last time stamp.
+void StartUidGenerator() noexcept;
+void StopUidGenerator() noexcept;
 // Constructs the empty identifier in its block.
 void MakeEmptyUid() noexcept;
+
+namespace internal {
+// The node as the generator takes it at load: the first Ethernet address,
+// or the current time when that is all zeros.
+void UidNode(unsigned char (&node)[6]) noexcept;
+}  // namespace internal
 
 }  // namespace Korvane
 

@@ -1,9 +1,11 @@
 // kvos uid as its users see it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "OS/osuid.h"
 #include "support/testing.h"
 
 using kvtest::RunKvos;
@@ -27,6 +29,42 @@ TEST(KvosUid, TakesIdentifiersApart) {
   EXPECT_EQ(RunKvos({"uid", "parse"}).status, 2);
   EXPECT_EQ(RunKvos({"uid", "frob"}).status, 2);
   EXPECT_EQ(RunKvos({"uid", "--help"}).status, 0);
+}
+
+TEST(KvosUid, MakesIdentifiers) {
+  auto r = RunKvos({"uid", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.out.size(), 3u * 35u);
+  std::string previous;
+  for (int i = 0; i < 3; ++i) {
+    std::string line = r.out.substr(static_cast<std::size_t>(i) * 35, 34);
+    EXPECT_EQ(line.rfind("0x", 0), 0u);
+    EXPECT_NE(line, previous);
+    previous = line;
+  }
+  EXPECT_EQ(RunKvos({}).status, 0);
+  EXPECT_EQ(RunKvos({"uid"}).out.size(), 35u);
+  EXPECT_EQ(RunKvos({"uid", "0"}).status, 2);
+  EXPECT_EQ(RunKvos({"uid", "100001"}).status, 2);
+  EXPECT_EQ(RunKvos({"uid", "1", "2"}).status, 2);
+}
+
+// A machine without Ethernet: the node is the library's load time.
+TEST(KvosUid, NodeIsTheLoadTimeWithoutEthernet) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a network namespace";
+  std::string ns = "kvtestuid" + std::to_string(getpid());
+  if (kvtest::Run({"ip", "netns", "add", ns}).status != 0) GTEST_SKIP() << "this machine cannot make network namespaces";
+  auto r = kvtest::Run({"ip", "netns", "exec", ns, KVOS_TOOL_PATH, "uid"});
+  kvtest::Run({"ip", "netns", "del", ns});
+  ASSERT_EQ(r.status, 0) << r.err;
+  Korvane::cKV_Uid u;
+  ASSERT_TRUE(u.FromString(r.out.c_str())) << r.out;
+  unsigned char const* b = u.GetBuffer();
+  unsigned int node = (b[0] << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
+  unsigned int stamp = b[10] | (b[11] << 8) | (b[12] << 16) | (static_cast<unsigned int>(b[13]) << 24);
+  EXPECT_LE(node, stamp);
+  EXPECT_LE(stamp - node, 2u);
+  EXPECT_LT((b[4] << 8) | b[5], 1000);
 }
 
 }  // namespace

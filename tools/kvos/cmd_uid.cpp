@@ -46,9 +46,22 @@ int Parse(Args const& args) {
   return kOk;
 }
 
+int Generate(Args const& args) {
+  long long count = 1;
+  if (args.size() > 1) return UsageError(kCommand, "uid takes at most one N");
+  if (args.size() == 1 && !ParseInteger(args[0], 1, 100000, count))
+    return UsageError(kCommand, "N must be a whole number from 1 to 100000");
+  Korvane::cKV_Uid uid;
+  for (long long i = 0; i < count; ++i) {
+    uid.Generate();
+    std::printf("%s\n", static_cast<char const*>(uid.ToString()));
+  }
+  return kOk;
+}
+
 int Run(Args const& args) {
   if (!args.empty() && args[0] == "parse") return Parse(args);
-  return UsageError(kCommand, args.empty() ? "missing subcommand" : "unknown subcommand '" + args[0] + "'");
+  return Generate(args);
 }
 
 }  // namespace

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OS/host/net.h"
+#include "OS/internal/uid.h"
+#include "OS/osnet.h"
+#include "OS/osuid.h"
+#include "support/testing.h"
+
+using Korvane::cKV_Uid;
+
+namespace {
+
+unsigned int Little(unsigned char const* b, int n) {
+  unsigned int v = 0;
+  for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[i];
+  return v;
+}
+
+// Seconds and milliseconds of the stamp as one number.
+long long Stamp(cKV_Uid const& u) {
+  return static_cast<long long>(static_cast<int>(Little(u.GetBuffer() + 10, 4))) * 1000 + Little(u.GetBuffer() + 14, 2);
+}
+
+TEST(UidGenerate, LayoutOfANewIdentifier) {
+  long long before = static_cast<long long>(std::time(nullptr)) * 1000;
+  cKV_Uid u;
+  u.Generate();
+  long long after = (static_cast<long long>(std::time(nullptr)) + 1) * 1000;
+  EXPECT_TRUE(u.IsNotEmpty());
+  unsigned char const* b = u.GetBuffer();
+  EXPECT_EQ(Little(b + 6, 4), static_cast<unsigned int>(getpid()));
+  EXPECT_GE(Stamp(u), before);
+  EXPECT_LT(Stamp(u), after);
+  EXPECT_LT(Little(b + 14, 2), 1000u);
+
+  unsigned char node[6] = {};
+  Korvane::internal::UidNode(node);
+  EXPECT_EQ(std::memcmp(b, node, 6), 0);
+  unsigned char mac[6] = {};
+  if (Korvane::osNetGetEtherMAC(mac) && std::any_of(mac, mac + 6, [](unsigned char c) { return c != 0; })) {
+    EXPECT_EQ(std::memcmp(b, mac, 6), 0);
+  }
+}
+
+int LoopbackOnly(Korvane::host::NetInterface* out, int cap, bool) {
+  if (cap >= 1) {
+    std::memset(out, 0, sizeof *out);
+    out->index = 1;
+    std::strcpy(out->name, "lo");
+    out->hwType = 772;
+  }
+  return 1;
+}
+
+int ZeroEthernet(Korvane::host::NetInterface* out, int cap, bool) {
+  if (cap >= 1) {
+    std::memset(out, 0, sizeof *out);
+    out->index = 2;
+    std::strcpy(out->name, "eth0");
+    out->hwType = Korvane::host::kHwEthernet;
+    out->hwLength = 6;
+  }
+  return 1;
+}
+
+// Without an Ethernet address (or with one of zeros) the node is the time.
+TEST(UidGenerate, NodeFromTheTimeWithoutEthernet) {
+  for (auto lister : {LoopbackOnly, ZeroEthernet}) {
+    Korvane::host::SetNetInterfaceLister(lister);
+    unsigned int before = static_cast<unsigned int>(std::time(nullptr));
+    unsigned char node[6] = {};
+    Korvane::internal::UidNode(node);
+    unsigned int after = static_cast<unsigned int>(std::time(nullptr));
+    Korvane::host::SetNetInterfaceLister(nullptr);
+    unsigned int seconds = (node[0] << 24) | (node[1] << 16) | (node[2] << 8) | node[3];
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+    EXPECT_LT((node[4] << 8) | node[5], 1000);
+  }
+}
+
+TEST(UidGenerate, StampsIncreaseOnePerMillisecond) {
+  cKV_Uid previous;
+  previous.Generate();
+  for (int i = 0; i < 200; ++i) {
+    cKV_Uid next;
+    next.Generate();
+    ASSERT_GT(Stamp(next), Stamp(previous));
+    ASSERT_EQ(std::memcmp(next.GetBuffer(), previous.GetBuffer(), 10), 0);
+    previous = next;
+  }
+}
+
+TEST(UidGenerate, UniqueAcrossThreads) {
+  constexpr int kThreads = 8, kEach = 10000;
+  std::vector<std::vector<cKV_Uid>> made(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&made, t] {
+      made[t].resize(kEach);
+      for (auto& u : made[t]) u.Generate();
+    });
+  for (auto& t : threads) t.join();
+  std::set<std::string> seen;
+  for (auto const& list : made)
+    for (auto const& u : list) ASSERT_TRUE(seen.insert(static_cast<char const*>(u.ToString())).second);
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kEach));
+}
+
+// Four processes started at once: the process id keeps them apart.
+TEST(UidGenerate, UniqueAcrossProcesses) {
+  constexpr int kProcesses = 4;
+  std::vector<kvtest::RunResult> results(kProcesses);
+  std::vector<std::thread> starters;
+  for (int p = 0; p < kProcesses; ++p)
+    starters.emplace_back([&results, p] { results[p] = kvtest::RunKvos({"uid", "500"}); });
+  for (auto& s : starters) s.join();
+  std::set<std::string> seen, processes;
+  for (auto const& r : results) {
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::size_t lines = 0;
+    for (std::size_t at = 0; at < r.out.size(); at = r.out.find('\n', at) + 1) {
+      std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+      cKV_Uid u;
+      ASSERT_TRUE(u.FromString(line.c_str())) << line;
+      processes.insert(line.substr(14, 8));
+      ASSERT_TRUE(seen.insert(line).second) << line;
+      ++lines;
+    }
+    EXPECT_EQ(lines, 500u);
+  }
+  EXPECT_EQ(processes.size(), static_cast<std::size_t>(kProcesses));
+}
+
+}  // namespace
