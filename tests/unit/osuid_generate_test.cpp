@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -98,6 +99,18 @@ TEST(UidGenerate, StampsIncreaseOnePerMillisecond) {
     ASSERT_EQ(std::memcmp(next.GetBuffer(), previous.GetBuffer(), 10), 0);
     previous = next;
   }
+}
+
+// A clock that cannot be read must not stall generation or repeat stamps.
+TEST(UidGenerate, UnreadableClockCountsOn) {
+  cKV_Uid first;
+  first.Generate();
+  kvtest::ScopedFault f("time.clock", EINVAL, 0, 100);
+  cKV_Uid a, b;
+  a.Generate();
+  b.Generate();
+  EXPECT_GT(Stamp(a), Stamp(first));
+  EXPECT_EQ(Stamp(b), Stamp(a) + 1);
 }
 
 TEST(UidGenerate, UniqueAcrossThreads) {
