@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "OS/host/startup.h"
+#include "OS/internal/events.h"
 
 namespace Korvane::host {
 
@@ -13,6 +14,7 @@ constinit std::atomic<bool> g_ready{false};
 
 void LibraryLoad() noexcept {
   // 1. The process-wide signalled and non-signalled events.
+  internal::CreateEventPair();
   // 2. The identifier generator: node, critical section, last time stamp.
   // 3. The empty identifier (constant-initialised, ready from the start).
   // 4. The socket layer (nothing to start on Linux).
@@ -23,6 +25,7 @@ void LibraryLoad() noexcept {
 void LibraryUnload() noexcept {
   g_ready.store(false, std::memory_order_release);
   // 5 .. 1 in reverse.
+  internal::CloseEventPair();  // 1, last
 }
 
 bool LibraryReady() noexcept { return g_ready.load(std::memory_order_acquire); }

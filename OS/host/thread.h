@@ -7,6 +7,26 @@ namespace Korvane::host {
 // Sleeps the whole span, resuming after interruptions.
 void SleepMs(unsigned int ms) noexcept;
 
+// Starts a joinable thread running entry(arg) with the host's default
+// stack. Returns 0 and the handle, or the host's error number (also left as
+// the last error).
+int ThreadCreate(void* (*entry)(void*), void* arg, void*& handle) noexcept;
+// Waits for the thread to end and releases it. Called on the thread itself,
+// it cannot wait: the thread is released when it ends instead.
+void ThreadJoin(void* handle) noexcept;
+
+// The kernel's id of the calling thread.
+unsigned int CurrentThreadId() noexcept;
+
+// The calling thread's nice value; false (with the last error set) when it
+// cannot be read or changed.
+bool GetNice(int& nice) noexcept;
+bool SetNice(int nice) noexcept;
+
+// Blocks every signal that the host delivers asynchronously for the calling
+// thread; faults raised by the thread itself stay deliverable.
+void BlockAsyncSignals() noexcept;
+
 }  // namespace Korvane::host
 
 #endif

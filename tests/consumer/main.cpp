@@ -16,8 +16,13 @@ struct EarlyUser {
     cKV_String s;
     s.Format("%s-%d", "early", 1);
     ok = s == "early-1";
+    // The process-wide events are made before any caller's initialiser.
+    signalled = osWaitForEvents(1, &osGetSignalledEvent(), 0);
+    nonSignalled = osWaitForEvents(1, &osGetNonSignalledEvent(), 0);
   }
   bool ok = false;
+  int signalled = -2;
+  int nonSignalled = -2;
 };
 EarlyUser const g_early;
 
@@ -33,6 +38,7 @@ void Check(bool condition, char const* what) {
 
 int main() {
   Check(g_early.ok, "use from a static initialiser");
+  Check(g_early.signalled == 0 && g_early.nonSignalled == -1, "event pair ready for static initialisers");
 
   cKV_String s("abc");
   s += s;

@@ -1,0 +1,16 @@
+// The reader/writer mutex record behind its handle (tests look inside).
+#ifndef KV_OS_INTERNAL_RWMUTEX_H
+#define KV_OS_INTERNAL_RWMUTEX_H
+
+namespace Korvane::internal {
+
+struct RwMutex {
+  void* lock;         // critical section guarding state and writer
+  void* released;     // manual-reset event, signalled when the mutex becomes free
+  int state;          // 0 free; n > 0 readers; -n one writer n levels deep
+  unsigned int writer;  // thread id of the last writer; meaningful while state < 0
+};
+
+}  // namespace Korvane::internal
+
+#endif

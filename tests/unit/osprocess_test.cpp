@@ -1,0 +1,461 @@
+#include "OS/osprocess.h"
+
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OS/internal/cmdline.h"
+#include "OS/osthread.h"
+#include "support/testing.h"
+
+using namespace Korvane;
+
+namespace {
+
+std::vector<std::string> Split(char const* line) {
+  std::size_t bytes = 0;
+  int count = internal::SplitCommandLine(line, nullptr, nullptr, bytes);
+  std::vector<char*> argv(static_cast<std::size_t>(count) + 1);
+  std::string text(bytes, '?');
+  EXPECT_EQ(internal::SplitCommandLine(line, argv.data(), text.data(), bytes), count);
+  EXPECT_EQ(argv[static_cast<std::size_t>(count)], nullptr);
+  return {argv.begin(), argv.end() - 1};
+}
+
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, SplitsByTheQuoteAndBackslashRules) {
+  EXPECT_EQ(Split("prog"), (Args{"prog"}));
+  EXPECT_EQ(Split("  prog \t a   b  "), (Args{"prog", "a", "b"}));
+  EXPECT_EQ(Split("prog \"a b\" c"), (Args{"prog", "a b", "c"}));
+  EXPECT_EQ(Split("prog a\\\\b a\\b"), (Args{"prog", "a\\\\b", "a\\b"}));    // backslashes alone stay
+  EXPECT_EQ(Split("prog a\\\"b"), (Args{"prog", "a\"b"}));                  // \" is a quote
+  EXPECT_EQ(Split("prog a\\\\\"b c\""), (Args{"prog", "a\\b c"}));          // \\" is \ and a grouping quote
+  EXPECT_EQ(Split("prog a\\\\\\\"b"), (Args{"prog", "a\\\"b"}));            // \\\" is \ and a quote
+  EXPECT_EQ(Split("prog \"a\"\"b\" c"), (Args{"prog", "a\"b", "c"}));       // "" inside quotes
+  EXPECT_EQ(Split("prog \"\" x"), (Args{"prog", "", "x"}));                 // an empty argument
+  EXPECT_EQ(Split("prog a\"b c\"d"), (Args{"prog", "ab cd"}));              // quotes inside a word
+  EXPECT_EQ(Split("prog \"unbalanced rest  "), (Args{"prog", "unbalanced rest  "}));
+  EXPECT_EQ(Split("prog trailing\\"), (Args{"prog", "trailing\\"}));
+  // The program name: quotes group, backslashes are plain.
+  EXPECT_EQ(Split("\"C:\\Program Files\\x\" a"), (Args{"C:\\Program Files\\x", "a"}));
+  EXPECT_EQ(Split("dir\\\"x y"), (Args{"dir\\x y"}));
+  EXPECT_EQ(Split(""), (Args{""}));
+  EXPECT_EQ(Split("   "), (Args{""}));
+}
+
+constexpr int kBound = 30000;  // ms: only a broken library waits this long
+
+// Waits until the process has ended as the library sees it.
+bool EndsWithin(unsigned int pid, int ms = kBound) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (osIsProcessExist(pid)) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    osSleep(2);
+  }
+  return true;
+}
+
+std::map<std::string, std::string> ReadProbe(std::string const& path, std::vector<std::string>* args) {
+  std::map<std::string, std::string> fields;
+  std::string text = kvtest::ReadFile(path);
+  std::size_t at = 0;
+  while (at < text.size()) {
+    std::size_t eq = text.find('=', at);
+    std::string key = text.substr(at, eq - at);
+    if (key == "arg") {
+      std::size_t colon = text.find(':', eq);
+      std::size_t length = std::stoul(text.substr(eq + 1, colon - eq - 1));
+      args->push_back(text.substr(colon + 1, length));
+      at = colon + 1 + length + 1;
+      continue;
+    }
+    std::size_t nl = text.find('\n', eq);
+    fields[key] = text.substr(eq + 1, nl - eq - 1);
+    at = nl + 1;
+  }
+  return fields;
+}
+
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(char const* name) : _name(name) {
+    if (char const* v = std::getenv(name)) _old = v, _had = true;
+  }
+  ~ScopedEnv() {
+    if (_had)
+      setenv(_name.c_str(), _old.c_str(), 1);
+    else
+      unsetenv(_name.c_str());
+  }
+
+ private:
+  std::string _name, _old;
+  bool _had = false;
+};
+
+TEST(Process, StartsTheProgramWithAFreshSetting) {
+  kvtest::TempDir dir;
+  std::string out = dir / "probe";
+  ScopedEnv keepOut("KVOS_PROBE_OUT"), keepEnv("KVOS_PROBE_ENV");
+  ASSERT_TRUE(osSetEnv("KVOS_PROBE_OUT", out.c_str()));
+  ASSERT_TRUE(osSetEnv("KVOS_PROBE_ENV", "inherited"));
+  // A descriptor the application leaked without close-on-exec, a blocked
+  // signal and an ignored one: none of them may reach the program.
+  int leaked = open("/dev/null", O_RDONLY);
+  ASSERT_GE(leaked, 3);
+  sigset_t block, old;
+  sigemptyset(&block);
+  sigaddset(&block, SIGUSR2);
+  pthread_sigmask(SIG_BLOCK, &block, &old);
+  struct sigaction ignore{}, previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &previous);
+
+  std::string big(100000, 'x');
+  std::string arguments = "plain \"two words\" a\\\\\\\"b \"\" " + big;
+  cKV_Error err;
+  unsigned int pid = osCreateProcess(&err, KVOS_PROBE_PATH, arguments.c_str(), "third", "fourth", "desk");
+
+  sigaction(SIGPIPE, &previous, nullptr);
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  close(leaked);
+  ASSERT_NE(pid, 0u) << err.ToString();
+  EXPECT_TRUE(err.IsNotError());
+  ASSERT_TRUE(EndsWithin(pid));
+
+  std::vector<std::string> args;
+  auto fields = ReadProbe(out, &args);
+  EXPECT_EQ(args, (Args{KVOS_PROBE_PATH, "plain", "two words", "a\\\"b", "", big}));
+  EXPECT_EQ(fields["session_leader"], "1");
+  EXPECT_EQ(fields["fds"], "0,1,2");
+  EXPECT_EQ(fields["blocked"], "0");
+  EXPECT_EQ(fields["sigpipe_ignored"], "0");
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(fields["cwd"], cwd);
+  EXPECT_EQ(fields["env"], "inherited");
+
+  // No arguments: the command line is the program alone.
+  ASSERT_EQ(unlink(out.c_str()), 0);
+  pid = osCreateProcess(nullptr, KVOS_PROBE_PATH, "", nullptr, nullptr, nullptr);
+  ASSERT_NE(pid, 0u);
+  ASSERT_TRUE(EndsWithin(pid));
+  args.clear();
+  ReadProbe(out, &args);
+  EXPECT_EQ(args, (Args{KVOS_PROBE_PATH}));
+}
+
+void ExpectCreateFailure(cKV_Error const& err, char const* why) {
+  EXPECT_EQ(err.GetCode(), 5);
+  EXPECT_STREQ(err.GetUnit(), ".\\osprocess");
+  EXPECT_EQ(std::string(err.GetText()), std::string("Failed to create process: ") + why);
+}
+
+TEST(Process, ProgramsThatCannotStartAreFailures) {
+  cKV_Error err;
+  EXPECT_EQ(osCreateProcess(&err, "/nonexistent/kvos-no-such-program", "a", nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=2 [No such file or directory]");
+  EXPECT_EQ(osCreateProcess(&err, "kvos-no-such-program-on-path", nullptr, nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=2 [No such file or directory]");
+
+  kvtest::TempDir dir;
+  std::string plain = dir / "not-executable";
+  kvtest::WriteFile(plain, "#!/bin/sh\nexit 0\n");
+  chmod(plain.c_str(), 0644);
+  EXPECT_EQ(osCreateProcess(&err, plain.c_str(), nullptr, nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=13 [Permission denied]");
+
+  EXPECT_EQ(osCreateProcess(&err, nullptr, "a", nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=22 [Invalid argument]");
+  EXPECT_EQ(osCreateProcess(&err, "", nullptr, nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=22 [Invalid argument]");
+  EXPECT_EQ(osCreateProcess(&err, "\"\"", nullptr, nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=2 [No such file or directory]");
+  std::string huge(300000, 'y');  // above the host's limit for one argument
+  EXPECT_EQ(osCreateProcess(&err, "true", huge.c_str(), nullptr, nullptr, nullptr), 0u);
+  ExpectCreateFailure(err, "GetLastError()=7 [Argument list too long]");
+  {
+    kvtest::ScopedFault refused("proc.spawn", EAGAIN);
+    EXPECT_EQ(osCreateProcess(&err, "true", nullptr, nullptr, nullptr, nullptr), 0u);
+  }
+  ExpectCreateFailure(err, "GetLastError()=11 [Resource temporarily unavailable]");
+  {
+    kvtest::ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(osCreateProcess(&err, "true", nullptr, nullptr, nullptr, nullptr), 0u);
+  }
+  ExpectCreateFailure(err, "GetLastError()=12 [Cannot allocate memory]");
+  {
+    // No watcher for the child: it is taken back at once, not left behind.
+    kvtest::ScopedFault noWatcher("proc.watch", EAGAIN);
+    EXPECT_EQ(osCreateProcess(&err, "sleep", "30", nullptr, nullptr, nullptr), 0u);
+  }
+  ExpectCreateFailure(err, "GetLastError()=11 [Resource temporarily unavailable]");
+  siginfo_t info{};
+  EXPECT_TRUE(waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == 0)
+      << "a child was left behind";
+}
+
+void ExpectProcessReport(cKV_Error const& err, std::string const& text) {
+  EXPECT_EQ(err.GetCode(), 5);
+  EXPECT_STREQ(err.GetUnit(), ".\\osprocess");
+  EXPECT_EQ(std::string(err.GetText()), text);
+}
+
+TEST(Process, AChildFromStartToKill) {
+  cKV_Error err;
+  unsigned int pid = osCreateProcess(&err, "sleep", "30", nullptr, nullptr, nullptr);
+  ASSERT_NE(pid, 0u) << err.ToString();
+  EXPECT_TRUE(osIsProcessExist(pid));
+  unsigned int copy = pid;
+  osCloseProcessHandle(copy);
+  EXPECT_EQ(copy, 0u);
+  EXPECT_TRUE(osIsProcessExist(pid)) << "forgetting the id must not stop the process";
+  {
+    kvtest::ScopedFault refused("proc.kill", EPERM);
+    EXPECT_FALSE(osKillProcess(&err, pid, 1));
+    ExpectProcessReport(err, "Failed to kill process " + std::to_string(pid) +
+                                 ". GetLastError()=1 [Operation not permitted]");
+  }
+  EXPECT_TRUE(osIsProcessExist(pid));
+  err.Reset();
+  EXPECT_TRUE(osKillProcess(&err, pid, 7));
+  EXPECT_TRUE(err.IsNotError());
+  EXPECT_NE(pid, 0u) << "the id stays with the caller";
+  ASSERT_TRUE(EndsWithin(pid));
+  // Once ended, the id is never signalled again, whoever gets it next.
+  EXPECT_FALSE(osKillProcess(&err, pid, 1));
+  ExpectProcessReport(err, "Failed to open process " + std::to_string(pid) + ". GetLastError()=3 [No such process]");
+  unsigned int none = 0;
+  EXPECT_FALSE(osKillProcess(&err, none, 1));
+  ExpectProcessReport(err, "Invalid process id");
+  EXPECT_FALSE(osIsProcessExist(none));
+
+  // A program that ends by itself is seen as ended without any call.
+  pid = osCreateProcess(&err, "true", nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(pid, 0u);
+  EXPECT_TRUE(EndsWithin(pid));
+  osCloseProcessHandle(pid);
+  EXPECT_EQ(pid, 0u);
+}
+
+TEST(Process, ProcessesTheLibraryDidNotStart) {
+  unsigned int self = osGetCurrentProcessId();
+  EXPECT_EQ(self, static_cast<unsigned int>(getpid()));
+  EXPECT_TRUE(osIsProcessExist(self));
+  osSetSilentErrorMode();
+
+  // A thread id of this process names no process.
+  unsigned int thread = 0;
+  std::thread t([&] { thread = osGetCurrentThreadId(); });
+  t.join();
+  std::thread sleeper([] { osSleep(300); });
+  unsigned int tid = 0;
+  for (auto d = std::chrono::steady_clock::now(); tid == 0 && std::chrono::steady_clock::now() - d < std::chrono::seconds(5);) {
+    if (DIR* dir = opendir("/proc/self/task")) {
+      while (dirent* e = readdir(dir))
+        if (e->d_name[0] != '.' && static_cast<unsigned int>(std::atoi(e->d_name)) != self)
+          tid = static_cast<unsigned int>(std::atoi(e->d_name));
+      closedir(dir);
+    }
+  }
+  ASSERT_NE(tid, 0u);
+  EXPECT_FALSE(osIsProcessExist(tid));
+  cKV_Error err;
+  EXPECT_FALSE(osKillProcess(&err, tid, 1));
+  EXPECT_EQ(std::string(err.GetText()).rfind("Failed to open process " + std::to_string(tid) + ". ", 0), 0u)
+      << err.GetText();
+  sleeper.join();
+
+  // A zombie of the application's own counts as ended, and the library
+  // leaves it for the application to reap.
+  pid_t zombie = fork();
+  if (zombie == 0) _exit(0);
+  auto z = static_cast<unsigned int>(zombie);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(zombie), &info, WEXITED | WNOWAIT), 0);
+  EXPECT_FALSE(osIsProcessExist(z));
+  EXPECT_EQ(waitpid(zombie, nullptr, 0), zombie) << "the library reaped a child it did not start";
+
+  // Ids that name nothing.
+  unsigned int nothing = 0x7FFFFFFF;
+  EXPECT_FALSE(osIsProcessExist(nothing));
+  EXPECT_FALSE(osKillProcess(&err, nothing, 1));
+  ExpectProcessReport(err, "Failed to open process 2147483647. GetLastError()=3 [No such process]");
+  unsigned int negative = 0xFFFFFFFF;  // must never become "every process"
+  EXPECT_FALSE(osIsProcessExist(negative));
+  EXPECT_FALSE(osKillProcess(&err, negative, 1));
+  ExpectProcessReport(err, "Failed to open process -1. GetLastError()=3 [No such process]");
+
+  // /proc may hide another user's process; the kernel still knows it.
+  {
+    kvtest::ScopedFault hidden("proc.status", ENOENT);
+    kvtest::ScopedFault notOurs("proc.signal", EPERM);
+    EXPECT_TRUE(osIsProcessExist(nothing));
+  }
+}
+
+// A process of another user that exists but may not be signalled.
+TEST(Process, AnotherUsersProcessIsNotGone) {
+  if (geteuid() != 0) {
+    unsigned int init = 1;
+    if (getpwuid(0) == nullptr || osGetCurrentProcessId() == 1) GTEST_SKIP() << "no process of another user to ask";
+    cKV_Error err;
+    EXPECT_TRUE(osIsProcessExist(init));
+    EXPECT_FALSE(osKillProcess(&err, init, 1));
+    ExpectProcessReport(err, "Failed to kill process 1. GetLastError()=1 [Operation not permitted]");
+    return;
+  }
+  // As root: a child of ours, asked about by a process that runs as nobody.
+  unsigned int pid = osCreateProcess(nullptr, "sleep", "30", nullptr, nullptr, nullptr);
+  ASSERT_NE(pid, 0u);
+  pid_t asker = fork();
+  if (asker == 0) {
+    alarm(20);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    cKV_Error err;
+    bool exists = osIsProcessExist(pid);
+    bool killed = osKillProcess(&err, pid, 1);
+    std::string expected = "Failed to kill process " + std::to_string(pid) + ". GetLastError()=1 [Operation not permitted]";
+    _exit(exists && !killed && expected == static_cast<char const*>(err.GetText()) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(asker, &status, 0), asker);
+  cKV_Error err;
+  EXPECT_TRUE(osKillProcess(&err, pid, 1));
+  EXPECT_TRUE(EndsWithin(pid));
+  ASSERT_TRUE(WIFEXITED(status)) << "the asking process did not finish";
+  if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot switch to user nobody here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+int CountEntries(char const* dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir)) {
+    while (dirent* e = readdir(d)) n += e->d_name[0] != '.' ? 1 : 0;
+    closedir(d);
+  }
+  return n;
+}
+
+// The library's watcher threads, by the name they carry.
+int Reapers() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') n += kvtest::ReadFile(std::string("/proc/self/task/") + e->d_name + "/comm") == "kv_Os reaper\n";
+    closedir(d);
+  }
+  return n;
+}
+
+bool HasChildren() {
+  siginfo_t info{};
+  return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == 0;
+}
+
+TEST(Process, FiveHundredProgramsLeaveNothingBehind) {
+  int fds = CountEntries("/proc/self/fd");
+  std::vector<unsigned int> pids;
+  cKV_Error err;
+  for (int i = 0; i < 500; ++i) {
+    unsigned int pid = osCreateProcess(&err, "true", nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(pid, 0u) << err.ToString();
+    pids.push_back(pid);
+  }
+  for (auto pid : pids) ASSERT_TRUE(EndsWithin(pid));
+  // The watchers reap and leave on their own; give them their moment.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while ((HasChildren() || Reapers() > 0) && std::chrono::steady_clock::now() < until) osSleep(5);
+  EXPECT_FALSE(HasChildren()) << "zombies left behind";
+  EXPECT_EQ(Reapers(), 0);
+  EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+}
+
+TEST(Environment, GetAndSet) {
+  ScopedEnv keep("KVOS_TEST_VAR");
+  unsetenv("KVOS_TEST_VAR");
+  cKV_String value("before");
+  EXPECT_FALSE(osGetEnv("KVOS_TEST_VAR", value));
+  EXPECT_STREQ(value, "before");
+  EXPECT_TRUE(osSetEnv("KVOS_TEST_VAR", "1"));
+  EXPECT_TRUE(osGetEnv("KVOS_TEST_VAR", value));
+  EXPECT_STREQ(value, "1");
+  EXPECT_STREQ(std::getenv("KVOS_TEST_VAR"), "1");
+  EXPECT_TRUE(osSetEnv("KVOS_TEST_VAR", ""));  // an empty value removes it
+  EXPECT_EQ(std::getenv("KVOS_TEST_VAR"), nullptr);
+  EXPECT_FALSE(osGetEnv("KVOS_TEST_VAR", value));
+  EXPECT_TRUE(osSetEnv("KVOS_TEST_VAR", "x"));
+  EXPECT_TRUE(osSetEnv("KVOS_TEST_VAR", nullptr));
+  EXPECT_EQ(std::getenv("KVOS_TEST_VAR"), nullptr);
+  EXPECT_TRUE(osSetEnv("KVOS_TEST_VAR", nullptr)) << "removing an unset variable";
+
+  setenv("KVOS_TEST_VAR", "", 1);
+  value = "x";
+  EXPECT_TRUE(osGetEnv("KVOS_TEST_VAR", value));
+  EXPECT_STREQ(value, "");
+
+  // Names that cannot name a variable change nothing.
+  setenv("KVOS_TEST_VAR", "B=C", 1);
+  EXPECT_FALSE(osSetEnv("KVOS_TEST_VAR=B", "D"));
+  EXPECT_FALSE(osGetEnv("KVOS_TEST_VAR=B", value));
+  EXPECT_STREQ(std::getenv("KVOS_TEST_VAR"), "B=C");
+  EXPECT_FALSE(osSetEnv("", "1"));
+  EXPECT_FALSE(osSetEnv(nullptr, "1"));
+  EXPECT_FALSE(osGetEnv(nullptr, value));
+}
+
+TEST(Environment, TemporaryDirectory) {
+  ScopedEnv keep("TMPDIR");
+  kvtest::TempDir dir;
+  setenv("TMPDIR", dir.Path().c_str(), 1);
+  EXPECT_EQ(std::string(osGetTemp()), dir.Path() + "/");
+  setenv("TMPDIR", (dir.Path() + "/").c_str(), 1);
+  EXPECT_EQ(std::string(osGetTemp()), dir.Path() + "/");
+  setenv("TMPDIR", (dir / "missing").c_str(), 1);
+  EXPECT_STREQ(osGetTemp(), "/tmp/");
+  kvtest::WriteFile(dir / "file", "x");
+  setenv("TMPDIR", (dir / "file").c_str(), 1);
+  EXPECT_STREQ(osGetTemp(), "/tmp/");
+  setenv("TMPDIR", "", 1);
+  EXPECT_STREQ(osGetTemp(), "/tmp/");
+  unsetenv("TMPDIR");
+  EXPECT_STREQ(osGetTemp(), "/tmp/");
+}
+
+TEST(Environment, TheEffectiveUser) {
+  passwd* entry = getpwuid(geteuid());
+  if (entry == nullptr) GTEST_SKIP() << "the effective user has no entry in the user database";
+  std::string expected = entry->pw_name;
+  cKV_String user("old");
+  ASSERT_TRUE(osGetCurrentProcessUser(user));
+  EXPECT_EQ(std::string(user), expected);
+  EXPECT_EQ(kvtest::Run({"id", "-un"}).out, expected + "\n");
+  {
+    kvtest::ScopedFault small("proc.user", ERANGE, 0, 2);  // the first buffers are too small
+    cKV_String again;
+    EXPECT_TRUE(osGetCurrentProcessUser(again));
+    EXPECT_EQ(std::string(again), expected);
+  }
+  {
+    kvtest::ScopedFault broken("proc.user", EIO);
+    cKV_String none("kept");
+    EXPECT_FALSE(osGetCurrentProcessUser(none));
+    EXPECT_STREQ(none, "kept");
+  }
+}
+
+}  // namespace
