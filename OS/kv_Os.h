@@ -10,6 +10,7 @@
 #include "OS/osio.h"
 #include "OS/osevent.h"
 #include "OS/oslist.h"
+#include "OS/oslog.h"
 #include "OS/osmutex.h"
 #include "OS/osprocess.h"
 #include "OS/osstring.h"
