@@ -106,6 +106,8 @@ struct cKV_Log::State {
 // ---- construction ----------------------------------------------------------
 
 cKV_Log::cKV_Log(char const* path) : _state(nullptr), _fileName(path), _stream(nullptr), _outputLevel(2) {
+  // Without its name the log would quietly fall back to standard output.
+  if (path != nullptr && path[0] != '\0' && _fileName.Length() == 0) return;
   State* state = host::New<State>();
   if (state == nullptr) return;
   if (!osCreateCriticalSection(nullptr, state->lock)) {
