@@ -439,8 +439,9 @@ int Show(Args const& args) {
     std::string h = lines.Take();
     ParseHeader(h, header);
     record += h + "\n";
+    bool firstEnded = lines.Ended(0);
     std::string first = lines.Take();
-    record += first + "\n";
+    record += first + (firstEnded ? "\n" : "");
     // The message runs to an empty line that the end of the file or the
     // next record follows; earlier empty lines belong to it.
     struct Part {
