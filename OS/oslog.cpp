@@ -154,17 +154,16 @@ void cKV_Log::Release() {
 
 namespace {
 
-// Finishes a factory: a log without its state (lock) cannot keep records
-// whole, so it is not handed out.
-template <class Log>
-Log* Finish(cKV_Error* err, Log* log, bool complete, std::size_t stateSize) {
+// Finishes a factory: a log without its name or its lock would not do what
+// was asked, so it is not handed out.
+cKV_Log* Finish(cKV_Error* err, cKV_Log* log, bool complete, std::size_t partSize) {
   if (log == nullptr) {
-    KV_REPORT(err, 7, kUnit, "Failed to allocate %d bytes", static_cast<int>(sizeof(Log)));
+    KV_REPORT(err, 7, kUnit, "Failed to allocate %d bytes", static_cast<int>(sizeof(cKV_Log)));
     return nullptr;
   }
   if (!complete) {
     delete log;
-    KV_REPORT(err, 7, kUnit, "Failed to allocate %d bytes", static_cast<int>(stateSize));
+    KV_REPORT(err, 7, kUnit, "Failed to allocate %d bytes", static_cast<int>(partSize));
     return nullptr;
   }
   return log;
@@ -189,8 +188,10 @@ cKV_Log* cKV_Log::Create(cKV_Error* err, char const* baseDir, char const* subDir
   osEnsureTrailingSlash(path);
   path += subDir;
   osEnsureCorrectDirSlash(path);
-  std::size_t dirLength = length(baseDir) + 1 + length(subDir);
-  if (path.Length() + 1 < dirLength) {
+  std::size_t base = length(baseDir);
+  bool separated = base == 0 || baseDir[base - 1] == '/' || baseDir[base - 1] == '\\';
+  std::size_t dirLength = base + (separated ? 0 : 1) + length(subDir);
+  if (path.Length() != dirLength) {
     KV_REPORT(err, 7, kUnit, "Failed to allocate %d bytes", static_cast<int>(dirLength + 1));
     return nullptr;
   }
@@ -290,12 +291,12 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
     FILE* out = _stream != nullptr ? static_cast<FILE*>(_stream) : stdout;
     char levelText[16];
     *PutDecimal(levelText, level) = '\0';
-    flockfile(out);
+    host::StreamLock(out);
     std::fprintf(out, "%s [%X] LEVEL:%s FILE:%s[%d]\n MSG:", time, thread, levelText, file, line);
     std::vfprintf(out, format, args);
     std::fputs("\n\n", out);
     if (_stream != nullptr) std::fflush(out);
-    funlockfile(out);
+    host::StreamUnlock(out);
     osLeaveCriticalSection(state.lock);
     return;
   }

@@ -59,7 +59,8 @@ class KV_OS_API cKV_Log {
   // A log appending to the file at `path` (created when missing). A null or
   // empty path, or a file that cannot be opened, gives a log over standard
   // output (not an error). Null with code 7 ".\oslog" "Failed to allocate
-  // %d bytes" when the log (its object, its lock) cannot be allocated.
+  // %d bytes" when the log (its object, its copy of the path, its lock)
+  // cannot be allocated.
   static cKV_Log* Create(cKV_Error* err, char const* path);
   // A log writing to `stream` (a FILE* the caller keeps and closes); a null
   // stream gives a log over standard output.

@@ -16,6 +16,11 @@ int LogOpen(char const* path) noexcept;
 long long LogAppend(int fd, void const* data, std::size_t size) noexcept;
 void LogClose(int fd) noexcept;
 
+// The lock of a C library stream (FILE*), held across the writes of one
+// record so that other writers of the stream cannot cut into it.
+void StreamLock(void* stream) noexcept;
+void StreamUnlock(void* stream) noexcept;
+
 // What the C library knows of the local zone since the last tzset(): its
 // names and standard offset. Equal stamps mean that the zone was not
 // switched in between (a switch keeping both names and the offset is not

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 
 #include "OS/host/fault.h"
@@ -46,6 +47,10 @@ void LogClose(int fd) noexcept {
   close(fd);
   errno = saved;
 }
+
+void StreamLock(void* stream) noexcept { flockfile(static_cast<FILE*>(stream)); }
+
+void StreamUnlock(void* stream) noexcept { funlockfile(static_cast<FILE*>(stream)); }
 
 ZoneStamp CurrentZone() noexcept {
   // Written by tzset() only; an application that switches zones on one
