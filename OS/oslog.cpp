@@ -275,6 +275,7 @@ void cKV_Log::WriteFormat(int level, char const* file, int line, char const* for
 }
 
 void cKV_Log::Write(int level, char const* file, int line, char const* format, va_list args) {
+  if (format == nullptr) format = "";
   State& state = *_state;
   osEnterCriticalSection(state.lock);
   if (level > LoadLevel(_outputLevel)) {

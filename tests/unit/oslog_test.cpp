@@ -187,6 +187,10 @@ TEST(LogRecord, MessagesOfAnyLengthAndContent) {
   char const* volatile none = nullptr;
   cKV_Log::Log(log, 0, "f", 1, "%s|%s", binary.c_str(), none);
   messages.push_back(binary + "|(null)");
+  // No format at all.
+  char const* volatile noFormat = nullptr;
+  cKV_Log::Log(log, 0, "f", 1, noFormat);
+  messages.push_back("");
   // A 100 KB file name.
   std::string longName(100000, 'n');
   cKV_Log::Log(log, 0, longName.c_str(), 1, "x");
