@@ -11,9 +11,11 @@
 #include "OS/osevent.h"
 #include "OS/oslist.h"
 #include "OS/oslog.h"
+#include "OS/osstorage.h"
 #include "OS/osmutex.h"
 #include "OS/osprocess.h"
 #include "OS/osstring.h"
+#include "OS/ossysinfo.h"
 #include "OS/osthread.h"
 #include "OS/ostime.h"
 

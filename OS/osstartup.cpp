@@ -5,6 +5,7 @@
 
 #include "OS/host/startup.h"
 #include "OS/internal/events.h"
+#include "OS/internal/sysinfo.h"
 
 namespace Korvane::host {
 
@@ -19,12 +20,14 @@ void LibraryLoad() noexcept {
   // 3. The empty identifier (constant-initialised, ready from the start).
   // 4. The socket layer (nothing to start on Linux).
   // 5. The system description.
+  sysinfo::LoadDescription();
   g_ready.store(true, std::memory_order_release);
 }
 
 void LibraryUnload() noexcept {
   g_ready.store(false, std::memory_order_release);
   // 5 .. 1 in reverse.
+  sysinfo::UnloadDescription();  // 5
   internal::CloseEventPair();  // 1, last
 }
 

@@ -178,29 +178,6 @@ TEST(RwMutex, ReleasingAFreeMutexSignalsIt) {
   osDestroyMutex(m);
 }
 
-// The documented limit: asking to write while holding a read waits for
-// that read hold to go, which here another thread releases.
-TEST(RwMutex, AWriteRequestUnderOwnReadWaitsForThatRead) {
-  void* m = nullptr;
-  ASSERT_TRUE(osCreateMutex(nullptr, m));
-  void* reading = nullptr;
-  osCreateEvent(nullptr, false, reading);
-  Runner upgrader([m, &reading] {
-    osAcquireMutexRead(m);
-    osSetEvent(reading);
-    osAcquireMutexWrite(m);
-    osReleaseMutex(m);
-  });
-  ASSERT_EQ(osWaitForEvents(1, &reading, kLong), 0);
-  UntilSomeoneWaits(m);
-  EXPECT_FALSE(upgrader.Finished(30));
-  osReleaseMutex(m);  // ends the upgrader's read hold
-  EXPECT_TRUE(upgrader.Finished(kLong));
-  EXPECT_EQ(Record(m).state, 0);
-  osDestroyMutex(m);
-  osDestroyEvent(reading);
-}
-
 TEST(RwMutex, NullHandlesAndFailuresOnTheWayIn) {
   void* none = nullptr;
   osAcquireMutexRead(none);

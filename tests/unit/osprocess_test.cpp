@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "OS/internal/cmdline.h"
+#include "OS/osevent.h"
 #include "OS/osthread.h"
 #include "support/testing.h"
 
@@ -259,26 +261,23 @@ TEST(Process, ProcessesTheLibraryDidNotStart) {
   osSetSilentErrorMode();
 
   // A thread id of this process names no process.
-  unsigned int thread = 0;
-  std::thread t([&] { thread = osGetCurrentThreadId(); });
-  t.join();
-  std::thread sleeper([] { osSleep(300); });
-  unsigned int tid = 0;
-  for (auto d = std::chrono::steady_clock::now(); tid == 0 && std::chrono::steady_clock::now() - d < std::chrono::seconds(5);) {
-    if (DIR* dir = opendir("/proc/self/task")) {
-      while (dirent* e = readdir(dir))
-        if (e->d_name[0] != '.' && static_cast<unsigned int>(std::atoi(e->d_name)) != self)
-          tid = static_cast<unsigned int>(std::atoi(e->d_name));
-      closedir(dir);
-    }
-  }
-  ASSERT_NE(tid, 0u);
-  EXPECT_FALSE(osIsProcessExist(tid));
+  void* parked = nullptr;
+  ASSERT_TRUE(osCreateEvent(nullptr, false, parked));
+  std::atomic<unsigned int> tid{0};
+  std::thread other([&] {
+    tid.store(osGetCurrentThreadId());
+    osWaitForEvents(1, &parked, kBound);
+  });
+  while (tid.load() == 0) std::this_thread::yield();
+  unsigned int thread = tid.load();
+  EXPECT_FALSE(osIsProcessExist(thread));
   cKV_Error err;
-  EXPECT_FALSE(osKillProcess(&err, tid, 1));
-  EXPECT_EQ(std::string(err.GetText()).rfind("Failed to open process " + std::to_string(tid) + ". ", 0), 0u)
+  EXPECT_FALSE(osKillProcess(&err, thread, 1));
+  EXPECT_EQ(std::string(err.GetText()).rfind("Failed to open process " + std::to_string(thread) + ". ", 0), 0u)
       << err.GetText();
-  sleeper.join();
+  osSetEvent(parked);
+  other.join();
+  osDestroyEvent(parked);
 
   // A zombie of the application's own counts as ended, and the library
   // leaves it for the application to reap.
@@ -421,17 +420,15 @@ TEST(Environment, GetAndSet) {
 TEST(Environment, TemporaryDirectory) {
   ScopedEnv keep("TMPDIR");
   kvtest::TempDir dir;
-  setenv("TMPDIR", dir.Path().c_str(), 1);
-  EXPECT_EQ(std::string(osGetTemp()), dir.Path() + "/");
-  setenv("TMPDIR", (dir.Path() + "/").c_str(), 1);
-  EXPECT_EQ(std::string(osGetTemp()), dir.Path() + "/");
-  setenv("TMPDIR", (dir / "missing").c_str(), 1);
-  EXPECT_STREQ(osGetTemp(), "/tmp/");
   kvtest::WriteFile(dir / "file", "x");
-  setenv("TMPDIR", (dir / "file").c_str(), 1);
-  EXPECT_STREQ(osGetTemp(), "/tmp/");
-  setenv("TMPDIR", "", 1);
-  EXPECT_STREQ(osGetTemp(), "/tmp/");
+  for (auto [tmpdir, expected] : {std::pair{dir.Path(), dir.Path() + "/"},
+                                  {dir.Path() + "/", dir.Path() + "/"},
+                                  {dir / "missing", std::string("/tmp/")},
+                                  {dir / "file", std::string("/tmp/")},
+                                  {std::string(), std::string("/tmp/")}}) {
+    setenv("TMPDIR", tmpdir.c_str(), 1);
+    EXPECT_EQ(std::string(osGetTemp()), expected) << tmpdir;
+  }
   unsetenv("TMPDIR");
   EXPECT_STREQ(osGetTemp(), "/tmp/");
 }

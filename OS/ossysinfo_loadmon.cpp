@@ -1,0 +1,173 @@
+// The system load monitor.
+#include <cerrno>
+
+#include "OS/host/error.h"
+#include "OS/host/memory.h"
+#include "OS/host/sysinfo.h"
+#include "OS/internal/report.h"
+#include "OS/internal/sysinfo.h"
+#include "OS/ossysinfo.h"
+
+namespace Korvane {
+
+using sysinfo::kUnit;
+
+namespace {
+
+// Reads an open host file, opening it first when it is not.
+long Sample(int& fd, char const* path, char* buf, std::size_t cap) {
+  if (fd < 0) {
+    fd = host::OpenSysFile(path);
+    if (fd < 0) return -1;
+  }
+  return host::ReadSysFile(fd, buf, cap);
+}
+
+void Close(int& fd) {
+  host::CloseSysFile(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+iKV_SysLoadMon::~iKV_SysLoadMon() = default;
+
+iKV_SysLoadMon* iKV_SysLoadMon::Create(cKV_Error* error, int mask) {
+  cSysLoadMon* monitor = host::New<cSysLoadMon>();
+  if (monitor == nullptr) {
+    KV_REPORT(error, 7, kUnit, "Failed to allocate memory. Requested size:%d", static_cast<int>(sizeof(cSysLoadMon)));
+    return nullptr;
+  }
+  if (!monitor->Init(error, mask)) {
+    delete monitor;
+    return nullptr;
+  }
+  return monitor;
+}
+
+cSysLoadMon::cSysLoadMon()
+    : _ramAvail(0),
+      _swapAvail(0),
+      _swapMax(0),
+      _statFile(-1),
+      _memFile(-1),
+      _prevTotal(0),
+      _prevIdle(0),
+      _curTotal(0),
+      _curIdle(0) {}
+
+cSysLoadMon::cSysLoadMon(cSysLoadMon const& other)
+    : iKV_SysLoadMon(other),
+      _ramAvail(other._ramAvail),
+      _swapAvail(other._swapAvail),
+      _swapMax(other._swapMax),
+      _statFile(-1),
+      _memFile(-1),
+      _prevTotal(other._prevTotal),
+      _prevIdle(other._prevIdle),
+      _curTotal(other._curTotal),
+      _curIdle(other._curIdle) {}
+
+cSysLoadMon& cSysLoadMon::operator=(cSysLoadMon const& other) {
+  // The own files stay: they name the same host files.
+  iKV_SysLoadMon::operator=(other);
+  _ramAvail = other._ramAvail;
+  _swapAvail = other._swapAvail;
+  _swapMax = other._swapMax;
+  _prevTotal = other._prevTotal;
+  _prevIdle = other._prevIdle;
+  _curTotal = other._curTotal;
+  _curIdle = other._curIdle;
+  return *this;
+}
+
+cSysLoadMon::~cSysLoadMon() { Done(); }
+
+void cSysLoadMon::Done() {
+  Close(_statFile);
+  Close(_memFile);
+}
+
+void cSysLoadMon::_SampleCpu() {
+  // The aggregate line comes first; the rest of the file is not needed.
+  char stat[512];
+  long hz = host::ClockTicksPerSecond();
+  if (Sample(_statFile, "/proc/stat", stat, sizeof stat) <= 0 ||
+      !sysinfo::ParseCpuTimes(stat, hz, _curTotal, _curIdle)) {
+    _curTotal = 0;
+    _curIdle = 0;
+  }
+}
+
+bool cSysLoadMon::Init(cKV_Error* error, int mask) {
+  Done();
+  _mask = mask;
+  _ramAvail = 0;
+  _swapAvail = 0;
+  _swapMax = 0;
+  if (_mask & eCpuLoad) _SampleCpu();
+  return Collect(error);
+}
+
+bool cSysLoadMon::Collect(cKV_Error* error) {
+  if (_mask & eCpuLoad) {
+    _prevTotal = _curTotal;
+    _prevIdle = _curIdle;
+    _SampleCpu();
+  }
+  if (_mask & (eRamAvail | eSwapAvail | eSwapMax)) {
+    char meminfo[4096];
+    sysinfo::MemFigures figures;
+    long n = Sample(_memFile, "/proc/meminfo", meminfo, sizeof meminfo);
+    if (n <= 0 || !sysinfo::ParseMemInfo(meminfo, figures)) {
+      // A file that reads but says nothing usable is a malformed reply.
+      int code = n < 0 ? host::LastError() : EBADMSG;
+      return KV_REPORT(error, 1, kUnit, "GlobalMemoryStatusEx failed: %s",
+                       static_cast<char const*>(osGetSysErrorStr(code)));
+    }
+    _ramAvail = static_cast<long long>(figures.available);
+    _swapAvail = static_cast<long long>(figures.swapFree);
+    _swapMax = static_cast<long long>(figures.swapTotal);
+  }
+  return true;
+}
+
+int cSysLoadMon::GetCpuLoad(cKV_Error* error) {
+  if (!(_mask & eCpuLoad)) {
+    KV_REPORT(error, 1, kUnit, "Value is not requested");
+    return 0;
+  }
+  long long total = static_cast<long long>(_curTotal - _prevTotal);
+  long long idle = static_cast<long long>(_curIdle - _prevIdle);
+  if (total <= 0) return 0;
+  double load = static_cast<double>(total - idle) / static_cast<double>(total) * 100.0 + 0.5;
+  if (load > 100.0) return 100;
+  if (load < 0.0) return 0;
+  return static_cast<int>(load);
+}
+
+long long cSysLoadMon::GetRamAvail(cKV_Error* error) {
+  if (!(_mask & eRamAvail)) {
+    KV_REPORT(error, 1, kUnit, "Value is not requested");
+    return 0;
+  }
+  return _ramAvail;
+}
+
+long long cSysLoadMon::GetSwapAvail(cKV_Error* error) {
+  if (!(_mask & eSwapAvail)) {
+    KV_REPORT(error, 1, kUnit, "Value is not requested");
+    return 0;
+  }
+  return _swapAvail;
+}
+
+long long cSysLoadMon::GetSwapMax(cKV_Error* error) {
+  if (!(_mask & eSwapMax)) {
+    KV_REPORT(error, 1, kUnit, "Value is not requested");
+    return 0;
+  }
+  return _swapMax;
+}
+
+}  // namespace Korvane

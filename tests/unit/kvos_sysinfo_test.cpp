@@ -1,0 +1,166 @@
+// kvos info, kvos load and kvos proc as their users see them.
+#include <gtest/gtest.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/testing.h"
+
+using kvtest::RunKvos;
+
+namespace {
+
+std::vector<std::string> Lines(std::string const& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(KvosSysInfo, InfoDescribesThisMachine) {
+  auto r = RunKvos({"info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.err.empty());
+  utsname u{};
+  uname(&u);
+  EXPECT_NE(r.out.find("Host type:        Linux\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Processors:       " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + "\n"),
+            std::string::npos)
+      << r.out;
+  unsigned long long ram = static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) *
+                           static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+  EXPECT_NE(r.out.find("Memory:           " + std::to_string(ram) + " bytes"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(std::string("kernel ") + u.release), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Processor speed:  "), std::string::npos);
+
+  // Plain kvos carries the same description.
+  auto about = RunKvos({});
+  ASSERT_EQ(about.status, 0);
+  EXPECT_NE(about.out.find("This host:\n  Host type:        Linux\n"), std::string::npos) << about.out;
+  EXPECT_NE(about.out.find("  Processors:       "), std::string::npos);
+  EXPECT_NE(about.out.find("info"), std::string::npos);
+
+  EXPECT_EQ(RunKvos({"info", "--help"}).status, 0);
+  auto extra = RunKvos({"info", "now"});
+  EXPECT_EQ(extra.status, 2);
+  EXPECT_TRUE(extra.out.empty());
+}
+
+TEST(KvosSysInfo, LoadPrintsOneLinePerSample) {
+  auto r = RunKvos({"load", "--interval", "20", "--count", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 4u) << r.out;
+  EXPECT_NE(lines[0].find("cpu%"), std::string::npos);
+  unsigned long long ramMiB = static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) *
+                              static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)) / (1024 * 1024);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::istringstream f(lines[i]);
+    long long cpu = -1, mem = -1, swapAvail = -1, swapTotal = -1;
+    ASSERT_TRUE(static_cast<bool>(f >> cpu >> mem >> swapAvail >> swapTotal)) << lines[i];
+    EXPECT_GE(cpu, 0);
+    EXPECT_LE(cpu, 100);
+    EXPECT_GT(mem, 0);
+    EXPECT_LE(static_cast<unsigned long long>(mem), ramMiB);
+    EXPECT_LE(swapAvail, swapTotal);
+  }
+  EXPECT_EQ(RunKvos({"load", "--help"}).status, 0);
+}
+
+TEST(KvosSysInfo, LoadRefusesBadOptions) {
+  for (std::vector<std::string> const& args :
+       {std::vector<std::string>{"load", "--interval", "-5"}, {"load", "--interval", "0"},
+        {"load", "--interval", "3600001"}, {"load", "--interval"}, {"load", "--count", "-1"},
+        {"load", "--count", "0"}, {"load", "--count", "2x"}, {"load", "--count", "99999999999999999999"},
+        {"load", "--every", "5"}, {"load", "7"}}) {
+    auto r = RunKvos(args);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_TRUE(r.out.empty()) << args.back();
+    EXPECT_NE(r.err.find("Usage: kvos load"), std::string::npos) << args.back();
+  }
+}
+
+double CpuSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// "H:MM:SS.nnnnnnnnn" in seconds.
+double DurationSeconds(std::string const& text) {
+  int h = 0, m = 0;
+  double sec = 0;
+  if (std::sscanf(text.c_str(), "%d:%d:%lf", &h, &m, &sec) != 3) return -1;
+  return h * 3600.0 + m * 60.0 + sec;
+}
+
+TEST(KvosSysInfo, ProcWatchesAnotherProcess) {
+  // This test process: its processor time can only have grown.
+  double mine = CpuSeconds();
+  auto r = RunKvos({"proc", std::to_string(getpid()), "--interval", "20", "--count", "2"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  EXPECT_NE(lines[0].find("cpu%"), std::string::npos);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::istringstream f(lines[i]);
+    int load = -1;
+    std::string time;
+    ASSERT_TRUE(static_cast<bool>(f >> load >> time)) << lines[i];
+    EXPECT_GE(load, 0);
+    EXPECT_LE(load, 100);
+    EXPECT_GE(DurationSeconds(time), mine - 0.01) << time;
+    EXPECT_LE(DurationSeconds(time), CpuSeconds() + 0.01) << time;
+  }
+
+  auto self = RunKvos({"proc", "self", "--interval", "20", "--count", "2"});
+  ASSERT_EQ(self.status, 0) << self.err;
+  lines = Lines(self.out);
+  ASSERT_EQ(lines.size(), 3u) << self.out;
+  EXPECT_NE(lines[0].find("resident-KiB"), std::string::npos);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    std::istringstream f(lines[i]);
+    int load = -1, faults = -1;
+    long long residentKiB = -1;
+    std::string time;
+    ASSERT_TRUE(static_cast<bool>(f >> load >> time >> faults >> residentKiB)) << lines[i];
+    EXPECT_GE(load, 0);
+    EXPECT_LE(load, 100);
+    EXPECT_GE(DurationSeconds(time), 0.0);
+    EXPECT_GE(faults, 0);
+    EXPECT_GT(residentKiB, 100);  // a running program
+  }
+  EXPECT_EQ(RunKvos({"proc", "--help"}).status, 0);
+}
+
+TEST(KvosSysInfo, ProcRefusesWhatNamesNoProcess) {
+  for (std::vector<std::string> const& args :
+       {std::vector<std::string>{"proc"}, {"proc", "0"}, {"proc", "-1"}, {"proc", "abc"}, {"proc", "4294967296"},
+        {"proc", "1", "2"}, {"proc", "self", "--count", "-2"}, {"proc", "1", "--interval", "-100"},
+        {"proc", "--count", "1"}}) {
+    auto r = RunKvos(args);
+    EXPECT_EQ(r.status, 2) << args.back();
+    EXPECT_TRUE(r.out.empty()) << args.back();
+    EXPECT_NE(r.err.find("Usage: kvos proc"), std::string::npos) << args.back();
+  }
+  // Well-formed identifiers of no process: the largest, and one just reaped.
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  for (std::string pid : {std::string("4294967295"), std::to_string(child)}) {
+    auto r = RunKvos({"proc", pid, "--count", "1"});
+    EXPECT_EQ(r.status, 1) << pid;
+    EXPECT_TRUE(r.out.empty()) << pid;
+    EXPECT_NE(r.err.find("no process with identifier " + pid), std::string::npos) << r.err;
+  }
+}
+
+}  // namespace

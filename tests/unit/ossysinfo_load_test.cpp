@@ -1,0 +1,493 @@
+// The system load monitor: its rules on recorded samples, its failures, its
+// copies, and its figures against the live host.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "OS/ossysinfo.h"
+#include "support/testing.h"
+
+// Counts the allocations of the thread that asks for it, to prove that
+// sampling allocates nothing.
+namespace {
+thread_local bool t_counting = false;
+thread_local long t_allocations = 0;
+
+void* CountedAlloc(std::size_t size) noexcept {
+  if (t_counting) ++t_allocations;
+  return std::malloc(size == 0 ? 1 : size);
+}
+}  // namespace
+
+// The replacements pair malloc with free throughout; gcc cannot see that
+// through inlining.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+  if (void* p = CountedAlloc(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+  if (void* p = CountedAlloc(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }
+void* operator new[](std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+using Korvane::cKV_Error;
+using Korvane::cSysLoadMon;
+using Korvane::iKV_SysLoadMon;
+
+namespace {
+
+constexpr int kAll = 15;
+
+// The aggregate line of /proc/stat, in clock ticks.
+struct CpuTicks {
+  unsigned long long user = 100000, nice = 300, system = 40000, idle = 900000, iowait = 2000, irq = 0,
+                     softirq = 700, steal = 0, guest = 5000, guestNice = 0;
+  std::string Stat() const {
+    std::ostringstream s;
+    s << "cpu  " << user << ' ' << nice << ' ' << system << ' ' << idle << ' ' << iowait << ' ' << irq << ' '
+      << softirq << ' ' << steal << ' ' << guest << ' ' << guestNice << '\n'
+      << "cpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
+    return s.str();
+  }
+};
+
+std::string MemInfo(long long availKb, long long swapTotalKb, long long swapFreeKb) {
+  std::ostringstream s;
+  s << "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " << availKb
+    << " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\n"
+    << "SwapTotal:      " << swapTotalKb << " kB\nSwapFree:       " << swapFreeKb << " kB\n";
+  return s.str();
+}
+
+// A recorded /proc whose files the test rewrites between samples (in place,
+// as the kernel does).
+class RecordedProc {
+ public:
+  RecordedProc() : _recorded(_dir.Path()) { std::filesystem::create_directories(_dir / "proc"); }
+  void Stat(std::string const& text) { kvtest::WriteFile(_dir / "proc/stat", text); }
+  void Stat(CpuTicks const& t) { Stat(t.Stat()); }
+  void Mem(std::string const& text) { kvtest::WriteFile(_dir / "proc/meminfo", text); }
+  void Remove(char const* name) { std::filesystem::remove(_dir / name); }
+
+ private:
+  kvtest::TempDir _dir;
+  kvtest::ScopedRecordedRoot _recorded;
+};
+
+void ExpectError(cKV_Error const& err, char const* text) {
+  EXPECT_EQ(err.GetCode(), 1);
+  EXPECT_STREQ(static_cast<char const*>(err.GetUnit()), ".\\ossysinfo");
+  EXPECT_STREQ(static_cast<char const*>(err.GetText()), text);
+}
+
+TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
+  RecordedProc proc;
+  CpuTicks t;
+  proc.Stat(t);
+  proc.Mem(MemInfo(1, 0, 0));
+  cKV_Error err;
+  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
+  ASSERT_NE(mon, nullptr);
+  // Init and its Collect saw the same sample.
+  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
+
+  // 1000 ticks, 250 of them idle or waiting for I/O; guest time is already
+  // part of user time and steal time is busy time.
+  auto step = [&](unsigned long long busy, unsigned long long idle, unsigned long long iowait) {
+    t.user += busy - 50;
+    t.steal += 50;
+    t.idle += idle;
+    t.iowait += iowait;
+    t.guest += 400;
+    proc.Stat(t);
+    EXPECT_TRUE(mon->Collect(&err));
+    return mon->GetCpuLoad(&err);
+  };
+  EXPECT_EQ(step(750, 200, 50), 75);
+  EXPECT_EQ(step(748, 202, 50), 75);  // 74.8 + 0.5
+  EXPECT_EQ(step(744, 206, 50), 74);  // 74.4 + 0.5
+  EXPECT_EQ(step(1000, 0, 0), 100);
+  EXPECT_EQ(step(50, 950, 0), 5);
+  EXPECT_EQ(step(54, 946, 0), 5);  // 5.4 + 0.5
+  EXPECT_EQ(step(56, 944, 0), 6);
+
+  // Equal samples.
+  EXPECT_TRUE(mon->Collect(&err));
+  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
+
+  // An idle count that went backwards (as iowait can) clamps at 100.
+  t.user += 1010;
+  t.iowait -= 10;
+  proc.Stat(t);
+  EXPECT_TRUE(mon->Collect(&err));
+  EXPECT_EQ(mon->GetCpuLoad(&err), 100);
+
+  // A sample that went backwards as a whole has no interval.
+  CpuTicks earlier;
+  proc.Stat(earlier);
+  EXPECT_TRUE(mon->Collect(&err));
+  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
+  EXPECT_TRUE(err.IsNotError());
+
+  // The oldest kernels give only four fields.
+  proc.Stat("cpu  1000 0 1000 8000\n");
+  EXPECT_TRUE(mon->Collect(&err));
+  proc.Stat("cpu  1300 0 1400 8300\n");
+  EXPECT_TRUE(mon->Collect(&err));
+  EXPECT_EQ(mon->GetCpuLoad(&err), 70);
+  EXPECT_TRUE(err.IsNotError());
+  delete mon;
+}
+
+TEST(SysLoadMon, UnreadableProcessorTimesAreZeroSamples) {
+  RecordedProc proc;
+  CpuTicks t;
+  proc.Stat(t);
+  cKV_Error err;
+  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
+  ASSERT_NE(mon, nullptr);
+  // Cut inside the line, text instead of numbers, another first line, empty:
+  // the sample counts as zero times, and nothing is reported.
+  for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
+                          "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
+    proc.Stat(t);
+    EXPECT_TRUE(mon->Collect(&err));
+    proc.Stat(bad);
+    EXPECT_TRUE(mon->Collect(&err)) << bad;
+    EXPECT_EQ(mon->GetCpuLoad(&err), 0) << bad;
+  }
+  {
+    kvtest::ScopedFault readFails("sysinfo.read", EIO);
+    EXPECT_TRUE(mon->Collect(&err));
+    EXPECT_EQ(readFails.Failures(), 1u);
+  }
+  EXPECT_TRUE(err.IsNotError());
+  delete mon;
+}
+
+// Which of the four getters answer (bits 1, 2, 4, 8 of `answering`); the
+// others must report "Value is not requested" and give 0.
+void ExpectRequested(iKV_SysLoadMon* mon, int answering) {
+  long long (*const getters[4])(iKV_SysLoadMon*, cKV_Error*) = {
+      [](iKV_SysLoadMon* m, cKV_Error* e) -> long long { return m->GetCpuLoad(e); },
+      [](iKV_SysLoadMon* m, cKV_Error* e) { return m->GetRamAvail(e); },
+      [](iKV_SysLoadMon* m, cKV_Error* e) { return m->GetSwapAvail(e); },
+      [](iKV_SysLoadMon* m, cKV_Error* e) { return m->GetSwapMax(e); }};
+  for (int bit = 0; bit < 4; ++bit) {
+    cKV_Error err;
+    long long value = getters[bit](mon, &err);
+    if (answering & (1 << bit)) {
+      EXPECT_TRUE(err.IsNotError()) << bit;
+    } else {
+      EXPECT_EQ(value, 0) << bit;
+      ExpectError(err, "Value is not requested");
+      EXPECT_EQ(getters[bit](mon, nullptr), 0);  // no record: dropped
+    }
+  }
+}
+
+TEST(SysLoadMon, MaskSelectsTheValues) {
+  RecordedProc proc;
+  proc.Stat(CpuTicks());
+
+  // Mask 0: nothing is sampled (there is no meminfo), nothing answers.
+  cKV_Error err;
+  iKV_SysLoadMon* none = iKV_SysLoadMon::Create(&err, 0);
+  ASSERT_NE(none, nullptr);
+  EXPECT_TRUE(none->Collect(&err));
+  EXPECT_TRUE(err.IsNotError());
+  ExpectRequested(none, 0);
+  delete none;
+
+  // Mask 2: only the available memory, though all three are sampled.
+  proc.Mem(MemInfo(7000000, 2000000, 1500000));
+  iKV_SysLoadMon* ram = iKV_SysLoadMon::Create(&err, 2);
+  ASSERT_NE(ram, nullptr);
+  EXPECT_EQ(ram->GetRamAvail(nullptr), 7000000LL * 1024);
+  ExpectRequested(ram, 2);
+
+  // Init changes the mask of a living monitor; unknown bits are ignored.
+  EXPECT_TRUE(ram->Init(&err, 0x70 | 4 | 8));
+  EXPECT_EQ(ram->GetSwapAvail(nullptr), 1500000LL * 1024);
+  EXPECT_EQ(ram->GetSwapMax(nullptr), 2000000LL * 1024);
+  ExpectRequested(ram, 4 | 8);
+
+  // The values follow the samples.
+  proc.Mem(MemInfo(6500000, 2000000, 1000000));
+  EXPECT_TRUE(ram->Collect(nullptr));
+  EXPECT_EQ(ram->GetSwapAvail(nullptr), 1000000LL * 1024);
+  delete ram;
+
+  // A negative mask asks for everything.
+  iKV_SysLoadMon* all = iKV_SysLoadMon::Create(&err, -1);
+  ASSERT_NE(all, nullptr);
+  EXPECT_EQ(all->GetRamAvail(nullptr), 6500000LL * 1024);
+  ExpectRequested(all, 15);
+  EXPECT_TRUE(err.IsNotError());
+  delete all;
+}
+
+TEST(SysLoadMon, MemoryFailures) {
+  RecordedProc proc;
+  proc.Stat(CpuTicks());
+  cKV_Error err;
+
+  // No meminfo: Create fails with the host's reason.
+  EXPECT_EQ(iKV_SysLoadMon::Create(&err, 2), nullptr);
+  ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=2 [No such file or directory]");
+  // The processor alone needs no meminfo.
+  iKV_SysLoadMon* cpu = iKV_SysLoadMon::Create(nullptr, 1);
+  EXPECT_NE(cpu, nullptr);
+  delete cpu;
+
+  proc.Mem(MemInfo(7000000, 2000000, 1500000));
+  err.Reset();
+  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, kAll);
+  ASSERT_NE(mon, nullptr);
+
+  // Damaged replies fail Collect and keep the earlier values.
+  std::string good = MemInfo(5000000, 2000000, 1000000);
+  for (std::string const& bad :
+       {std::string(), good.substr(0, good.find("SwapFree:") + 20), std::string("MemTotal: 1 kB\nMemAvailable: x kB\n"),
+        std::string("MemTotal: 16000000 kB\nSwapTotal: 2 MB\nSwapFree: 1 kB\nMemAvailable: 5 kB\n"),
+        std::string("garbage\n")}) {
+    proc.Mem(bad);
+    err.Reset();
+    EXPECT_FALSE(mon->Collect(&err)) << bad;
+    ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=74 [Bad message]");
+    EXPECT_EQ(mon->GetRamAvail(nullptr), 7000000LL * 1024);
+    EXPECT_EQ(mon->GetSwapAvail(nullptr), 1500000LL * 1024);
+    EXPECT_EQ(mon->GetSwapMax(nullptr), 2000000LL * 1024);
+  }
+  {
+    kvtest::ScopedFault readFails("sysinfo.read", EIO, 1);  // the processor sample reads first
+    err.Reset();
+    EXPECT_FALSE(mon->Collect(&err));
+    ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=5 [Input/output error]");
+  }
+  // Without the kernel's own estimate, free memory and caches count.
+  proc.Mem("MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\n"
+           "SwapTotal: 0 kB\nSwapFree: 0 kB\n");
+  err.Reset();
+  EXPECT_TRUE(mon->Collect(&err));
+  EXPECT_EQ(mon->GetRamAvail(&err), 1320LL * 1024);
+  EXPECT_EQ(mon->GetSwapMax(&err), 0);
+  EXPECT_TRUE(err.IsNotError());
+  delete mon;
+
+  // A monitor that cannot be allocated.
+  {
+    kvtest::ScopedFault noMemory("alloc", ENOMEM);
+    err.Reset();
+    EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
+    EXPECT_EQ(err.GetCode(), 7);
+    EXPECT_EQ(std::string(err.GetText()),
+              "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
+  }
+}
+
+TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
+  RecordedProc proc;
+  CpuTicks t;
+  proc.Stat(t);
+  proc.Mem(MemInfo(7000000, 2000000, 1500000));
+  auto* original = static_cast<cSysLoadMon*>(iKV_SysLoadMon::Create(nullptr, kAll));
+  ASSERT_NE(original, nullptr);
+  t.user += 300;
+  t.idle += 700;
+  proc.Stat(t);
+  ASSERT_TRUE(original->Collect(nullptr));
+
+  auto* copy = new cSysLoadMon(*original);
+  EXPECT_EQ(copy->GetCpuLoad(nullptr), 30);
+  EXPECT_EQ(copy->GetRamAvail(nullptr), 7000000LL * 1024);
+  delete original;
+
+  // Whatever takes the original's descriptors now must survive the copy.
+  int a = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int b = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  t.user += 500;
+  t.idle += 500;
+  proc.Stat(t);
+  EXPECT_TRUE(copy->Collect(nullptr));
+  EXPECT_EQ(copy->GetCpuLoad(nullptr), 50);
+
+  cSysLoadMon assigned;
+  assigned = *copy;
+  EXPECT_EQ(assigned.GetCpuLoad(nullptr), 50);
+  EXPECT_TRUE(assigned.Collect(nullptr));
+  assigned.Done();
+  assigned.Done();  // twice is harmless
+  EXPECT_TRUE(assigned.Collect(nullptr));  // and the files open again
+  delete copy;
+  EXPECT_NE(fcntl(a, F_GETFD), -1);
+  EXPECT_NE(fcntl(b, F_GETFD), -1);
+  close(a);
+  close(b);
+
+  // A monitor made by hand starts from nothing.
+  cSysLoadMon fresh;
+  cKV_Error err;
+  EXPECT_EQ(fresh.GetCpuLoad(&err), 0);
+  ExpectError(err, "Value is not requested");
+}
+
+TEST(SysLoadMon, SamplingAllocatesNothingAndLeaksNoDescriptor) {
+  auto countFds = [] {
+    int n = 0;
+    for (auto const& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
+    return n;
+  };
+  int before = countFds();
+  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
+  ASSERT_NE(mon, nullptr);
+  t_allocations = 0;
+  t_counting = true;
+  for (int i = 0; i < 200; ++i) {
+    mon->Collect(nullptr);
+    mon->GetCpuLoad(nullptr);
+    mon->GetRamAvail(nullptr);
+    mon->GetSwapAvail(nullptr);
+    mon->GetSwapMax(nullptr);
+  }
+  t_counting = false;
+  EXPECT_EQ(t_allocations, 0);
+  EXPECT_EQ(countFds(), before + 2);  // /proc/stat and /proc/meminfo, kept open
+  delete mon;
+  EXPECT_EQ(countFds(), before);
+}
+
+TEST(SysLoadMon, MonitorsOnSeveralThreads) {
+  // Each thread its own monitors; the description is shared by all.
+  std::string cpuName(Korvane::cKV_SysInfo::GetCpuName());
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 4; ++i)
+    threads.emplace_back([&] {
+      iKV_SysLoadMon* load = iKV_SysLoadMon::Create(nullptr, kAll);
+      Korvane::iKV_ProcStatMon* proc = Korvane::iKV_ProcStatMon::Create(nullptr);
+      if (load == nullptr || proc == nullptr) ++failures;
+      for (int k = 0; load != nullptr && proc != nullptr && k < 50; ++k) {
+        if (!load->Collect(nullptr) || !proc->Collect(nullptr)) ++failures;
+        int l = load->GetCpuLoad(nullptr);
+        if (l < 0 || l > 100) ++failures;
+        if (std::string(Korvane::cKV_SysInfo::GetCpuName()) != cpuName) ++failures;
+      }
+      delete load;
+      delete proc;
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+// ---- Against the live host -----------------------------------------------------
+
+// free(1)'s "available" and swap total, in bytes.
+bool FreeFigures(long long& available, long long& swapTotal) {
+  auto r = kvtest::Run({"free", "-b"});
+  if (r.status != 0) return false;
+  std::istringstream in(r.out);
+  std::string line;
+  bool mem = false, swap = false;
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string label;
+    f >> label;
+    long long v[6] = {};
+    if (label == "Mem:" && f >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
+      available = v[5];
+      mem = true;
+    } else if (label == "Swap:" && f >> v[0]) {
+      swapTotal = v[0];
+      swap = true;
+    }
+  }
+  return mem && swap;
+}
+
+TEST(SysLoadMon, MemoryFiguresMatchFree) {
+  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
+  ASSERT_NE(mon, nullptr);
+  long long available = 0, swapTotal = 0;
+  if (!FreeFigures(available, swapTotal)) {
+    delete mon;
+    GTEST_SKIP() << "free(1) from procps is not available to compare with";
+  }
+  ASSERT_TRUE(mon->Collect(nullptr));
+  long long ours = mon->GetRamAvail(nullptr);
+  EXPECT_NEAR(static_cast<double>(ours), static_cast<double>(available), 0.05 * static_cast<double>(available));
+  EXPECT_EQ(mon->GetSwapMax(nullptr), swapTotal);
+  EXPECT_LE(mon->GetSwapAvail(nullptr), mon->GetSwapMax(nullptr));
+  EXPECT_GE(mon->GetSwapAvail(nullptr), 0);
+  delete mon;
+}
+
+// How many processors this process may keep busy at once.
+double UsableProcessors() {
+  cpu_set_t set;
+  double usable = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+  std::string v2 = kvtest::ReadFile("/sys/fs/cgroup/cpu.max");
+  long long quota = -1, period = 0;
+  if (!v2.empty() && v2.rfind("max", 0) != 0) {
+    std::istringstream(v2) >> quota >> period;
+  } else {
+    std::string q = kvtest::ReadFile("/sys/fs/cgroup/cpu/cpu.cfs_quota_us");
+    std::string p = kvtest::ReadFile("/sys/fs/cgroup/cpu/cpu.cfs_period_us");
+    if (!q.empty() && !p.empty()) {
+      quota = std::atoll(q.c_str());
+      period = std::atoll(p.c_str());
+    }
+  }
+  if (quota > 0 && period > 0 && static_cast<double>(quota) / static_cast<double>(period) < usable)
+    usable = static_cast<double>(quota) / static_cast<double>(period);
+  return usable;
+}
+
+TEST(SysLoadMon, BusyMachineShowsFullLoad) {
+  int n = Korvane::cKV_SysInfo::GetCpuCount();
+  if (UsableProcessors() < n)
+    GTEST_SKIP() << "this process may not use all " << n << " processors, so it cannot make the machine busy";
+  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, 1);
+  ASSERT_NE(mon, nullptr);
+  // Other work on the machine can only add to the load, never take from it.
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+  for (int i = 0; i < n; ++i)
+    spinners.emplace_back([&stop] {
+      while (!stop.load(std::memory_order_relaxed)) {
+      }
+    });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(mon->Collect(nullptr));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  ASSERT_TRUE(mon->Collect(nullptr));
+  stop = true;
+  for (auto& s : spinners) s.join();
+  EXPECT_GE(mon->GetCpuLoad(nullptr), 90);
+  EXPECT_LE(mon->GetCpuLoad(nullptr), 100);
+  delete mon;
+}
+
+}  // namespace
