@@ -137,28 +137,6 @@ TEST(LogRecord, LayoutOfMessagesAndErrorRecords) {
             " [" + tid + "] LEVEL:2 FILE:[0]\n MSG:no unit\n\n");
   EXPECT_TRUE(timesOk);
 
-  // Another thread signs with its own id.
-  struct Shared {
-    cKV_Log* log;
-    unsigned int id;
-  } shared{log, 0};
-  void* thread = Korvane::osCreateThread(
-      nullptr,
-      [](void* arg) -> unsigned int {
-        auto* s = static_cast<Shared*>(arg);
-        s->id = Korvane::osGetCurrentThreadId();
-        cKV_Log::Log(s->log, 0, "worker", 1, "from a thread");
-        return 0;
-      },
-      &shared, nullptr);
-  ASSERT_NE(thread, nullptr);
-  Korvane::osCloseThread(thread);
-  std::vector<logtest::Record> records;
-  std::size_t where = 0;
-  ASSERT_TRUE(logtest::Parse(ReadFile(path), records, where)) << where;
-  ASSERT_EQ(records.size(), 6u);
-  EXPECT_EQ(records[5].thread, shared.id);
-  EXPECT_NE(Hex(shared.id), tid);
   delete log;
 }
 
