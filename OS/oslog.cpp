@@ -105,28 +105,30 @@ struct cKV_Log::State {
 
 // ---- construction ----------------------------------------------------------
 
+namespace {
+
+// The part that copies share, with its lock; null when either cannot be had.
+template <class State>
+State* NewState() {
+  State* state = host::New<State>();
+  if (state != nullptr && !osCreateCriticalSection(nullptr, state->lock)) {
+    delete state;
+    return nullptr;
+  }
+  return state;
+}
+
+}  // namespace
+
 cKV_Log::cKV_Log(char const* path) : _state(nullptr), _fileName(path), _stream(nullptr), _outputLevel(2) {
   // Without its name the log would quietly fall back to standard output.
   if (path != nullptr && path[0] != '\0' && _fileName.Length() == 0) return;
-  State* state = host::New<State>();
-  if (state == nullptr) return;
-  if (!osCreateCriticalSection(nullptr, state->lock)) {
-    delete state;
-    return;
-  }
-  _state = state;
-  if (_fileName.Length() > 0) state->fd = host::LogOpen(_fileName);
+  _state = NewState<State>();
+  if (_state != nullptr && _fileName.Length() > 0) _state->fd = host::LogOpen(_fileName);
 }
 
-cKV_Log::cKV_Log(void* stream) : _state(nullptr), _fileName(), _stream(stream), _outputLevel(2) {
-  State* state = host::New<State>();
-  if (state == nullptr) return;
-  if (!osCreateCriticalSection(nullptr, state->lock)) {
-    delete state;
-    return;
-  }
-  _state = state;
-}
+cKV_Log::cKV_Log(void* stream)
+    : _state(NewState<State>()), _fileName(), _stream(stream), _outputLevel(2) {}
 
 cKV_Log::cKV_Log(cKV_Log const& other)
     : _state(other._state), _fileName(other._fileName), _stream(other._stream),
