@@ -24,14 +24,20 @@ namespace {
 // 100 bytes of message.
 std::string const kMessage = std::string(94, 'm') + " 12345";
 
-std::string const& Dir() {
-  static std::string const dir = [] {
+// A fresh directory for the run's files, removed at the end of the run.
+struct BenchDir {
+  BenchDir() {
     char const* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kvos-bench-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-  }();
-  return dir;
+    path = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kvos-bench-XXXXXX";
+    if (mkdtemp(path.data()) == nullptr) std::abort();
+  }
+  ~BenchDir() { rmdir(path.c_str()); }
+  std::string path;
+};
+
+std::string const& Dir() {
+  static BenchDir const dir;
+  return dir.path;
 }
 
 cKV_Log* g_log = nullptr;
