@@ -7,10 +7,11 @@
 
 #include "OS/oscfg.h"
 #include "OS/oserror.h"
-#include "OS/osevent.h"
 #include "OS/osio.h"
+#include "OS/osevent.h"
 #include "OS/oslist.h"
 #include "OS/osnet.h"
+#include "OS/oslog.h"
 #include "OS/osstorage.h"
 #include "OS/osmutex.h"
 #include "OS/osprocess.h"

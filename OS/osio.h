@@ -146,6 +146,19 @@ KV_OS_API void* osFileFindFirst(char const* dir, char const* mask, cKV_String& n
 KV_OS_API bool osFileFindNext(void* find, cKV_String& name);
 KV_OS_API void osFileFindEnd(void*& find);
 
+// The directory for an application's log files, from the ';'-separated
+// list of candidates in the environment variable WDIR: "Logs" under the
+// first candidate that is a directory, written "DIR/Logs" without a
+// trailing '/'. When none is, the first candidate alone is created (without
+// parents) and chosen if that succeeds. Otherwise, and without WDIR, the
+// folder "TLQ_Logs/" in osGetTemp(), with a trailing '/'. The "Logs" and
+// "TLQ_Logs" folders themselves are not created.
+// A candidate runs from its first character to the next ';' after it, so
+// none is empty: a ';' that follows another (or leads the value) belongs to
+// the candidate after it; a ';' at the very end ends the list. Both '\' and
+// '/' in a candidate count as separators; the result is written with '/'.
+KV_OS_API cKV_String osGetLogDir();
+
 // Waits up to `ms` milliseconds for one key on standard input. On a terminal
 // (in the foreground) the key is taken without waiting for Enter and the
 // terminal echoes it if its echo is on; the terminal's modes are restored

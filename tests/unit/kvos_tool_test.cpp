@@ -74,6 +74,11 @@ TEST(KvosTool, Base64) {
   auto none = RunKvos({"b64", "decode", "\xC3\xA9!-"});
   EXPECT_EQ(none.status, 1);
   EXPECT_TRUE(none.out.empty());
+  // After "--" a "--help" is data too.
+  kvtest::TempDir dir;
+  auto logged = RunKvos({"log", "write", "--dir", dir.Path(), "--name", "h", "--", "--help"});
+  EXPECT_EQ(logged.status, 0) << logged.err;
+  EXPECT_NE(kvtest::ReadFile(dir / "h.log").find(" MSG:--help\n"), std::string::npos);
   auto dash = RunKvos({"b64", "decode", "-h"});  // data, not a help request
   EXPECT_EQ(dash.status, 0);
   EXPECT_EQ(dash.out, "-43\n");

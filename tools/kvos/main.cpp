@@ -57,9 +57,11 @@ void Register(AboutSection const* section) { AboutList().push_back(section); }
 std::vector<Command const*> const& Commands() { return CommandList(); }
 
 bool WantsHelp(Args const& args) {
-  // "-h" only in first place: later it may be data (a base-64 text, say).
+  // "-h" only in first place: later it may be data (a base-64 text, say);
+  // after "--" everything is data.
   if (!args.empty() && args[0] == "-h") return true;
-  return std::any_of(args.begin(), args.end(), [](std::string const& a) { return a == "--help"; });
+  auto end = std::find(args.begin(), args.end(), "--");
+  return std::any_of(args.begin(), end, [](std::string const& a) { return a == "--help"; });
 }
 
 int UsageError(Command const& command, std::string const& message) {

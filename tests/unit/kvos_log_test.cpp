@@ -1,0 +1,153 @@
+// kvos log as shell scripts use it: records in the applications' layout,
+// the log directory and why, and reading files back whole.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "OS/osio.h"
+#include "OS/oslog.h"
+#include "support/testing.h"
+#include "unit/oslog_support.h"
+
+using kvtest::ReadFile;
+using kvtest::RunKvos;
+using kvtest::TempDir;
+
+namespace {
+
+TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
+  TempDir dir;
+  auto r = RunKvos({"log", "write", "--dir", dir.Path(), "--sub", "jobs", "--name", "nightly", "--level", "5",
+                    "--file", "backup.sh", "--line", "12", "started", "100%", "%s"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string const file = dir.Path() + "/jobs/nightly.log";
+  EXPECT_EQ(r.out, file + "\n");
+  ASSERT_EQ(RunKvos({"log", "write", "--dir", dir.Path(), "--sub", "jobs", "--name", "nightly", "--", "--not",
+                     "an option\nsecond line"})
+                .status,
+            0);
+  std::vector<logtest::Record> records;
+  std::size_t where = 0;
+  ASSERT_TRUE(logtest::Parse(ReadFile(file), records, where)) << ReadFile(file);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].level, 5);
+  EXPECT_EQ(records[0].file, "backup.sh");
+  EXPECT_EQ(records[0].line, 12);
+  EXPECT_EQ(records[0].message, "started 100% %s");
+  EXPECT_EQ(records[1].level, 2);
+  EXPECT_EQ(records[1].file, "unknown");
+  EXPECT_EQ(records[1].line, 0);
+  EXPECT_EQ(records[1].message, "--not an option\nsecond line");
+
+  // Bad arguments change nothing.
+  std::string before = ReadFile(file);
+  for (auto const& args : std::vector<std::vector<std::string>>{{"log", "write", "--dir", dir.Path()},
+                                                                {"log", "write", "--level", "99999999999", "m"},
+                                                                {"log", "write", "--bogus", "m"},
+                                                                {"log", "tail"}}) {
+    auto bad = RunKvos(args);
+    EXPECT_EQ(bad.status, 2) << args.back();
+    EXPECT_EQ(bad.err.rfind("kvos log: ", 0), 0u) << bad.err;
+  }
+  EXPECT_EQ(ReadFile(file), before);
+
+  // A directory that cannot be made, a file that cannot be appended to.
+  kvtest::WriteFile(dir / "plain", "");
+  auto blocked = RunKvos({"log", "write", "--dir", dir / "plain", "m"});
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.err.find("plain"), std::string::npos) << blocked.err;
+  ASSERT_EQ(RunKvos({"log", "write", "--dir", dir.Path(), "--name", "taken", "m"}).status, 0);
+  std::string taken = dir / "taken.log";
+  std::remove(taken.c_str());
+  ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, taken.c_str(), false));
+  auto isDir = RunKvos({"log", "write", "--dir", dir.Path(), "--name", "taken", "to stdout"});
+  EXPECT_EQ(isDir.status, 1);
+  EXPECT_NE(isDir.out.find("MSG:to stdout\n\n"), std::string::npos);
+  EXPECT_NE(isDir.err.find("standard output"), std::string::npos);
+}
+
+TEST(KvosLog, WhereTellsWhichCandidate) {
+  TempDir dir;
+  std::string const app = dir / "app";
+  ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, app.c_str(), false));
+  setenv("TMPDIR", dir.Path().c_str(), 1);
+
+  unsetenv("WDIR");
+  auto r = RunKvos({"log", "where"});
+  EXPECT_EQ(r.out, dir.Path() + "/TLQ_Logs/\ntemporary directory: WDIR is not set\n");
+
+  setenv("WDIR", (dir / "missing;" + app).c_str(), 1);
+  r = RunKvos({"log", "where"});
+  EXPECT_EQ(r.out, app + "/Logs\nWDIR element 2 of 2: " + app + "\n");
+
+  setenv("WDIR", (dir / "new;" + dir / "other").c_str(), 1);
+  r = RunKvos({"log", "where"});
+  EXPECT_EQ(r.out, dir / "new/Logs\nWDIR element 1 of 2, created now: " + dir / "new\n");
+
+  setenv("WDIR", (dir / "x/y;").c_str(), 1);
+  r = RunKvos({"log", "where"});
+  EXPECT_EQ(r.out, dir.Path() + "/TLQ_Logs/\ntemporary directory: no WDIR element is a directory, and the first (" +
+                       dir / "x/y) could not be created\n");
+
+  setenv("WDIR", "", 1);
+  r = RunKvos({"log", "where"});
+  EXPECT_EQ(r.out, dir.Path() + "/TLQ_Logs/\ntemporary directory: WDIR is empty\n");
+  EXPECT_EQ(RunKvos({"log", "where", "extra"}).status, 2);
+  unsetenv("WDIR");
+  unsetenv("TMPDIR");
+}
+
+std::string Record(char const* time, char const* thread, int level, std::string const& message) {
+  return std::string(time) + "\n [" + thread + "] LEVEL:" + std::to_string(level) + " FILE:a.cpp[1]\n MSG:" +
+         message + "\n\n";
+}
+
+TEST(KvosLog, ShowPrintsMatchingRecordsWhole) {
+  TempDir dir;
+  std::string const file = dir / "app.log";
+  std::string const r1 = Record("Sat Mar 07 14:05:09 2009", "1A4", 2, "connected");
+  std::string const r2 = Record("Sat Mar 07 14:05:10 2009", "1A4", 3, "two lines\nof text\n\nand a gap");
+  std::string const r3 = Record("Sun Mar 08 00:00:00 2009", "7F", 0, "later [FILE:x] MSG: connected");
+  kvtest::WriteFile(file, r1 + r2 + r3);
+
+  auto all = RunKvos({"log", "show", file});
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.out, r1 + r2 + r3);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--level", "2"}).out, r1 + r3);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--thread", "1a4"}).out, r1 + r2);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--thread", "0x7F"}).out, r3);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--grep", "connected"}).out, r1 + r3);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--grep", "of text\n\nand"}).out, r2);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--since", "2009-03-07 14:05:10"}).out, r2 + r3);
+  EXPECT_EQ(RunKvos({"log", "show", file, "--since", "2009-03-07 14:05:10", "--level", "0"}).out, r3);
+
+  // Lines out of the layout: the first is named, every record still shown.
+  kvtest::WriteFile(file, "garbage\n" + r1 + "torn header\n" + r2 + r3.substr(0, 40));
+  auto mixed = RunKvos({"log", "show", file});
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_EQ(mixed.out, r1 + r2);
+  EXPECT_EQ(mixed.err, "kvos log: " + file + ":1: not in the record layout: \"garbage\"\n");
+  kvtest::WriteFile(file, r1 + "Sat Mar 07 14:05:09 2009\n [1] LEVEL:1 FILE:x[1]\n MSG:cut off");
+  auto cut = RunKvos({"log", "show", file});
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.out, r1 + "Sat Mar 07 14:05:09 2009\n [1] LEVEL:1 FILE:x[1]\n MSG:cut off");
+  EXPECT_NE(cut.err.find(":5: the record that starts here does not end"), std::string::npos) << cut.err;
+
+  // What the library writes reads back.
+  Korvane::cKV_Log* log = Korvane::cKV_Log::Create(nullptr, (dir / "lib.log").c_str());
+  Korvane::cKV_Log::Log(log, 1, "lib.cpp", 7, "from %s", "the library");
+  delete log;
+  auto lib = RunKvos({"log", "show", dir / "lib.log", "--grep", "library"});
+  EXPECT_EQ(lib.status, 0);
+  EXPECT_EQ(lib.out, ReadFile(dir / "lib.log"));
+
+  EXPECT_EQ(RunKvos({"log", "show", dir / "none.log"}).status, 1);
+  EXPECT_EQ(RunKvos({"log", "show", dir.Path()}).status, 1);
+  for (auto const& args : std::vector<std::vector<std::string>>{{"log", "show", file, "--level"},
+                                                                {"log", "show", file, "--thread", "xyz"},
+                                                                {"log", "show", file, "--since", "2009-03-07"}})
+    EXPECT_EQ(RunKvos(args).status, 2) << args.back();
+}
+
+}  // namespace

@@ -1,0 +1,512 @@
+// kvos log: writes records in the library's log layout, tells where logs go,
+// and reads log files back record by record.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "OS/oserror.h"
+#include "OS/osio.h"
+#include "OS/oslog.h"
+#include "OS/osprocess.h"
+#include "command.h"
+
+namespace kvos {
+namespace {
+
+using Korvane::cKV_Error;
+using Korvane::cKV_Log;
+using Korvane::cKV_String;
+
+int Run(Args const& args);
+
+Command const kCommand{
+    "log", "write log records, show where logs go, read log files",
+    "Usage: kvos log write [--dir DIR] [--sub SUB] [--name NAME] [--level N]\n"
+    "                      [--file F] [--line L] [--] MESSAGE...\n"
+    "       kvos log where\n"
+    "       kvos log show FILE [--level N] [--thread HEX] [--grep TEXT]\n"
+    "                          [--since \"YYYY-MM-DD hh:mm:ss\"]\n"
+    "\n"
+    "write  appends one record to DIR/SUB/NAME.log (directories are created)\n"
+    "       in the layout that applications write, and prints the file's\n"
+    "       path. DIR defaults to the directory that `kvos log where` shows,\n"
+    "       NAME to \"kvos\", N to 2, F to \"unknown\" and L to 0. The record is\n"
+    "       written whatever its level. The words of MESSAGE are joined with\n"
+    "       blanks; options come before the message (or end with --).\n"
+    "where  prints the directory for log files that WDIR (a ';'-separated\n"
+    "       list of candidates) or the temporary directory gives, and on a\n"
+    "       second line why. It may create the first WDIR candidate, as\n"
+    "       applications do.\n"
+    "show   prints the records of FILE that pass every filter given, whole:\n"
+    "         --level N      records of level N and below\n"
+    "         --thread HEX   records of that thread id\n"
+    "         --grep TEXT    records whose message holds TEXT\n"
+    "         --since TIME   records of that local time or later\n"
+    "       Messages may span several lines. Lines that do not fit the\n"
+    "       layout are skipped: the first is reported and the exit status\n"
+    "       is 1, but every readable record is still shown.\n",
+    Run};
+KVOS_COMMAND(kCommand);
+
+// ---- write -----------------------------------------------------------------
+
+bool IntOption(Args const& args, std::size_t& i, char const* what, int& value, std::string& problem) {
+  long long v = 0;
+  if (i + 1 >= args.size() || !ParseInteger(args[i + 1], INT_MIN, INT_MAX, v)) {
+    problem = std::string(what) + " needs a whole number between " + std::to_string(INT_MIN) + " and " +
+              std::to_string(INT_MAX);
+    return false;
+  }
+  value = static_cast<int>(v);
+  ++i;
+  return true;
+}
+
+long long FileSize(std::string const& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
+}
+
+int Write(Args const& args) {
+  std::string dir, sub, name = "kvos", file, message;
+  bool haveDir = false, haveFile = false, inMessage = false;
+  std::size_t words = 0;
+  int level = 2, line = 0;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string const& a = args[i];
+    if (!inMessage && a == "--") {
+      inMessage = true;
+      continue;
+    }
+    if (!inMessage && a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      std::string problem;
+      if (a == "--level") {
+        if (!IntOption(args, i, "--level", level, problem)) return UsageError(kCommand, problem);
+      } else if (a == "--line") {
+        if (!IntOption(args, i, "--line", line, problem)) return UsageError(kCommand, problem);
+      } else if (a == "--dir" || a == "--sub" || a == "--name" || a == "--file") {
+        if (i + 1 >= args.size()) return UsageError(kCommand, a + " needs a value");
+        std::string const& v = args[++i];
+        if (a == "--dir") dir = v, haveDir = true;
+        if (a == "--sub") sub = v;
+        if (a == "--name") name = v;
+        if (a == "--file") file = v, haveFile = true;
+      } else {
+        return UsageError(kCommand, "unknown option " + a);
+      }
+      continue;
+    }
+    inMessage = true;
+    if (words++ > 0) message += ' ';
+    message += a;
+  }
+  if (words == 0) return UsageError(kCommand, "write needs a MESSAGE");
+  if (name.empty()) return UsageError(kCommand, "--name must not be empty");
+
+  if (!haveDir) dir = static_cast<char const*>(Korvane::osGetLogDir());
+  // The factory's own composition, to tell afterwards whether the record
+  // reached the file or fell back to standard output.
+  cKV_String path(dir.c_str());
+  Korvane::osEnsureTrailingSlash(path);
+  path += sub.c_str();
+  Korvane::osEnsureCorrectDirSlash(path);
+  Korvane::osEnsureTrailingSlash(path);
+  path += name.c_str();
+  path += ".log";
+  std::string target(path);
+
+  cKV_Error err;
+  cKV_Log* log = cKV_Log::Create(&err, dir.c_str(), sub.c_str(), nullptr, name.c_str(), nullptr);
+  if (log == nullptr) {
+    cKV_String text = err.GetText();
+    return Failure(kCommand, std::string("cannot make the log directory: ") + static_cast<char const*>(text));
+  }
+  long long before = FileSize(target);
+  log->SetOutputLevel(level);
+  cKV_Log::Log(log, level, haveFile ? file.c_str() : nullptr, line, "%s", message.c_str());
+  delete log;
+  long long after = FileSize(target);
+  if (after < 0 || after <= before) {
+    std::fflush(stdout);
+    return Failure(kCommand, "cannot append to " + target + "; the record went to standard output");
+  }
+  std::printf("%s\n", target.c_str());
+  return kOk;
+}
+
+// ---- where -----------------------------------------------------------------
+
+// The candidates of WDIR as the library walks them: each runs to the next
+// ';' after its first character; a ';' at the very end ends the list.
+std::deque<std::string> Candidates(std::string const& value) {
+  std::deque<std::string> out;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = start >= value.size() ? value.size() : value.find(';', start + 1);
+    if (end == std::string::npos) end = value.size();
+    out.push_back(value.substr(start, end - start));
+    if (end >= value.size() || end + 1 == value.size()) break;
+    start = end + 1;
+  }
+  return out;
+}
+
+std::string AsPath(std::string text) {
+  for (char& c : text)
+    if (c == '\\') c = '/';
+  return text;
+}
+
+int Where(Args const& args) {
+  if (args.size() != 1) return UsageError(kCommand, "where takes no arguments");
+  cKV_String wdir;
+  bool set = Korvane::osGetEnv("WDIR", wdir);
+  std::deque<std::string> candidates = Candidates(set ? static_cast<char const*>(wdir) : "");
+  bool firstExisted = Korvane::osIsDirectory(AsPath(candidates.front()).c_str());
+
+  std::string dir(static_cast<char const*>(Korvane::osGetLogDir()));
+  std::printf("%s\n", dir.c_str());
+  if (!set) {
+    std::printf("temporary directory: WDIR is not set\n");
+    return kOk;
+  }
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    std::string path = AsPath(candidates[i]);
+    std::string listed = path.empty() || path.back() == '/' ? path + "Logs" : path + "/Logs";
+    if (listed != dir) continue;
+    if (i == 0 && !firstExisted)
+      std::printf("WDIR element 1 of %zu, created now: %s\n", candidates.size(), candidates[i].c_str());
+    else
+      std::printf("WDIR element %zu of %zu: %s\n", i + 1, candidates.size(), candidates[i].c_str());
+    return kOk;
+  }
+  if (candidates.front().empty())
+    std::printf("temporary directory: WDIR is empty\n");
+  else
+    std::printf("temporary directory: no WDIR element is a directory, and the first (%s) could not be created\n",
+                candidates.front().c_str());
+  return kOk;
+}
+
+// ---- show ------------------------------------------------------------------
+
+char const* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+char const* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Local time fields, comparable as a whole.
+struct Stamp {
+  long long year = 0;
+  int month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  bool operator<(Stamp const& o) const {
+    if (year != o.year) return year < o.year;
+    int const a[] = {month, day, hour, minute, second};
+    int const b[] = {o.month, o.day, o.hour, o.minute, o.second};
+    for (int i = 0; i < 5; ++i)
+      if (a[i] != b[i]) return a[i] < b[i];
+    return false;
+  }
+};
+
+bool Digits(std::string const& s, std::size_t at, std::size_t count, int& value) {
+  if (at + count > s.size()) return false;
+  value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    value = value * 10 + (s[i] - '0');
+  }
+  return true;
+}
+
+// "Sat Mar 07 14:05:09 2009": the time line of a record.
+bool ParseTimeLine(std::string const& s, Stamp& t) {
+  if (s.size() < 22 || s[3] != ' ' || s[7] != ' ' || s[10] != ' ' || s[13] != ':' || s[16] != ':' || s[19] != ' ')
+    return false;
+  bool day = false;
+  for (char const* d : kDays) day = day || s.compare(0, 3, d) == 0;
+  t.month = 0;
+  for (int m = 0; m < 12; ++m)
+    if (s.compare(4, 3, kMonths[m]) == 0) t.month = m + 1;
+  if (!day || t.month == 0) return false;
+  if (!Digits(s, 8, 2, t.day) || !Digits(s, 11, 2, t.hour) || !Digits(s, 14, 2, t.minute) ||
+      !Digits(s, 17, 2, t.second))
+    return false;
+  std::size_t at = 20;
+  bool negative = at < s.size() && s[at] == '-';
+  if (negative) ++at;
+  if (at >= s.size() || s.size() - at > 12) return false;
+  t.year = 0;
+  for (; at < s.size(); ++at) {
+    if (s[at] < '0' || s[at] > '9') return false;
+    t.year = t.year * 10 + (s[at] - '0');
+  }
+  if (negative) t.year = -t.year;
+  return true;
+}
+
+bool SignedNumber(std::string const& s, std::size_t& at, long long& value) {
+  bool negative = at < s.size() && s[at] == '-';
+  std::size_t begin = negative ? at + 1 : at;
+  std::size_t end = begin;
+  while (end < s.size() && end - begin < 11 && s[end] >= '0' && s[end] <= '9') ++end;
+  if (end == begin) return false;
+  value = std::strtoll(s.substr(begin, end - begin).c_str(), nullptr, 10);
+  if (negative) value = -value;
+  at = end;
+  return true;
+}
+
+struct Header {
+  unsigned long thread = 0;
+  long long level = 0;
+};
+
+// " [1A4] LEVEL:2 FILE:main[42]": the header line of a record.
+bool ParseHeader(std::string const& s, Header& h) {
+  if (s.compare(0, 2, " [") != 0) return false;
+  std::size_t at = 2;
+  std::size_t begin = at;
+  while (at < s.size() && at - begin < 8 && std::strchr("0123456789ABCDEF", s[at]) != nullptr && s[at] != '\0') ++at;
+  if (at == begin) return false;
+  h.thread = std::strtoul(s.substr(begin, at - begin).c_str(), nullptr, 16);
+  if (s.compare(at, 8, "] LEVEL:") != 0) return false;
+  at += 8;
+  if (!SignedNumber(s, at, h.level)) return false;
+  if (s.compare(at, 6, " FILE:") != 0) return false;
+  at += 6;
+  std::size_t open = s.rfind('[');
+  if (open == std::string::npos || open < at || s.empty() || s.back() != ']') return false;
+  std::size_t number = open + 1;
+  long long line = 0;
+  return SignedNumber(s, number, line) && number == s.size() - 1;
+}
+
+bool IsMessageLine(std::string const& s) { return s.compare(0, 5, " MSG:") == 0; }
+
+// Lines of a file with look-ahead; the last line may lack its line feed.
+class Lines {
+ public:
+  explicit Lines(FILE* in) : _in(in) {}
+  ~Lines() { std::free(_buffer); }
+  Lines(Lines const&) = delete;
+  Lines& operator=(Lines const&) = delete;
+
+  // The line `k` ahead of the current one, or null at the end.
+  std::string const* Peek(std::size_t k) {
+    while (_ahead.size() <= k) {
+      ssize_t n = getline(&_buffer, &_size, _in);
+      if (n < 0) return nullptr;
+      std::string line(_buffer, static_cast<std::size_t>(n));
+      bool ended = !line.empty() && line.back() == '\n';
+      if (ended) line.pop_back();
+      _ahead.push_back(Entry{line, ended});
+    }
+    return &_ahead[k].text;
+  }
+  bool Ended(std::size_t k) { return Peek(k) != nullptr && _ahead[k].ended; }
+  std::string Take() {
+    Peek(0);
+    std::string line = std::move(_ahead.front().text);
+    _ahead.pop_front();
+    ++_number;
+    return line;
+  }
+  // Number of the next line to be taken, from 1.
+  long long Number() const { return _number + 1; }
+
+ private:
+  struct Entry {
+    std::string text;
+    bool ended;
+  };
+  FILE* _in;
+  char* _buffer = nullptr;
+  std::size_t _size = 0;
+  std::deque<Entry> _ahead;
+  long long _number = 0;
+};
+
+// Whether a record starts `k` lines ahead: the time line (absent when the
+// host could give no time), the header and the message's first line.
+bool RecordAt(Lines& lines, std::size_t k, bool& hasTime) {
+  Stamp t;
+  Header h;
+  std::string const* first = lines.Peek(k);
+  if (first == nullptr) return false;
+  if (ParseTimeLine(*first, t)) {
+    std::string const* second = lines.Peek(k + 1);
+    std::string const* third = lines.Peek(k + 2);
+    hasTime = true;
+    if (second != nullptr && third != nullptr && ParseHeader(*second, h) && IsMessageLine(*third)) return true;
+  }
+  std::string const* second = lines.Peek(k + 1);
+  hasTime = false;
+  return ParseHeader(*first, h) && second != nullptr && IsMessageLine(*second);
+}
+
+struct Filter {
+  bool level = false, thread = false, since = false;
+  long long maxLevel = 0;
+  unsigned long threadId = 0;
+  std::string grep;
+  Stamp from;
+};
+
+std::string Quote(std::string const& text) {
+  std::string out;
+  for (unsigned char c : text.substr(0, 60)) {
+    if (c < 32 || c == 127) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > 60) out += "...";
+  return out;
+}
+
+int Show(Args const& args) {
+  if (args.size() < 2) return UsageError(kCommand, "show needs a FILE");
+  std::string path = args[1];
+  Filter filter;
+  for (std::size_t i = 2; i < args.size(); ++i) {
+    std::string const& a = args[i];
+    if (i + 1 >= args.size()) return UsageError(kCommand, a + " needs a value");
+    std::string const& v = args[++i];
+    if (a == "--level") {
+      if (!ParseInteger(v, INT_MIN, INT_MAX, filter.maxLevel))
+        return UsageError(kCommand, "--level needs a whole number");
+      filter.level = true;
+    } else if (a == "--thread") {
+      std::string digits = v.compare(0, 2, "0x") == 0 || v.compare(0, 2, "0X") == 0 ? v.substr(2) : v;
+      if (digits.empty() || digits.size() > 8 ||
+          digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return UsageError(kCommand, "--thread needs a thread id in hexadecimal");
+      filter.threadId = std::strtoul(digits.c_str(), nullptr, 16);
+      filter.thread = true;
+    } else if (a == "--grep") {
+      filter.grep = v;
+    } else if (a == "--since") {
+      Stamp& f = filter.from;
+      int year = 0;
+      if (v.size() != 19 || v[4] != '-' || v[7] != '-' || v[10] != ' ' || v[13] != ':' || v[16] != ':' ||
+          !Digits(v, 0, 4, year) || !Digits(v, 5, 2, f.month) || !Digits(v, 8, 2, f.day) ||
+          !Digits(v, 11, 2, f.hour) || !Digits(v, 14, 2, f.minute) || !Digits(v, 17, 2, f.second))
+        return UsageError(kCommand, "--since needs a local time as \"YYYY-MM-DD hh:mm:ss\"");
+      f.year = year;
+      filter.since = true;
+    } else {
+      return UsageError(kCommand, "unknown option " + a);
+    }
+  }
+
+  FILE* in = std::fopen(path.c_str(), "re");
+  if (in == nullptr) return Failure(kCommand, "cannot read " + path + ": " + std::strerror(errno));
+  struct stat st;
+  if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(in);
+    return Failure(kCommand, "cannot read " + path + ": " + std::strerror(EISDIR));
+  }
+
+  Lines lines(in);
+  std::string problem;
+  auto note = [&](std::string const& what) {
+    if (problem.empty()) problem = what;
+  };
+  while (lines.Peek(0) != nullptr) {
+    bool hasTime = false;
+    if (!RecordAt(lines, 0, hasTime)) {
+      long long number = lines.Number();
+      note(path + ":" + std::to_string(number) + ": not in the record layout: \"" + Quote(lines.Take()) + "\"");
+      continue;
+    }
+    long long start = lines.Number();
+    std::string record;
+    Stamp time;
+    Header header;
+    if (hasTime) {
+      std::string t = lines.Take();
+      ParseTimeLine(t, time);
+      record += t + "\n";
+    }
+    std::string h = lines.Take();
+    ParseHeader(h, header);
+    record += h + "\n";
+    bool firstEnded = lines.Ended(0);
+    std::string first = lines.Take();
+    record += first + (firstEnded ? "\n" : "");
+    // The message runs to an empty line that the end of the file or the
+    // next record follows; earlier empty lines belong to it.
+    struct Part {
+      std::string text;
+      bool ended;
+    };
+    std::deque<Part> parts;
+    bool closed = false;
+    while (lines.Peek(0) != nullptr) {
+      bool ended = lines.Ended(0);
+      bool nextTime = false;
+      if (lines.Peek(0)->empty() && ended && (lines.Peek(1) == nullptr || RecordAt(lines, 1, nextTime))) {
+        lines.Take();
+        closed = true;
+        break;
+      }
+      // A record that starts without the empty line before it: what was
+      // read since the last empty line does not belong to this record.
+      if (RecordAt(lines, 0, nextTime)) break;
+      parts.push_back(Part{lines.Take(), ended});
+    }
+    if (!closed) {
+      std::size_t end = parts.size();
+      while (end > 0 && !(parts[end - 1].text.empty() && parts[end - 1].ended)) --end;
+      long long firstPart = start + (hasTime ? 3 : 2);
+      if (end > 0 && end < parts.size()) {
+        note(path + ":" + std::to_string(firstPart + static_cast<long long>(end)) +
+             ": not in the record layout: \"" + Quote(parts[end].text) + "\"");
+        parts.resize(end - 1);
+        closed = true;
+      } else if (end > 0) {
+        parts.resize(end - 1);
+        closed = true;
+      } else {
+        note(path + ":" + std::to_string(start) + ": the record that starts here does not end with an empty line");
+      }
+    }
+    std::string message = first.substr(5);
+    for (Part const& part : parts) {
+      record += part.text + (part.ended ? "\n" : "");
+      message += "\n" + part.text;
+    }
+    if (closed) record += "\n";
+
+    bool keep = (!filter.level || header.level <= filter.maxLevel) &&
+                (!filter.thread || header.thread == filter.threadId) &&
+                (filter.grep.empty() || message.find(filter.grep) != std::string::npos) &&
+                (!filter.since || (hasTime && !(time < filter.from)));
+    if (keep) std::fwrite(record.data(), 1, record.size(), stdout);
+  }
+  std::fclose(in);
+  if (!problem.empty()) {
+    std::fflush(stdout);
+    return Failure(kCommand, problem);
+  }
+  return kOk;
+}
+
+int Run(Args const& args) {
+  if (args.empty()) return UsageError(kCommand, "write, where or show?");
+  if (args[0] == "write") return Write(args);
+  if (args[0] == "where") return Where(args);
+  if (args[0] == "show") return Show(args);
+  return UsageError(kCommand, "unknown subcommand " + args[0]);
+}
+
+}  // namespace
+}  // namespace kvos
