@@ -26,16 +26,23 @@ unsigned int Little(unsigned char const* b, int n) {
   return v;
 }
 
+// The clock the library reads; time() may lag it by a tick.
+unsigned int NowSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<unsigned int>(now.tv_sec);
+}
+
 // Seconds and milliseconds of the stamp as one number.
 long long Stamp(cKV_Uid const& u) {
   return static_cast<long long>(static_cast<int>(Little(u.GetBuffer() + 10, 4))) * 1000 + Little(u.GetBuffer() + 14, 2);
 }
 
 TEST(UidGenerate, LayoutOfANewIdentifier) {
-  long long before = static_cast<long long>(std::time(nullptr)) * 1000;
+  long long before = static_cast<long long>(NowSeconds()) * 1000;
   cKV_Uid u;
   u.Generate();
-  long long after = (static_cast<long long>(std::time(nullptr)) + 1) * 1000;
+  long long after = (static_cast<long long>(NowSeconds()) + 1) * 1000;
   EXPECT_TRUE(u.IsNotEmpty());
   unsigned char const* b = u.GetBuffer();
   EXPECT_EQ(Little(b + 6, 4), static_cast<unsigned int>(getpid()));
@@ -77,10 +84,10 @@ int ZeroEthernet(Korvane::host::NetInterface* out, int cap, bool) {
 TEST(UidGenerate, NodeFromTheTimeWithoutEthernet) {
   for (auto lister : {LoopbackOnly, ZeroEthernet}) {
     Korvane::host::SetNetInterfaceLister(lister);
-    unsigned int before = static_cast<unsigned int>(std::time(nullptr));
+    unsigned int before = NowSeconds();
     unsigned char node[6] = {};
     Korvane::internal::UidNode(node);
-    unsigned int after = static_cast<unsigned int>(std::time(nullptr));
+    unsigned int after = NowSeconds();
     Korvane::host::SetNetInterfaceLister(nullptr);
     unsigned int seconds = (node[0] << 24) | (node[1] << 16) | (node[2] << 8) | node[3];
     EXPECT_GE(seconds, before);
