@@ -19,7 +19,16 @@ struct EarlyUser {
     // The process-wide events are made before any caller's initialiser.
     signalled = osWaitForEvents(1, &osGetSignalledEvent(), 0);
     nonSignalled = osWaitForEvents(1, &osGetNonSignalledEvent(), 0);
+    // So are the empty identifier, the generator and the system description.
+    emptyUid = cKV_Uid::GetEmpty().IsEmpty();
+    cKV_Uid made;
+    made.Generate();
+    generated = made.IsNotEmpty();
+    cpus = cKV_SysInfo::GetCpuCount();
   }
+  bool emptyUid = false;
+  bool generated = false;
+  int cpus = 0;
   bool ok = false;
   int signalled = -2;
   int nonSignalled = -2;
@@ -39,6 +48,8 @@ void Check(bool condition, char const* what) {
 int main() {
   Check(g_early.ok, "use from a static initialiser");
   Check(g_early.signalled == 0 && g_early.nonSignalled == -1, "event pair ready for static initialisers");
+  Check(g_early.emptyUid && g_early.generated, "identifiers ready for static initialisers");
+  Check(g_early.cpus >= 1, "system description ready for static initialisers");
 
   cKV_String s("abc");
   s += s;
