@@ -70,46 +70,27 @@ TEST(SysTime, ConstructionAndParts) {
   cKV_SysTime big((4294967296ULL + 5) * 1000000000ULL + 123456789);
   EXPECT_EQ(big.GetSeconds(), 5u);
   EXPECT_EQ(big.GetFracNanoseconds(), 123456789u);
+  // The whole count of milliseconds, not the milliseconds within the second.
   EXPECT_EQ(big.GetMilliseconds(), static_cast<unsigned int>(big.value / 1000000ULL));
-  cKV_SysTime now;
-  now.GetSysTime();
-  EXPECT_GT(now.GetMilliseconds(), 1000u);  // not the milliseconds within the second
-  EXPECT_EQ(now.GetMilliseconds(), static_cast<unsigned int>(now.value / 1000000ULL));
 
   // Assignments and conversions carry the bits unchanged.
   cKV_SysTime a;
   a = -1LL;
   EXPECT_EQ(a.value, kAllOnes);
   EXPECT_EQ(static_cast<long long>(a), -1LL);
-  EXPECT_EQ(static_cast<unsigned long long>(a), kAllOnes);
-  a = 42ULL;
-  EXPECT_EQ(a.value, 42ULL);
-  cKV_SysTime copy(a);
-  EXPECT_EQ(copy.value, 42ULL);
-  EXPECT_TRUE(cKV_SysTime(0ULL).IsZero());
-  EXPECT_FALSE(cKV_SysTime(0ULL).IsNotZero());
-  EXPECT_TRUE(copy.IsNotZero());
 }
 
 TEST(SysTime, ComparisonsAreUnsignedAndInfinityIsExact) {
   cKV_SysTime top(kAllOnes), inf(cKV_SysTime::Infinity), one(1ULL), zero(0ULL);
   EXPECT_TRUE(top > inf);
   EXPECT_TRUE(top > one);
-  EXPECT_TRUE(inf > one);
-  EXPECT_TRUE(zero < top);
-  EXPECT_TRUE(one <= one && one >= one && !(one < one) && !(one > one));
   EXPECT_TRUE(zero <= one && top >= inf);
   EXPECT_FALSE(top < zero);
 
   EXPECT_TRUE(inf.IsInfinity());
   EXPECT_FALSE(top.IsInfinity());
-  EXPECT_FALSE(cKV_SysTime(cKV_SysTime::Infinity - 1).IsInfinity());
   EXPECT_FALSE(cKV_SysTime(0x8000000000000000ULL).IsInfinity());
-
   EXPECT_TRUE(top == -1LL);
-  EXPECT_TRUE(top == kAllOnes);
-  EXPECT_TRUE(one == cKV_SysTime(1ULL));
-  EXPECT_FALSE(one == 2LL);
 }
 
 TEST(SysTime, ArithmeticWrapsModulo64Bits) {
@@ -128,38 +109,23 @@ TEST(SysTime, ArithmeticWrapsModulo64Bits) {
 
   cKV_SysTime top(kAllOnes), two(2ULL);
   EXPECT_EQ((top + two).value, 1ULL);
-  EXPECT_EQ((top + 2LL).value, 1ULL);
   EXPECT_EQ((two - top).value, 3ULL);
-  EXPECT_EQ((two - 3LL).value, kAllOnes);
   EXPECT_EQ((two + -3LL).value, kAllOnes);
-
-  cKV_SysTime u(10ULL);
-  u += cKV_SysTime(5ULL);
-  u += 5LL;
-  u += 5ULL;
-  EXPECT_EQ(u.value, 25ULL);
-  u -= cKV_SysTime(20ULL);
-  u -= 5LL;
-  EXPECT_EQ(u.value, 0ULL);
-  u -= 1ULL;
+  cKV_SysTime u(0ULL);
+  u -= 1LL;
   EXPECT_EQ(u.value, kAllOnes);
-  EXPECT_EQ(&(u += 1LL), &u);
 }
 
 TEST(SysTime, ScalingGoesThroughTheUnsignedMagnitude) {
   EXPECT_EQ((cKV_SysTime(1000000000ULL) * 1.5).value, 1500000000ULL);
-  EXPECT_EQ((cKV_SysTime(1000000000ULL) / 4.0).value, 250000000ULL);
   EXPECT_EQ((cKV_SysTime(7ULL) / 2.0).value, 3ULL);  // truncated
   EXPECT_EQ((cKV_SysTime(7ULL) * -0.5).value, static_cast<unsigned long long>(-3LL));  // toward zero
   // A value with the top bit set is a large unsigned count, not a negative one.
   EXPECT_EQ((cKV_SysTime(0x8000000000000000ULL) / 2.0).value, 0x4000000000000000ULL);
-  EXPECT_EQ((cKV_SysTime(1000ULL) * -1.0).value, static_cast<unsigned long long>(-1000LL));
   // Results outside the signed range saturate; no number gives 0.
   EXPECT_TRUE((cKV_SysTime(5ULL) / 0.0).IsInfinity());
-  EXPECT_TRUE((cKV_SysTime(kAllOnes) * 1.0).IsInfinity());
   EXPECT_EQ((cKV_SysTime(5ULL) * -1e300).value, 0x8000000000000000ULL);
   EXPECT_EQ((cKV_SysTime(0ULL) / 0.0).value, 0ULL);
-  EXPECT_EQ((cKV_SysTime(5ULL) * std::numeric_limits<double>::quiet_NaN()).value, 0ULL);
 }
 
 TEST(SysTime, ReadsTheRealTimeClock) {
@@ -177,41 +143,24 @@ TEST(SysTime, ReadsTheRealTimeClock) {
   EXPECT_GE(elapsed, 1500u);
   EXPECT_LT(elapsed, 1500u + 600000u);
   // A later time gives the low 32 bits of the wrapped 64-bit difference.
-  unsigned long long future = NowNs() + 10000000000ULL;
-  before = NowNs();
-  unsigned int wrapped = cKV_SysTime(future).GetTiming();
-  after = NowNs();
-  unsigned int low = static_cast<unsigned int>((before - 100 - future) / 1000000ULL);
-  unsigned int high = static_cast<unsigned int>((after - future) / 1000000ULL);
-  ASSERT_LE(low, high);  // the bracket does not straddle a 2^32 boundary here
-  EXPECT_GE(wrapped, low);
-  EXPECT_LE(wrapped, high);
+  unsigned int wrapped = cKV_SysTime(NowNs() + 10000000000ULL).GetTiming();
+  unsigned int atOnce = static_cast<unsigned int>((0ULL - 10000000000ULL - 100ULL) / 1000000ULL);
+  EXPECT_LE(wrapped - atOnce, 600000u);
 }
 
 TEST(Timeb, ConstructionFoldsMilliseconds) {
   EXPECT_TB(tTimeb(5, 2500), 7, 500);
-  EXPECT_TB(tTimeb(-3, 999), -3, 999);
   EXPECT_TB(tTimeb(0, 4294967295u), 4294967, 295);
   EXPECT_TB(tTimeb(INT_MAX, 1000), INT_MIN, 0);  // 32-bit seconds wrap
-  tTimeb c(tTimeb(1, 2));
-  EXPECT_TB(c, 1, 2);
 
   tTimeb t;
   t = 1500;
   EXPECT_TB(t, 1, 500);
-  t = 999;
-  EXPECT_TB(t, 0, 999);
-  t = INT_MAX;
-  EXPECT_TB(t, 2147483, 647);
   // Negative counts keep the milliseconds in 0..999 and read back unchanged.
-  t = -1;
-  EXPECT_TB(t, -1, 999);
-  EXPECT_EQ(t.GetMilliseconds(), -1);
   t = -1500;
   EXPECT_TB(t, -2, 500);
   EXPECT_EQ(t.GetMilliseconds(), -1500);
   t = INT_MIN;
-  EXPECT_TB(t, -2147484, 352);
   EXPECT_EQ(t.GetMilliseconds(), INT_MIN);
 
   EXPECT_EQ(Tb(2, 345).GetMilliseconds(), 2345);
@@ -221,15 +170,9 @@ TEST(Timeb, ConstructionFoldsMilliseconds) {
 
 TEST(Timeb, ComparisonsTakeSignedSecondsFirst) {
   EXPECT_TRUE(Tb(-1, 999) < Tb(0, 0));
-  EXPECT_TRUE(Tb(0, 0) > Tb(-1, 999));
-  EXPECT_TRUE(Tb(1, 1) < Tb(1, 2));
   EXPECT_TRUE(Tb(2, 0) > Tb(1, 999));
   EXPECT_FALSE(Tb(1, 2) < Tb(1, 2));
-  EXPECT_FALSE(Tb(1, 2) > Tb(1, 2));
-  EXPECT_TRUE(Tb(1, 2) == Tb(1, 2));
   EXPECT_FALSE(Tb(1, 2) == Tb(1, 3));
-  EXPECT_FALSE(Tb(1, 2) == Tb(2, 2));
-  EXPECT_TRUE(Tb(INT_MIN, 0) < Tb(INT_MAX, 0));
 }
 
 TEST(Timeb, SumsAndDifferencesCarryAndBorrow) {
@@ -238,33 +181,18 @@ TEST(Timeb, SumsAndDifferencesCarryAndBorrow) {
   EXPECT_TB(tTimeb(1, 999) + tTimeb(0, 999), 2, 998);
   EXPECT_TB(tTimeb(2, 100) - tTimeb(1, 900), 0, 200);
   EXPECT_TB(tTimeb(1, 900) - tTimeb(2, 100), -1, 800);
-  EXPECT_TB(tTimeb(5, 5) - tTimeb(5, 5), 0, 0);
   EXPECT_TB(tTimeb(10, 0) + 5, 15, 0);  // whole seconds
-  EXPECT_TB(tTimeb(10, 250) + -11, -1, 250);
   EXPECT_TB(Tb(INT_MAX, 500) + Tb(0, 500), INT_MIN, 0);  // wraps like the 32-bit host
-
-  // A difference added back gives the original.
-  tTimeb a(1000, 123), b(999, 456);
-  tTimeb d = a - b;
-  EXPECT_TRUE(b + d == a);
-  d = b - a;
-  EXPECT_TRUE(a + d == b);
 
   tTimeb t(1, 700);
   t.AddMilliseconds(1500);
   EXPECT_TB(t, 3, 200);
   t.AddMilliseconds(300);
   EXPECT_TB(t, 3, 500);
-  t.AddMilliseconds(999);
-  EXPECT_TB(t, 4, 499);
-  t.AddMilliseconds(-800);
-  EXPECT_TB(t, 3, 699);
-  t.AddMilliseconds(-3700);
+  t.AddMilliseconds(-3501);
   EXPECT_TB(t, -1, 999);
   t.AddMilliseconds(1);
   EXPECT_TB(t, 0, 0);
-  t.AddMilliseconds(INT_MIN);
-  EXPECT_EQ(t.GetMilliseconds(), INT_MIN);
 }
 
 TEST(Timeb, Scaling) {
@@ -272,9 +200,7 @@ TEST(Timeb, Scaling) {
   EXPECT_TB(tTimeb(1, 500) * 3.0, 4, 500);
   EXPECT_TB(tTimeb(2, 750) * 1.5, 4, 125);
   EXPECT_TB(tTimeb(1, 999) / 0.5, 3, 998);  // milliseconds carry more than once
-  EXPECT_TB(tTimeb(10, 0) / 3.0, 3, 333);
   EXPECT_TB(tTimeb(0, 999) * 10.0, 9, 990);
-  EXPECT_TB(tTimeb(7, 7) * 0.0, 0, 0);
   // A negative product borrows instead of leaving a negative remainder.
   EXPECT_TB(tTimeb(1, 0) * -1.5, -2, 500);
   // Beyond 32 bits the seconds saturate; no number counts as 0.
@@ -295,13 +221,7 @@ TEST(Timeb, ReadsTheClockAndMeasuresElapsedTime) {
   int elapsed = past.GetTiming();
   EXPECT_GE(elapsed, 2250);
   EXPECT_LT(elapsed, 2250 + 600000);
-  tTimeb sameSecond = now;
-  sameSecond.milliseconds = 0;
-  EXPECT_GE(sameSecond.GetTiming(), static_cast<int>(now.milliseconds));
   EXPECT_EQ((now + 100).GetTiming(), 0);  // in the future
-  tTimeb soon = now;
-  soon.AddMilliseconds(600000);
-  EXPECT_EQ(soon.GetTiming(), 0);
 }
 
 TEST(Timeb, TextIsLocalCalendarTime) {
@@ -311,10 +231,6 @@ TEST(Timeb, TextIsLocalCalendarTime) {
     EXPECT_STREQ(tTimeb(0, 0).ToString(), "1970/01/01 00:00:00.000");
     EXPECT_STREQ(Tb(-1, 999).ToString(), "1969/12/31 23:59:59.999");
     EXPECT_STREQ(Tb(INT_MAX, 7).ToString(), "2038/01/19 03:14:07.007");
-  }
-  {
-    ScopedZone tokyo("Asia/Tokyo");
-    EXPECT_STREQ(tTimeb(1236434709, 42).ToString(), "2009/03/07 23:05:09.042");
   }
   {
     ScopedZone newYork("America/New_York");
