@@ -198,14 +198,10 @@ cKV_Log* cKV_Log::Create(cKV_Error* err, char const* baseDir, char const* subDir
     return nullptr;
   }
 
-  // Only a failure is reported: the creation may note a first attempt that
-  // failed although the directory is there in the end.
-  cKV_Error made;
-  osCreateDirectory(&made, path, true);
-  if (!osIsDirectory(path)) {
-    if (err != nullptr && made.IsError()) *err = made;
-    return nullptr;
-  }
+  // The creation reports into the caller's record, also the note of a first
+  // attempt that failed on the way to success: callers judge by the result.
+  osCreateDirectory(err, path, true);
+  if (!osIsDirectory(path)) return nullptr;
 
   osEnsureTrailingSlash(path);
   std::size_t expected = path.Length() + length(name) + 4;

@@ -68,8 +68,10 @@ class KV_OS_API cKV_Log {
   // The file baseDir/subDir/prefix_name_suffix.log; a null or empty prefix
   // or suffix leaves out its part and its '_'. The directory is created
   // with its missing parents; '\' in baseDir and subDir counts as a
-  // separator and is written '/'. Null when the directory does not exist
-  // afterwards, with the report of its creation in `err`.
+  // separator and is written '/'. The directory's creation reports into
+  // `err` as osCreateDirectory does, so a log made after missing parents
+  // were created may come with the note of a first failed attempt; null
+  // when the directory does not exist afterwards.
   static cKV_Log* Create(cKV_Error* err, char const* baseDir, char const* subDir, char const* prefix,
                          char const* name, char const* suffix);
 

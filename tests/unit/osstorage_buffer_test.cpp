@@ -62,18 +62,6 @@ TEST(DataBuf, GrowsToTheNextBlockMultipleAndNoFurther) {
   EXPECT_EQ(zero.GetSize(), 7u);
   EXPECT_TRUE(zero.AddSegment(U("12345678"), 8));
   EXPECT_EQ(zero.GetSize(), 8u);
-
-  // Many small appends: the size always is the smallest multiple that holds
-  // the data, and the data survives every reallocation.
-  cDataBuf many(64);
-  std::string expected;
-  for (int i = 0; i < 500; ++i) {
-    std::string piece(static_cast<std::size_t>(i % 7), static_cast<char>('a' + i % 26));
-    ASSERT_TRUE(many.AddSegment(U(piece.c_str()), static_cast<unsigned int>(piece.size())));
-    expected += piece;
-    ASSERT_EQ(many.GetSize(), (expected.size() + 63) / 64 * 64);
-  }
-  EXPECT_EQ(Content(many), expected);
 }
 
 TEST(DataBuf, LengthAndShrinking) {
