@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <mutex>
 
 #include "OS/host/memory.h"
@@ -13,17 +14,23 @@ namespace Korvane {
 
 namespace {
 
+constexpr int kNone = INT_MAX;
+
 // Each wait in progress is a waiter with one link per event it waits on.
 // Setting an event bumps the wake count of every waiter linked to it, so a
-// set wakes all waiters at once and nobody polls.
+// set wakes all waiters at once and nobody polls. The set also leaves the
+// link's index in the waiter: a set releases every wait in progress even
+// when the event is reset before the woken thread gets to look at it.
 struct Waiter {
   std::atomic<unsigned> wakes{0};
+  std::atomic<int> fired{kNone};  // lowest index set while linked
 };
 
 struct Link {
   Link* prev;
   Link* next;
   Waiter* waiter;
+  int index;
 };
 
 // The event's word: bit 0 signalled, bit 1 some wait is linked, the rest a
@@ -59,9 +66,10 @@ void Release(Event* e) {
 // A wait links itself (raising kLinked) before it looks at the words, and a
 // setter reads kLinked in the same read-modify-write that signals; so either
 // the wait sees the signal or the setter sees the wait.
-void Attach(Event* e, Link* link, Waiter* w) {
+void Attach(Event* e, Link* link, Waiter* w, int index) {
   e->refs.fetch_add(1, std::memory_order_relaxed);
   link->waiter = w;
+  link->index = index;
   std::lock_guard<std::mutex> guard(e->lock);
   link->next = &e->links;
   link->prev = e->links.prev;
@@ -108,6 +116,14 @@ int Scan(int count, void** events) {
   }
 }
 
+// What a linked wait has seen: the lowest index signalled now or set since
+// it linked itself.
+int Seen(int count, void** events, Waiter const& w) {
+  int hit = Scan(count, events);
+  int fired = w.fired.load(std::memory_order_seq_cst);
+  return fired != kNone && (hit < 0 || fired < hit) ? fired : hit;
+}
+
 }  // namespace
 
 bool osCreateEvent(cKV_Error* err, bool signalled, void*& event) {
@@ -141,6 +157,10 @@ void osSetEvent(void*& event) {
         // takes this lock to unlink before it returns.
         std::lock_guard<std::mutex> guard(e->lock);
         for (Link* l = e->links.next; l != &e->links; l = l->next) {
+          std::atomic<int>& fired = l->waiter->fired;
+          int was = fired.load(std::memory_order_seq_cst);
+          while (l->index < was && !fired.compare_exchange_weak(was, l->index, std::memory_order_seq_cst)) {
+          }
           l->waiter->wakes.fetch_add(1, std::memory_order_seq_cst);
           host::WakeWord(l->waiter->wakes);
         }
@@ -175,13 +195,13 @@ int osWaitForEvents(int count, void** events, unsigned int timeoutMs) {
     if (links == nullptr) return -1;
   }
   Waiter w;
-  for (int i = 0; i < count; ++i) Attach(static_cast<Event*>(events[i]), &links[i], &w);
+  for (int i = 0; i < count; ++i) Attach(static_cast<Event*>(events[i]), &links[i], &w, i);
   for (;;) {
     unsigned seen = w.wakes.load(std::memory_order_seq_cst);
-    hit = Scan(count, events);
+    hit = Seen(count, events, w);
     if (hit >= 0) break;
     if (!host::WaitWord(w.wakes, seen, deadline)) {
-      hit = Scan(count, events);
+      hit = Seen(count, events, w);
       break;
     }
   }

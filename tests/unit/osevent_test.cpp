@@ -162,6 +162,27 @@ TEST(Event, WaitAnyUnderConcurrentSetAndReset) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
+// A set releases every wait in progress, even when the event is reset right
+// after it, as a pulse does: a wait must not look at the event again and
+// miss it.
+TEST(Event, APulseReleasesEveryWaitInProgress) {
+  Events e(2);
+  constexpr int kWaiters = 3;
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<int> released{0};
+    std::vector<std::thread> waiters;
+    for (int w = 0; w < kWaiters; ++w)
+      waiters.emplace_back([&] {
+        if (e.Wait(2000) == 1) released.fetch_add(1);
+      });
+    while (internal::EventWaiters(e[1]) < kWaiters) std::this_thread::yield();
+    osSetEvent(e[1]);
+    osResetEvent(e[1]);
+    for (auto& t : waiters) t.join();
+    ASSERT_EQ(released.load(), kWaiters) << "round " << round;
+  }
+}
+
 // Ping-pong through two events while a third thread keeps toggling an event
 // that both sides also wait on: no hand-over may get lost.
 TEST(Event, HandOversSurviveNoise) {
