@@ -144,11 +144,13 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   EXPECT_TRUE(mon->Collect(&err));
   EXPECT_EQ(mon->GetCpuLoad(&err), 100);
 
-  // A sample that went backwards as a whole has no interval.
-  CpuTicks earlier;
-  proc.Stat(earlier);
+  // A sample that went backwards as a whole keeps the rule: both
+  // differences are negative, their ratio is the busy share.
+  t.user -= 750;
+  t.idle -= 250;
+  proc.Stat(t);
   EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
+  EXPECT_EQ(mon->GetCpuLoad(&err), 75);
   EXPECT_TRUE(err.IsNotError());
 
   // The oldest kernels give only four fields.
@@ -169,14 +171,19 @@ TEST(SysLoadMon, UnreadableProcessorTimesAreZeroSamples) {
   iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
   ASSERT_NE(mon, nullptr);
   // Cut inside the line, text instead of numbers, another first line, empty:
-  // the sample counts as zero times, and nothing is reported.
+  // the sample counts as zero times, and nothing is reported. The interval
+  // back to zero gives the busy share of the good sample, and so does the
+  // one after it.
   for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
                           "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
     proc.Stat(t);
     EXPECT_TRUE(mon->Collect(&err));
     proc.Stat(bad);
     EXPECT_TRUE(mon->Collect(&err)) << bad;
-    EXPECT_EQ(mon->GetCpuLoad(&err), 0) << bad;
+    EXPECT_EQ(mon->GetCpuLoad(&err), 14) << bad;  // 141000 of 1043000 ticks busy
+    proc.Stat(t);
+    EXPECT_TRUE(mon->Collect(&err));
+    EXPECT_EQ(mon->GetCpuLoad(&err), 14) << bad;
   }
   {
     kvtest::ScopedFault readFails("sysinfo.read", EIO);
