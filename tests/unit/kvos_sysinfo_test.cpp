@@ -157,8 +157,7 @@ TEST(KvosSysInfo, ProcWatchesAnotherProcess) {
 TEST(KvosSysInfo, ProcRefusesWhatNamesNoProcess) {
   for (std::vector<std::string> const& args :
        {std::vector<std::string>{"proc"}, {"proc", "0"}, {"proc", "-1"}, {"proc", "abc"}, {"proc", "4294967296"},
-        {"proc", "1", "2"}, {"proc", "self", "--count", "-2"}, {"proc", "1", "--interval", "-100"},
-        {"proc", "--count", "1"}}) {
+        {"proc", "1", "2"}, {"proc", "--count", "1"}}) {
     auto r = RunKvos(args);
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_TRUE(r.out.empty()) << args.back();
