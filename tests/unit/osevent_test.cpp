@@ -249,4 +249,27 @@ TEST(Event, CloseRightAfterSetWhileWaitsAreInProgress) {
   }
 }
 
+// A wait works on the handles it was given: the caller's variable may be
+// closed (and so set to null) while the wait is in progress.
+TEST(Event, AWaitOutlivesTheCallersHandleVariable) {
+  void* ev = nullptr;
+  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
+  void* watched = ev;
+  int got = -2;
+  std::thread waiter([&got, &ev] { got = osWaitForEvents(1, &ev, 200); });
+  while (internal::EventWaiters(watched) == 0) std::this_thread::yield();
+  osDestroyEvent(ev);
+  waiter.join();
+  EXPECT_EQ(got, -1);
+
+  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
+  watched = ev;
+  std::thread signalled([&got, &ev] { got = osWaitForEvents(1, &ev, kLong); });
+  while (internal::EventWaiters(watched) == 0) std::this_thread::yield();
+  osSetEvent(ev);
+  osDestroyEvent(ev);
+  signalled.join();
+  EXPECT_EQ(got, 0);
+}
+
 }  // namespace
