@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <mutex>
 
 #include "OS/host/memory.h"
@@ -13,17 +14,29 @@ namespace Korvane {
 
 namespace {
 
+constexpr int kNone = INT_MAX;
+
 // Each wait in progress is a waiter with one link per event it waits on.
 // Setting an event bumps the wake count of every waiter linked to it, so a
-// set wakes all waiters at once and nobody polls.
+// set wakes all waiters at once and nobody polls. The set also leaves the
+// link's index in the waiter: a set releases every wait in progress even
+// when the event is reset before the woken thread gets to look at it.
 struct Waiter {
   std::atomic<unsigned> wakes{0};
+  std::atomic<int> fired{kNone};  // lowest index set while linked
 };
 
+struct Event;
+
+// The event is kept here too: once linked, a wait reads its handles from its
+// links, never again from the caller's array, whose variables the caller may
+// close (and so set to null) while the wait is in progress.
 struct Link {
   Link* prev;
   Link* next;
   Waiter* waiter;
+  Event* event;
+  int index;
 };
 
 // The event's word: bit 0 signalled, bit 1 some wait is linked, the rest a
@@ -59,9 +72,11 @@ void Release(Event* e) {
 // A wait links itself (raising kLinked) before it looks at the words, and a
 // setter reads kLinked in the same read-modify-write that signals; so either
 // the wait sees the signal or the setter sees the wait.
-void Attach(Event* e, Link* link, Waiter* w) {
+void Attach(Event* e, Link* link, Waiter* w, int index) {
   e->refs.fetch_add(1, std::memory_order_relaxed);
   link->waiter = w;
+  link->event = e;
+  link->index = index;
   std::lock_guard<std::mutex> guard(e->lock);
   link->next = &e->links;
   link->prev = e->links.prev;
@@ -83,29 +98,37 @@ void Detach(Event* e, Link* link) {
 constexpr int kScanAttempts = 64;
 
 // The version and the signalled bit only.
-unsigned StateOf(void* event) {
-  return static_cast<Event*>(event)->word.load(std::memory_order_seq_cst) & ~kLinked;
-}
+unsigned StateOf(Event const* e) { return e->word.load(std::memory_order_seq_cst) & ~kLinked; }
 
 // The lowest signalled index. A hit found by walking the array is confirmed
 // by walking it again: if no event up to the hit changed in between, all of
 // them held those states at one instant, so a set of a lower event that
 // raced with the walk cannot be overtaken by a higher one. Versions only
 // grow, so equal sums mean no change.
-int Scan(int count, void** events) {
+// `at(i)` gives the i-th event.
+template <class At>
+int Scan(int count, At at) {
   for (int attempt = 1;; ++attempt) {
     unsigned long long first = 0;
     int hit = -1;
     for (int i = 0; i < count && hit < 0; ++i) {
-      unsigned v = StateOf(events[i]);
+      unsigned v = StateOf(at(i));
       first += v;
       if ((v & kSignalled) != 0) hit = i;
     }
     if (hit <= 0) return hit;
     unsigned long long second = 0;
-    for (int i = 0; i <= hit; ++i) second += StateOf(events[i]);
+    for (int i = 0; i <= hit; ++i) second += StateOf(at(i));
     if (second == first || attempt == kScanAttempts) return hit;
   }
+}
+
+// What a linked wait has seen: the lowest index signalled now or set since
+// it linked itself.
+int Seen(int count, Link const* links, Waiter const& w) {
+  int hit = Scan(count, [links](int i) { return links[i].event; });
+  int fired = w.fired.load(std::memory_order_seq_cst);
+  return fired != kNone && (hit < 0 || fired < hit) ? fired : hit;
 }
 
 }  // namespace
@@ -141,6 +164,10 @@ void osSetEvent(void*& event) {
         // takes this lock to unlink before it returns.
         std::lock_guard<std::mutex> guard(e->lock);
         for (Link* l = e->links.next; l != &e->links; l = l->next) {
+          std::atomic<int>& fired = l->waiter->fired;
+          int was = fired.load(std::memory_order_seq_cst);
+          while (l->index < was && !fired.compare_exchange_weak(was, l->index, std::memory_order_seq_cst)) {
+          }
           l->waiter->wakes.fetch_add(1, std::memory_order_seq_cst);
           host::WakeWord(l->waiter->wakes);
         }
@@ -164,7 +191,7 @@ int osWaitForEvents(int count, void** events, unsigned int timeoutMs) {
   if (count < 1 || events == nullptr) return -1;
   for (int i = 0; i < count; ++i)
     if (events[i] == nullptr) return -1;
-  int hit = Scan(count, events);
+  int hit = Scan(count, [events](int i) { return static_cast<Event const*>(events[i]); });
   if (hit >= 0 || timeoutMs == 0) return hit;
 
   long long deadline = timeoutMs == kInfinite ? -1 : host::MonotonicNs() + timeoutMs * 1000000LL;
@@ -175,17 +202,17 @@ int osWaitForEvents(int count, void** events, unsigned int timeoutMs) {
     if (links == nullptr) return -1;
   }
   Waiter w;
-  for (int i = 0; i < count; ++i) Attach(static_cast<Event*>(events[i]), &links[i], &w);
+  for (int i = 0; i < count; ++i) Attach(static_cast<Event*>(events[i]), &links[i], &w, i);
   for (;;) {
     unsigned seen = w.wakes.load(std::memory_order_seq_cst);
-    hit = Scan(count, events);
+    hit = Seen(count, links, w);
     if (hit >= 0) break;
     if (!host::WaitWord(w.wakes, seen, deadline)) {
-      hit = Scan(count, events);
+      hit = Seen(count, links, w);
       break;
     }
   }
-  for (int i = 0; i < count; ++i) Detach(static_cast<Event*>(events[i]), &links[i]);
+  for (int i = 0; i < count; ++i) Detach(links[i].event, &links[i]);
   if (links != local) host::Free(links);
   return hit;
 }

@@ -13,9 +13,12 @@ namespace Korvane {
 // ".\osevent", "Failed to create event. WSAGetLastError()=%d").
 KV_OS_API bool osCreateEvent(cKV_Error* err, bool signalled, void*& event);
 // Closes a non-null handle and sets it to null. A wait that is in progress
-// on the event when it is closed still ends normally.
+// on the event when it is closed still ends normally: it reads the handles
+// once, when it starts, so the variable it was given may be the one that is
+// set to null.
 KV_OS_API void osDestroyEvent(void*& event);
-// Null handles are ignored. Setting wakes every waiter at once.
+// Null handles are ignored. Setting releases every wait in progress on the
+// event at once, even when the event is reset right after it (a pulse).
 KV_OS_API void osSetEvent(void*& event);
 KV_OS_API void osResetEvent(void*& event);
 

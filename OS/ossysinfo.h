@@ -138,8 +138,9 @@ class KV_OS_API cSysLoadMon : public iKV_SysLoadMon {
   bool Init(cKV_Error* error, int mask) override;
   bool Collect(cKV_Error* error) override;
   // Busy share of the last interval, rounded: (total - idle) / total * 100
-  // + 0.5, truncated and clamped to 0..100; 0 for an interval without time
-  // (or one that went backwards).
+  // + 0.5 over the signed differences of the two samples, truncated and
+  // clamped to 0..100; 0 for an interval without time. A sample behind the
+  // previous one (a zero sample included) keeps the same rule.
   int GetCpuLoad(cKV_Error* error) override;
   long long GetRamAvail(cKV_Error* error) override;
   long long GetSwapAvail(cKV_Error* error) override;

@@ -137,9 +137,11 @@ int cSysLoadMon::GetCpuLoad(cKV_Error* error) {
     KV_REPORT(error, 1, kUnit, "Value is not requested");
     return 0;
   }
+  // Signed differences: a sample behind the previous one (a zero sample, when
+  // the times could not be read) still gives the ratio of its differences.
   long long total = static_cast<long long>(_curTotal - _prevTotal);
   long long idle = static_cast<long long>(_curIdle - _prevIdle);
-  if (total <= 0) return 0;
+  if (total == 0) return 0;
   double load = static_cast<double>(total - idle) / static_cast<double>(total) * 100.0 + 0.5;
   if (load > 100.0) return 100;
   if (load < 0.0) return 0;

@@ -39,12 +39,26 @@ TEST(KvosSysInfo, InfoDescribesThisMachine) {
   EXPECT_NE(r.out.find("Memory:           " + std::to_string(ram) + " bytes"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(std::string("kernel ") + u.release), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Processor speed:  "), std::string::npos);
+  // The interfaces, as kvos net lists them.
+  auto net = RunKvos({"net", "if"});
+  ASSERT_EQ(net.status, 0) << net.err;
+  auto netLines = Lines(net.out);
+  ASSERT_GE(netLines.size(), 2u);
+  EXPECT_NE(r.out.find(netLines[0] + "\n"), std::string::npos) << r.out;  // the Ethernet address
+  int count = std::stoi(netLines[1]);
+  EXPECT_NE(r.out.find("Interfaces:       " + std::to_string(count) + "\n"), std::string::npos) << r.out;
+  for (int i = 0; i < count; ++i) {
+    std::string name = netLines[2 + static_cast<std::size_t>(i)].substr(2);
+    name = name.substr(0, name.find(' '));
+    EXPECT_NE(r.out.find("  " + name + " "), std::string::npos) << name;
+  }
 
   // Plain kvos carries the same description.
   auto about = RunKvos({});
   ASSERT_EQ(about.status, 0);
   EXPECT_NE(about.out.find("This host:\n  Host type:        Linux\n"), std::string::npos) << about.out;
   EXPECT_NE(about.out.find("  Processors:       "), std::string::npos);
+  EXPECT_NE(about.out.find("  Interfaces:       "), std::string::npos);
   EXPECT_NE(about.out.find("info"), std::string::npos);
 
   EXPECT_EQ(RunKvos({"info", "--help"}).status, 0);
@@ -143,8 +157,7 @@ TEST(KvosSysInfo, ProcWatchesAnotherProcess) {
 TEST(KvosSysInfo, ProcRefusesWhatNamesNoProcess) {
   for (std::vector<std::string> const& args :
        {std::vector<std::string>{"proc"}, {"proc", "0"}, {"proc", "-1"}, {"proc", "abc"}, {"proc", "4294967296"},
-        {"proc", "1", "2"}, {"proc", "self", "--count", "-2"}, {"proc", "1", "--interval", "-100"},
-        {"proc", "--count", "1"}}) {
+        {"proc", "1", "2"}, {"proc", "--count", "1"}}) {
     auto r = RunKvos(args);
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_TRUE(r.out.empty()) << args.back();

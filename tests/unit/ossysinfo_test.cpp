@@ -71,11 +71,6 @@ TEST(SysInfo, DescribesTheLiveHost) {
     EXPECT_EQ(cpu, "x86");
     EXPECT_EQ(cKV_SysInfo::GetCpuSpeed(), 0);
   }
-
-  // The getters hand out copies.
-  Korvane::cKV_String copy = cKV_SysInfo::GetCpuName();
-  copy += "changed";
-  EXPECT_EQ(std::string(cKV_SysInfo::GetCpuName()), cpu);
 }
 
 TEST(SysInfo, RecordedMachines) {
@@ -215,8 +210,6 @@ TEST(SysInfo, HostTypeTexts) {
   EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(Korvane::eHostWindows), "Windows");
   EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(Korvane::eHostUnknown), "Unknown");
   EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(static_cast<eKV_HostType>(0)), "Unknown");
-  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(static_cast<eKV_HostType>('l')), "Unknown");
-  EXPECT_EQ(cKV_SysInfo::GetHostTypeStr(Korvane::eHostLinux), cKV_SysInfo::GetHostTypeStr(Korvane::eHostLinux));
 
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Linux"), 76);
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Windows"), 87);
@@ -224,9 +217,6 @@ TEST(SysInfo, HostTypeTexts) {
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Linux "), 85);
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId(""), 85);
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId(nullptr), 85);
-  // Round trip of the host's own type.
-  EXPECT_EQ(cKV_SysInfo::GetHostTypeId(cKV_SysInfo::GetHostTypeStr(cKV_SysInfo::GetHostType())),
-            cKV_SysInfo::GetHostType());
 }
 
 // ---- Windows names ------------------------------------------------------------

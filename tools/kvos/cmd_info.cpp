@@ -1,7 +1,9 @@
-// kvos info: the library's description of the machine; also the host
-// section of plain `kvos`.
+// kvos info: the library's description of the machine and its network
+// interfaces; also the host section of plain `kvos`.
 #include <cstdio>
 
+#include "OS/osnet.h"
+#include "OS/ossocket.h"
 #include "OS/ossysinfo.h"
 #include "command.h"
 
@@ -25,16 +27,32 @@ void PrintDescription(char const* indent) {
                 static_cast<double>(ram) / (1024.0 * 1024.0 * 1024.0));
   else
     std::printf("%sMemory:           unknown\n", indent);
+
+  unsigned char mac[6] = {};
+  if (Korvane::osNetGetEtherMAC(mac))
+    std::printf("%sEthernet address: %02x:%02x:%02x:%02x:%02x:%02x\n", indent, mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
+  else
+    std::printf("%sEthernet address: none\n", indent);
+  Korvane::tNetInterfaceInfo* list = nullptr;
+  int count = Korvane::osNetGetInterfaces(list);
+  std::printf("%sInterfaces:       %d\n", indent, count);
+  for (int i = 0; i < count; ++i)
+    std::printf("%s  %-16s %-15s %s\n", indent, static_cast<char const*>(list[i].name),
+                static_cast<char const*>(Korvane::osGetIpString(list[i].address)),
+                (list[i].flags & 1u) != 0 ? "dial-up" : "ethernet");
+  delete[] list;
 }
 
 int Run(Args const& args);
 
-Command const kCommand{"info", "describe the machine: system, processors, memory",
+Command const kCommand{"info", "describe the machine: system, processors, memory, interfaces",
                        "Usage: kvos info\n"
                        "\n"
                        "Prints the library's description of the machine, gathered when the\n"
                        "library was loaded: host type, operating-system names, processor count,\n"
-                       "name and speed, and the physical memory.\n",
+                       "name and speed, and the physical memory; then the Ethernet address and\n"
+                       "the Ethernet and dial-up interfaces that have an IPv4 address.\n",
                        Run};
 KVOS_COMMAND(kCommand);
 
