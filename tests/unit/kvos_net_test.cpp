@@ -95,11 +95,13 @@ TEST(KvosNet, InterfacesOfAMadeNamespace) {
   // left out); veth-b has no address and is not listed. veth links report
   // 10 Gbit/s.
   bool aFirst = ns.Index("veth-a") < ns.Index("veth-b");
-  EXPECT_EQ(r.out,
-            std::string("Ethernet address: 02:00:5e:10:20:3") + (aFirst ? "0" : "1") + "\n"
-            "1 interface\n"
-            "  Test uplink              10.99.0.1       ethernet >= 4.3 Gbit/s\n")
-      << r.out;
+  char const* expected = aFirst ? "Ethernet address: 02:00:5e:10:20:30\n"
+                                   "1 interface\n"
+                                   "  Test uplink              10.99.0.1       ethernet >= 4.3 Gbit/s\n"
+                                 : "Ethernet address: 02:00:5e:10:20:31\n"
+                                   "1 interface\n"
+                                   "  Test uplink              10.99.0.1       ethernet >= 4.3 Gbit/s\n";
+  EXPECT_EQ(r.out, expected) << r.out;
 
   // No recorded name for an address, asked where no name server is
   // reachable.
