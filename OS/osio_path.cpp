@@ -36,6 +36,19 @@ cKV_String Slice(char const* text, std::size_t length) {
   return result;
 }
 
+// Stores the first `aLength` bytes of `a`, `mark` and all of `b` into
+// `out`; leaves `out` as it was when memory is refused.
+void Join(char const* a, std::size_t aLength, char mark, char const* b, cKV_String& out) {
+  std::size_t bLength = std::strlen(b);
+  cKV_String result;
+  char* block = internal::ReserveText(result, static_cast<unsigned int>(aLength + 1 + bLength));
+  if (block == nullptr) return;
+  std::memcpy(block, a, aLength);
+  block[aLength] = mark;
+  std::memcpy(block + aLength + 1, b, bLength + 1);
+  out = result;
+}
+
 // ---- Mount table ----
 
 // Undoes the octal escapes (\040 for a space and so on) of a mount table
@@ -277,14 +290,7 @@ void osChangeFileExt(cKV_String& path, char const* ext) {
       break;
     }
   }
-  std::size_t extLength = std::strlen(ext);
-  cKV_String result;
-  char* block = internal::ReserveText(result, static_cast<unsigned int>(keep + 1 + extLength));
-  if (block == nullptr) return;
-  std::memcpy(block, text, keep);
-  block[keep] = '.';
-  std::memcpy(block + keep + 1, ext, extLength + 1);
-  path = result;
+  Join(text, keep, '.', ext, path);
 }
 
 void osEnsureCorrectDirSlash(cKV_String& path) {
@@ -349,15 +355,7 @@ bool osIsUniPath(char const* path) {
 void osEncodeUniPath(char const* first, char const* second, cKV_String& uniPath) {
   first = OrEmpty(first);
   second = OrEmpty(second);
-  std::size_t a = std::strlen(first);
-  std::size_t b = std::strlen(second);
-  cKV_String result;
-  char* block = internal::ReserveText(result, static_cast<unsigned int>(a + 1 + b));
-  if (block == nullptr) return;
-  std::memcpy(block, first, a);
-  block[a] = '|';
-  std::memcpy(block + a + 1, second, b + 1);
-  uniPath = result;
+  Join(first, std::strlen(first), '|', second, uniPath);
 }
 
 bool osDecodeUniPath(char const* uniPath, cKV_String& first, cKV_String& second) {

@@ -25,6 +25,21 @@ bool SameNoCase(char const* a, char const* b) {
   }
 }
 
+// A version without a name of its own, by number.
+void NameUnlistedNt(WinVersion const& v, TextBuf& s, TextBuf& l) {
+  s.Clear();
+  s.Appendf("WinNT %u.%u", v.major, v.minor);
+  l.Clear();
+  l.Appendf("Microsoft Windows NT %u.%u", v.major, v.minor);
+}
+
+void AppendX64(WinVersion const& v, TextBuf& s, TextBuf& l) {
+  if (v.x64) {
+    s.Append(" x64");
+    l.Append(" x64");
+  }
+}
+
 void NameWorkstation(WinVersion const& v, TextBuf& s, TextBuf& l) {
   if (v.major == 5 && v.minor == 1) {
     s.Assign("WinXP");
@@ -36,15 +51,9 @@ void NameWorkstation(WinVersion const& v, TextBuf& s, TextBuf& l) {
     s.Assign("Win7");
     l.Assign("Microsoft Windows 7");
   } else {
-    s.Clear();
-    s.Appendf("WinNT %u.%u", v.major, v.minor);
-    l.Clear();
-    l.Appendf("Microsoft Windows NT %u.%u", v.major, v.minor);
+    NameUnlistedNt(v, s, l);
   }
-  if (v.x64) {
-    s.Append(" x64");
-    l.Append(" x64");
-  }
+  AppendX64(v, s, l);
   if (v.suiteMask & kSuitePersonal) {
     s.Append(" Home");
     l.Append(" Home Edition");
@@ -68,15 +77,9 @@ void NameServer(WinVersion const& v, TextBuf& s, TextBuf& l) {
     s.Assign("Win2008R2");
     l.Assign("Microsoft Windows 2008 R2");
   } else {
-    s.Clear();
-    s.Appendf("WinNT %u.%u", v.major, v.minor);
-    l.Clear();
-    l.Appendf("Microsoft Windows NT %u.%u", v.major, v.minor);
+    NameUnlistedNt(v, s, l);
   }
-  if (v.x64) {
-    s.Append(" x64");
-    l.Append(" x64");
-  }
+  AppendX64(v, s, l);
   if (v.suiteMask & kSuiteDataCenter) {
     s.Append(" DataCenter Server");
     l.Append(" DataCenter Server");

@@ -57,25 +57,6 @@ KVOS_COMMAND(kCommand);
 // each piece as a line of its own.
 constexpr std::size_t kPiece = 32767;
 
-std::string Quote(std::string const& text) {
-  std::string out;
-  for (unsigned char c : text.substr(0, 60)) {
-    if (c == '\t')
-      out += "\\t";
-    else if (c == '\r')
-      out += "\\r";
-    else if (c < 32 || c == 127) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text.size() > 60) out += "...";
-  return out;
-}
-
 struct Problem {
   int line;
   std::string text;
@@ -169,7 +150,7 @@ int Load(std::string const& file, bool mayBeNew, Loaded& out) {
   if (out.records < out.pieceLine.size()) {
     out.stopLine = out.pieceLine[out.records];
     out.problems.push_back({out.stopLine, "the reader stops here, and the lines after it are not read: " +
-                                              Quote(out.lines[static_cast<std::size_t>(out.stopLine) - 1])});
+                                              Excerpt(out.lines[static_cast<std::size_t>(out.stopLine) - 1])});
   }
   return kOk;
 }
@@ -191,9 +172,9 @@ std::string Describe(cKV_CfgRecord const* r) {
       text = "parameter '" + std::string(r->GetName()) + "' with value '" + std::string(r->GetValue()) + "'";
       break;
     default:
-      return "comment '" + Quote(std::string(r->GetComment())) + "'";
+      return "comment '" + Excerpt(std::string(r->GetComment())) + "'";
   }
-  if (r->GetComment().Length() > 0) text += " and comment '" + Quote(std::string(r->GetComment())) + "'";
+  if (r->GetComment().Length() > 0) text += " and comment '" + Excerpt(std::string(r->GetComment())) + "'";
   return text;
 }
 

@@ -357,21 +357,6 @@ struct Filter {
   Stamp from;
 };
 
-std::string Quote(std::string const& text) {
-  std::string out;
-  for (unsigned char c : text.substr(0, 60)) {
-    if (c < 32 || c == 127) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text.size() > 60) out += "...";
-  return out;
-}
-
 int Show(Args const& args) {
   if (args.size() < 2) return UsageError(kCommand, "show needs a FILE");
   std::string path = args[1];
@@ -424,7 +409,7 @@ int Show(Args const& args) {
     bool hasTime = false;
     if (!RecordAt(lines, 0, hasTime)) {
       long long number = lines.Number();
-      note(path + ":" + std::to_string(number) + ": not in the record layout: \"" + Quote(lines.Take()) + "\"");
+      note(path + ":" + std::to_string(number) + ": not in the record layout: \"" + Excerpt(lines.Take()) + "\"");
       continue;
     }
     long long start = lines.Number();
@@ -469,7 +454,7 @@ int Show(Args const& args) {
       long long firstPart = start + (hasTime ? 3 : 2);
       if (end > 0 && end < parts.size()) {
         note(path + ":" + std::to_string(firstPart + static_cast<long long>(end)) +
-             ": not in the record layout: \"" + Quote(parts[end].text) + "\"");
+             ": not in the record layout: \"" + Excerpt(parts[end].text) + "\"");
         parts.resize(end - 1);
         closed = true;
       } else if (end > 0) {

@@ -49,6 +49,10 @@ int PrintHelp(Command const& command);
 // Parses a whole decimal (or 0x hexadecimal) integer into [min, max].
 bool ParseInteger(std::string const& text, long long min, long long max, long long& value);
 
+// The first 60 bytes of a line from a file, control bytes escaped, for
+// quoting it in a message.
+std::string Excerpt(std::string const& text);
+
 }  // namespace kvos
 
 #define KVOS_CONCAT2(a, b) a##b
