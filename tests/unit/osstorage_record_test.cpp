@@ -90,6 +90,16 @@ std::string Body(cMemoryIO& io, unsigned int size) {
   return body;
 }
 
+// The next record's size as text, "end" at the end of data (with a null
+// format), "fail" on a failure.
+std::string Next(cDataStorage& storage, cDataFormat* expected) {
+  unsigned int size = 0;
+  cDataFormat* f = expected;
+  if (!storage.ReadRecordBegin(size, f)) return "fail";
+  if (size == kEnd) return f == nullptr ? "end" : "end with a format";
+  return f == expected ? std::to_string(size) : "no format";
+}
+
 // ----------------------------------------------------------- the pass logic
 
 TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
@@ -112,9 +122,9 @@ TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
   EXPECT_TRUE(none.ReadDelims());
   EXPECT_EQ(io.Tell(), 2u);
 
-  // A failing stream: false, and the position where the failure left it.
+  // A failing stream: false.
   Fill(io, "  x");
-  io.Seek(4);  // fails: the status now holds it
+  io.Seek(4);
   EXPECT_FALSE(format.ReadDelims());
 }
 
@@ -123,21 +133,16 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
   MockFormat format(&io);
   cDataFormat* f = &format;
   unsigned int size = 7;
+  auto reads = [&](cDataStorage& s) { return s.ReadRecordBegin(size, f) || s.ReadRecordCancel(); };
+  auto writes = [&](cDataStorage& s) { return s.WriteRecordBegin(3, f) || s.WriteRecordEnd(3, U("abc")); };
 
   cDataStorage writer(cDataStorage::eWrite, &format);
-  EXPECT_FALSE(writer.ReadRecordBegin(size, f));
-  EXPECT_FALSE(writer.ReadRecordEnd());
-  EXPECT_FALSE(writer.ReadRecordCancel());
+  EXPECT_FALSE(reads(writer) || writer.ReadRecordEnd());
   cDataStorage reader(cDataStorage::eRead, &format);
-  EXPECT_FALSE(reader.WriteRecordBegin(3, f));
-  EXPECT_FALSE(reader.WriteRecordEnd(3, U("abc")));
+  EXPECT_FALSE(writes(reader));
   EXPECT_TRUE(reader.ReadRecordEnd());
   cDataStorage odd(static_cast<cDataStorage::eMode>(5), &format);
-  EXPECT_FALSE(odd.ReadRecordBegin(size, f));
-  EXPECT_FALSE(odd.ReadRecordEnd());
-  EXPECT_FALSE(odd.ReadRecordCancel());
-  EXPECT_FALSE(odd.WriteRecordBegin(3, f));
-  EXPECT_FALSE(odd.WriteRecordEnd(3, U("abc")));
+  EXPECT_FALSE(reads(odd) || odd.ReadRecordEnd() || writes(odd));
   EXPECT_TRUE(odd.End());
   EXPECT_EQ(size, 7u);
   EXPECT_EQ(f, &format);
@@ -164,67 +169,49 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
 
   // Without a format (or a stream) nothing runs.
   cDataStorage empty;
-  EXPECT_FALSE(empty.Begin());
-  EXPECT_FALSE(empty.ReadRecordBegin(size, f));
-  EXPECT_FALSE(empty.ReadRecordCancel());
+  EXPECT_FALSE(empty.Begin() || reads(empty));
   EXPECT_TRUE(empty.End());
   BareFormat detached(nullptr);
   empty.SetFormat(cDataStorage::eWrite, &detached);
-  EXPECT_FALSE(empty.Begin());
-  EXPECT_FALSE(empty.WriteRecordBegin(1, f));
-  EXPECT_FALSE(empty.WriteRecordEnd(1, U("x")));
-  EXPECT_FALSE(detached.ReadDelims());
+  EXPECT_FALSE(empty.Begin() || writes(empty) || detached.ReadDelims());
 }
 
 TEST(DataStorage, ReadsRecordsUntilOnlyDelimitersAreLeft) {
   cMemoryIO io;
   BareFormat format(&io);
   cDataStorage storage(cDataStorage::eRead, &format);
-  unsigned int size = 0;
-  cDataFormat* f = nullptr;
-
   for (char const* image : {"", "   \n \n"}) {
     Fill(io, image);
-    f = &format;
-    EXPECT_TRUE(storage.ReadRecordBegin(size, f)) << image;
-    EXPECT_EQ(size, kEnd);
-    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ(Next(storage, &format), "end") << image;
     EXPECT_TRUE(io.GetStatus().IsNotError());
   }
 
   Fill(io, "\n5 hello\n 3\n\nabc \n");
   ASSERT_TRUE(storage.Begin());
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  EXPECT_EQ(size, 5u);
-  EXPECT_EQ(f, &format);
-  EXPECT_EQ(Body(io, size), "hello");
+  ASSERT_EQ(Next(storage, &format), "5");
+  EXPECT_EQ(Body(io, 5), "hello");
   EXPECT_TRUE(storage.ReadRecordEnd());
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  EXPECT_EQ(size, 3u);
   // Cancelled halfway, and repeated: the same record again.
+  ASSERT_EQ(Next(storage, &format), "3");
   EXPECT_EQ(Body(io, 1), "a");
   EXPECT_TRUE(storage.ReadRecordCancel());
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  EXPECT_EQ(size, 3u);
+  ASSERT_EQ(Next(storage, &format), "3");
   EXPECT_EQ(Body(io, 2), "ab");
   EXPECT_TRUE(storage.ReadRecordCancel());
   EXPECT_TRUE(storage.ReadRecordCancel());  // twice: still the record's start
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  EXPECT_EQ(Body(io, size), "abc");
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  EXPECT_EQ(size, kEnd);
-  EXPECT_EQ(f, nullptr);
+  ASSERT_EQ(Next(storage, &format), "3");
+  EXPECT_EQ(Body(io, 3), "abc");
+  EXPECT_EQ(Next(storage, &format), "end");
   EXPECT_TRUE(storage.End());
 
   // A head that is not a number fails, and the stream says why.
   Fill(io, "  x");
-  EXPECT_FALSE(storage.ReadRecordBegin(size, f));
-  EXPECT_TRUE(io.GetStatus().GetText().Cmp("Failed to read tUlong"));
+  EXPECT_EQ(Next(storage, &format), "fail");
+  EXPECT_STREQ(io.GetStatus().GetText(), "Failed to read tUlong");
 
   // A bare format loses the leading delimiters and zero bytes of a body.
   Fill(io, std::string("4 \n\0ab", 6));
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  EXPECT_EQ(size, 4u);
+  ASSERT_EQ(Next(storage, &format), "4");
   EXPECT_EQ(io.Tell(), 4u);
 }
 
@@ -236,32 +223,24 @@ TEST(DataStorage, OnAFileTheEndShowsAfterAFailedRead) {
   ASSERT_TRUE(file.Open(path.c_str(), "wb"));
   cDataStorage writer(cDataStorage::eWrite, &format);
   cDataFormat* f = nullptr;
-  ASSERT_TRUE(writer.Begin());
-  ASSERT_TRUE(writer.WriteRecordBegin(3, f));
+  ASSERT_TRUE(writer.Begin() && writer.WriteRecordBegin(3, f));
   EXPECT_EQ(f, &format);
-  ASSERT_TRUE(writer.WriteRecordEnd(3, U("one")));
-  ASSERT_TRUE(writer.WriteRecordBegin(0, f));
-  ASSERT_TRUE(writer.WriteRecordBegin(2, f));
-  ASSERT_TRUE(writer.WriteRecordEnd(2, U("hi")));
-  ASSERT_TRUE(file.Close());
+  ASSERT_TRUE(writer.WriteRecordEnd(3, U("one")) && writer.WriteRecordBegin(0, f));
+  ASSERT_TRUE(writer.WriteRecordBegin(2, f) && writer.WriteRecordEnd(2, U("hi")) && file.Close());
   EXPECT_EQ(kvtest::ReadFile(path), "3 one0 2 hi");
 
   ASSERT_TRUE(file.Open(path.c_str(), "rb"));
   cDataStorage reader(cDataStorage::eRead, &format);
-  unsigned int size = 0;
   unsigned char body[3];
   ASSERT_TRUE(reader.Begin());
   for (unsigned int expected : {3u, 0u, 2u}) {
-    ASSERT_TRUE(reader.ReadRecordBegin(size, f));
-    ASSERT_EQ(size, expected);
-    ASSERT_TRUE(file.ReadBytes(size, body));
+    ASSERT_EQ(Next(reader, &format), std::to_string(expected));
+    ASSERT_TRUE(file.ReadBytes(expected, body));
   }
   EXPECT_TRUE(file.GetStatus().IsNotError());
   EXPECT_FALSE(file.IsEof());  // every byte read, yet no end
-  ASSERT_TRUE(reader.ReadRecordBegin(size, f));
-  EXPECT_EQ(size, kEnd);
-  EXPECT_EQ(f, nullptr);
-  EXPECT_TRUE(file.GetStatus().GetText().Cmp(("Failed to read 1 bytes from file [" + path + "]").c_str()));
+  EXPECT_EQ(Next(reader, &format), "end");
+  EXPECT_EQ(std::string(file.GetStatus().GetText()), "Failed to read 1 bytes from file [" + path + "]");
 }
 
 // -------------------------------------------------- the example line format

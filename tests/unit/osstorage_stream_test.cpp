@@ -3,10 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +18,6 @@
 
 using Korvane::cDataBuf;
 using Korvane::cFileIO;
-using Korvane::cKV_Error;
 using Korvane::cKV_String;
 using Korvane::cMemoryIO;
 using Korvane::iDataIO;
@@ -45,104 +43,103 @@ cMemoryIO Over(std::string const& bytes) {
 }
 
 ::testing::AssertionResult Failed(iDataIO& io, std::string const& text) {
-  cKV_Error& s = io.GetStatus();
+  Korvane::cKV_Error& s = io.GetStatus();
   if (s.GetCode() != 3 || !s.GetUnit().Cmp(".\\osstorage") || !s.GetText().Cmp(text.c_str()))
     return ::testing::AssertionFailure() << "status is " << static_cast<char const*>(s.ToString()) << ", expected \""
                                          << text << "\"";
   return ::testing::AssertionSuccess();
 }
 
+// Reads in turn ('u' ReadUlong, 'l' ReadLong, 'b' one byte) and lists each
+// result with the position after it; a failure shows as "[its text]" and is
+// cleared before the position is taken.
+std::string Reads(iDataIO& io, char const* kinds) {
+  std::string out;
+  for (char const* k = kinds; *k != '\0'; ++k) {
+    unsigned int u = 0;
+    int v = 0;
+    unsigned char b = 0;
+    bool ok = *k == 'u' ? io.ReadUlong(u) : *k == 'l' ? io.ReadLong(v) : io.ReadBytes(1, &b);
+    std::string r = *k == 'u' ? std::to_string(u) : *k == 'l' ? std::to_string(v) : std::string(1, char(b));
+    if (!ok) {
+      EXPECT_EQ(io.GetStatus().GetCode(), 3);
+      EXPECT_STREQ(io.GetStatus().GetUnit(), ".\\osstorage");
+      r = "[" + std::string(io.GetStatus().GetText()) + "]";
+      io.GetStatus().Reset();
+    }
+    out += (k == kinds ? "" : " ") + r + "@" + std::to_string(io.Tell());
+  }
+  return out;
+}
+
+// Every operation of a stream, each with a harmless argument.
+using Op = bool (*)(iDataIO&);
+Op const kOps[] = {
+    [](iDataIO& s) { return s.Tell() != 0; },
+    [](iDataIO& s) { return s.Seek(0); },
+    [](iDataIO& s) { return s.WriteBytes(1, U("x")); },
+    [](iDataIO& s) { return s.WriteUlong(1); },
+    [](iDataIO& s) { return s.WriteLong(1); },
+    [](iDataIO& s) { return s.WriteFlush(); },
+    [](iDataIO& s) { unsigned char b; return s.ReadBytes(1, &b); },
+    [](iDataIO& s) { unsigned int n; return s.ReadUlong(n); },
+    [](iDataIO& s) { int n; return s.ReadLong(n); },
+    [](iDataIO& s) { return s.IsEof(); },  // last: cFileIO treats it apart
+};
+
 // ------------------------------------------------------------ memory stream
 
 TEST(MemoryIO, NumbersAreBareDecimalText) {
   cMemoryIO io;
-  EXPECT_TRUE(io.WriteUlong(0));
-  EXPECT_EQ(Data(io), "0");
-  io.Reset();
-  EXPECT_TRUE(io.WriteLong(-5));
-  EXPECT_EQ(Data(io), "-5");
-  io.Reset();
-  EXPECT_TRUE(io.WriteUlong(4294967295u));
-  EXPECT_TRUE(io.WriteLong(INT_MIN));
-  EXPECT_TRUE(io.WriteLong(INT_MAX));
-  EXPECT_EQ(Data(io), "4294967295-21474836482147483647");
+  EXPECT_TRUE(io.WriteUlong(0) && io.WriteLong(-5) && io.WriteUlong(4294967295u) && io.WriteLong(INT_MIN) &&
+              io.WriteLong(INT_MAX));
+  EXPECT_EQ(Data(io), "0-54294967295-21474836482147483647");
 
   // Every digit count reads back as written.
   for (unsigned int u = 1; u <= 1000000000u; u *= 10) {
     io.Reset();
-    ASSERT_TRUE(io.WriteUlong(u - 1) && io.WriteBytes(1, U("|")) && io.WriteLong(-static_cast<int>(u)));
-    ASSERT_TRUE(io.Seek(0));
-    unsigned int ru = 0;
-    int rs = 0;
-    unsigned char bar = 0;
-    ASSERT_TRUE(io.ReadUlong(ru) && io.ReadBytes(1, &bar) && io.ReadLong(rs));
-    ASSERT_EQ(ru, u - 1);
-    ASSERT_EQ(rs, -static_cast<int>(u));
+    std::string const n = std::to_string(u - 1), m = std::to_string(-static_cast<int>(u));
+    ASSERT_TRUE(io.WriteUlong(u - 1) && io.WriteBytes(1, U("|")) && io.WriteLong(-static_cast<int>(u)) && io.Seek(0));
+    ASSERT_EQ(Reads(io, "ubl"), n + "@" + std::to_string(n.size()) + " |@" + std::to_string(n.size() + 1) + " " + m +
+                                    "@" + std::to_string(n.size() + 1 + m.size()));
     ASSERT_TRUE(io.IsEof());
   }
 }
 
 TEST(MemoryIO, ReadingNumbersTakesAtMostElevenBytesAndClamps) {
-  cMemoryIO io;
-  io.WriteUlong(12);
-  io.WriteUlong(34);
-  ASSERT_TRUE(io.Seek(0));
-  unsigned int u = 0;
-  EXPECT_TRUE(io.ReadUlong(u));
-  EXPECT_EQ(u, 1234u);
-  EXPECT_EQ(io.Tell(), 4u);
-
-  cMemoryIO twelve = Over("123456789012");
-  EXPECT_TRUE(twelve.ReadUlong(u));
-  EXPECT_EQ(u, 4294967295u);
-  EXPECT_EQ(twelve.Tell(), 11u);
-  EXPECT_TRUE(twelve.ReadUlong(u));
-  EXPECT_EQ(u, 2u);
-  EXPECT_TRUE(twelve.IsEof());
-
-  cMemoryIO small = Over("00000000004x");  // 11 bytes, no overflow
-  EXPECT_TRUE(small.ReadUlong(u));
-  EXPECT_EQ(u, 4u);
-  EXPECT_EQ(small.Tell(), 11u);
-
-  int v = 0;
-  cMemoryIO minus = Over("-7x");
-  EXPECT_TRUE(minus.ReadLong(v));
-  EXPECT_EQ(v, -7);
-  EXPECT_EQ(minus.Tell(), 2u);
-
-  cMemoryIO limits = Over("99999999999|-99999999999");
-  unsigned char bar = 0;
-  EXPECT_TRUE(limits.ReadLong(v));
-  EXPECT_EQ(v, INT_MAX);
-  EXPECT_TRUE(limits.ReadBytes(1, &bar));
-  EXPECT_TRUE(limits.ReadLong(v));  // the sign counts toward the 11 bytes
-  EXPECT_EQ(v, INT_MIN);
-  EXPECT_TRUE(limits.ReadLong(v));
-  EXPECT_EQ(v, 9);
-
+  struct Row {
+    char const* bytes;
+    char const* kinds;
+    char const* expected;
+  } const rows[] = {
+      {"1234", "u", "1234@4"},
+      {"123456789012", "uu", "4294967295@11 2@12"},
+      {"00000000004x", "u", "4@11"},  // 11 bytes, no overflow
+      {"-7x", "l", "-7@2"},
+      // The sign counts toward the 11 bytes.
+      {"99999999999|-99999999999", "lbll", "2147483647@11 |@12 -2147483648@23 9@24"},
+      // No run: failure without moving.
+      {" 12", "u", "[Failed to read tUlong]@0"},
+      {"x1", "u", "[Failed to read tUlong]@0"},
+      {"-1", "u", "[Failed to read tUlong]@0"},
+      {"+1", "u", "[Failed to read tUlong]@0"},
+      {"", "u", "[Failed to read tUlong]@0"},
+      {"-", "l", "[Failed to read int]@0"},
+      {"-x", "l", "[Failed to read int]@0"},
+      {" -1", "l", "[Failed to read int]@0"},
+      {"+1", "l", "[Failed to read int]@0"},
+      {"", "l", "[Failed to read int]@0"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.bytes);
+    cMemoryIO io = Over(row.bytes);
+    EXPECT_EQ(Reads(io, row.kinds), row.expected);
+  }
   // The run stops at the data's length, even when the block holds more
   // digits behind it.
   cMemoryIO cut = Over("123456");
   ASSERT_TRUE(cut.GetBuffer().SetLength(3));
-  EXPECT_TRUE(cut.ReadUlong(u));
-  EXPECT_EQ(u, 123u);
-
-  // No run: failure without moving, and sticky.
-  struct Case {
-    char const* bytes;
-    bool isSigned;
-  } const bad[] = {{" 12", false}, {"x1", false}, {"-1", false}, {"+1", false}, {"", false},
-                   {"-", true},    {"-x", true},  {" -1", true},  {"+1", true}, {"", true}};
-  for (auto const& c : bad) {
-    cMemoryIO m = Over(c.bytes);
-    int sv = 0;
-    bool ok = c.isSigned ? m.ReadLong(sv) : m.ReadUlong(u);
-    EXPECT_FALSE(ok) << c.bytes;
-    EXPECT_TRUE(Failed(m, c.isSigned ? "Failed to read int" : "Failed to read tUlong")) << c.bytes;
-    m.GetStatus().Reset();
-    EXPECT_EQ(m.Tell(), 0u) << c.bytes;
-  }
+  EXPECT_EQ(Reads(cut, "u"), "123@3");
 }
 
 TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
@@ -152,20 +149,7 @@ TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
   EXPECT_FALSE(io.Seek(11));
   EXPECT_TRUE(Failed(io, "Failed to seek to position 11"));
   int line = io.GetStatus().GetLine();
-
-  unsigned char byte = 0;
-  unsigned int u = 0;
-  int v = 0;
-  EXPECT_EQ(io.Tell(), 0u);
-  EXPECT_FALSE(io.Seek(0));
-  EXPECT_FALSE(io.WriteBytes(1, U("x")));
-  EXPECT_FALSE(io.WriteUlong(1));
-  EXPECT_FALSE(io.WriteLong(1));
-  EXPECT_FALSE(io.WriteFlush());
-  EXPECT_FALSE(io.ReadBytes(1, &byte));
-  EXPECT_FALSE(io.ReadUlong(u));
-  EXPECT_FALSE(io.ReadLong(v));
-  EXPECT_FALSE(io.IsEof());
+  for (Op op : kOps) EXPECT_FALSE(op(io));
   EXPECT_TRUE(Failed(io, "Failed to seek to position 11"));
   EXPECT_EQ(io.GetStatus().GetLine(), line);
   EXPECT_EQ(Data(io), "0123456789");
@@ -178,14 +162,13 @@ TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
   io.GetStatus().Reset();
   EXPECT_TRUE(io.WriteFlush());
   EXPECT_TRUE(io.IsEof());
-  EXPECT_FALSE(io.ReadBytes(1, &byte));
-  EXPECT_TRUE(Failed(io, "Failed to read 1 bytes"));
+  EXPECT_EQ(Reads(io, "b"), "[Failed to read 1 bytes]@0");
 
   // SetBuffer clears the status too, even with the stream's own buffer.
+  EXPECT_FALSE(io.Seek(1));
   io.SetBuffer(io.GetBuffer());
   EXPECT_TRUE(io.GetStatus().IsNotError());
-  EXPECT_TRUE(io.WriteBytes(3, U("abc")));
-  io.Seek(1);
+  EXPECT_TRUE(io.WriteBytes(3, U("abc")) && io.Seek(1));
   io.SetBuffer(io.GetBuffer());
   EXPECT_EQ(io.Tell(), 0u);
   EXPECT_EQ(Data(io), "abc");
@@ -196,20 +179,15 @@ TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
   EXPECT_TRUE(io.IsEof());
   ASSERT_TRUE(io.WriteBytes(10, U("0123456789")));
   EXPECT_EQ(io.GetBuffer().GetSize(), 16u);
-  ASSERT_TRUE(io.Seek(2));
-  ASSERT_TRUE(io.WriteBytes(3, U("abc")));
+  ASSERT_TRUE(io.Seek(2) && io.WriteBytes(3, U("abc")));
   EXPECT_EQ(Data(io), "01abc56789");
   EXPECT_EQ(io.Tell(), 5u);
-  ASSERT_TRUE(io.Seek(8));
-  ASSERT_TRUE(io.WriteBytes(10, U("ABCDEFGHIJ")));
+  ASSERT_TRUE(io.Seek(8) && io.WriteBytes(10, U("ABCDEFGHIJ")));
   EXPECT_EQ(Data(io), "01abc567ABCDEFGHIJ");
   EXPECT_EQ(io.GetBuffer().GetSize(), 32u);
   EXPECT_TRUE(io.WriteBytes(0, nullptr));
-
-  unsigned char out[4] = {};
   ASSERT_TRUE(io.Seek(1));
-  EXPECT_TRUE(io.ReadBytes(4, out));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), "1abc");
+  EXPECT_EQ(Reads(io, "bbbb"), "1@2 a@3 b@4 c@5");
   EXPECT_TRUE(io.ReadBytes(0, nullptr));
   EXPECT_EQ(io.Tell(), 5u);
 
@@ -222,7 +200,6 @@ TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
     EXPECT_TRUE(io.GetStatus().IsNotError());
     EXPECT_EQ(io.Tell(), 18u);
   }
-  EXPECT_EQ(Data(io), "01abc567ABCDEFGHIJ");
   EXPECT_FALSE(io.WriteBytes(3, nullptr));
   EXPECT_TRUE(io.GetStatus().IsNotError());
 
@@ -249,11 +226,8 @@ TEST(MemoryIO, BuffersMoveInAndOut) {
   io.SetBuffer(twenty);
   EXPECT_EQ(twenty.GetLength(), 0u);
   EXPECT_EQ(static_cast<unsigned char*>(twenty), nullptr);
-  unsigned char out[20];
   EXPECT_EQ(io.Tell(), 0u);
-  EXPECT_TRUE(io.ReadBytes(20, out));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 20), "abcdefghijklmnopqrst");
-  EXPECT_TRUE(io.IsEof());
+  EXPECT_EQ(Data(io), "abcdefghijklmnopqrst");
 
   // A copy takes the block and the position and status; the source keeps its
   // position over an empty buffer, and still behaves.
@@ -262,18 +236,13 @@ TEST(MemoryIO, BuffersMoveInAndOut) {
   EXPECT_EQ(copy.Tell(), 4u);
   EXPECT_EQ(Data(copy), "abcdefghijklmnopqrst");
   EXPECT_EQ(io.GetBuffer().GetLength(), 0u);
-  EXPECT_EQ(io.Tell(), 4u);
   EXPECT_FALSE(io.IsEof());  // not at the end of the data: beyond it
-  unsigned char byte = 0;
-  unsigned int u = 0;
-  EXPECT_FALSE(io.ReadBytes(1, &byte));
-  io.GetStatus().Reset();
-  EXPECT_FALSE(io.ReadUlong(u));
-  io.GetStatus().Reset();
+  EXPECT_EQ(Reads(io, "bu"), "[Failed to read 1 bytes]@4 [Failed to read tUlong]@4");
   EXPECT_TRUE(io.WriteBytes(2, U("zz")));  // the gap before reads as zeros
   EXPECT_EQ(Data(io), std::string("\0\0\0\0zz", 6));
 
   cMemoryIO failed = Over("x");
+  unsigned int u = 0;
   failed.ReadUlong(u);
   cMemoryIO assigned;
   assigned = failed;
@@ -293,17 +262,12 @@ std::string Cloexec(std::string const& path) {
   std::string target = std::filesystem::canonical(path, ec).string();
   for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
     std::error_code lec;
-    auto link = std::filesystem::read_symlink(entry.path(), lec);
-    if (lec || link.string() != target) continue;
+    if (std::filesystem::read_symlink(entry.path(), lec).string() != target || lec) continue;
     std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
-    std::string key;
-    std::string flags;
-    while (info >> key) {
-      if (key == "flags:") {
-        info >> flags;
-        break;
-      }
+    std::string key, flags;
+    while (info >> key && key != "flags:") {
     }
+    info >> flags;
     found += (std::stoul(flags, nullptr, 8) & O_CLOEXEC) != 0 ? "e" : "-";
   }
   return found;
@@ -333,64 +297,28 @@ TEST(FileIO, WritesAndReadsBackBytesAndNumbers) {
   std::string path = dir / "numbers";
   cFileIO f;
   ASSERT_TRUE(f.Open(path.c_str(), "wb"));
-  EXPECT_TRUE(f.WriteUlong(0));
-  EXPECT_TRUE(f.WriteBytes(1, U(" ")));
-  EXPECT_TRUE(f.WriteLong(-5));
-  EXPECT_TRUE(f.WriteBytes(1, U("\n")));
-  EXPECT_TRUE(f.WriteUlong(4294967295u));
-  EXPECT_TRUE(f.WriteBytes(1, U(",")));
-  EXPECT_TRUE(f.WriteLong(INT_MIN));
-  EXPECT_TRUE(f.WriteBytes(0, nullptr));
+  EXPECT_TRUE(f.WriteUlong(0) && f.WriteBytes(1, U(" ")) && f.WriteLong(-5) && f.WriteBytes(1, U("\n")) &&
+              f.WriteUlong(4294967295u) && f.WriteBytes(1, U(",")) && f.WriteLong(INT_MIN) && f.WriteBytes(0, nullptr));
   EXPECT_EQ(f.Tell(), 27u);
-  EXPECT_TRUE(f.WriteFlush());
-  EXPECT_TRUE(f.Close());
+  EXPECT_TRUE(f.WriteFlush() && f.Close());
   EXPECT_EQ(kvtest::ReadFile(path), "0 -5\n4294967295,-2147483648");
 
   // Reading skips white space and takes a sign, as fscanf does, and clamps
-  // to 32 bits.
+  // to 32 bits ("-1" reads as a 32-bit strtoul reads it). The byte after a
+  // number stays; a lone sign is consumed, as the runtime does.
   kvtest::WriteFile(path, " 0 \t-5\n4294967295,-2147483648 +17 4294967296 -1 99999999999 -99999999999 "
                           "000000000000000000042 7x -y");
   ASSERT_TRUE(f.Open(path.c_str(), "rb"));
-  unsigned int u = 1;
-  int v = 0;
-  unsigned char byte = 0;
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 0u);
-  EXPECT_TRUE(f.ReadLong(v));
-  EXPECT_EQ(v, -5);
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 4294967295u);
-  EXPECT_TRUE(f.ReadBytes(1, &byte));
-  EXPECT_EQ(byte, ',');
-  EXPECT_TRUE(f.ReadLong(v));
-  EXPECT_EQ(v, INT_MIN);
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 17u);
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 4294967295u);
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 4294967295u);  // "-1" as a 32-bit strtoul reads it
-  EXPECT_TRUE(f.ReadLong(v));
-  EXPECT_EQ(v, INT_MAX);
-  EXPECT_TRUE(f.ReadLong(v));
-  EXPECT_EQ(v, INT_MIN);
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 42u);
-  EXPECT_TRUE(f.ReadLong(v));
-  EXPECT_EQ(v, 7);
-  EXPECT_TRUE(f.ReadBytes(1, &byte));  // the byte after a number stays
-  EXPECT_EQ(byte, 'x');
-  EXPECT_FALSE(f.ReadLong(v));
-  EXPECT_TRUE(Failed(f, "Failed to read int from file [" + path + "]"));
-  f.GetStatus().Reset();
-  EXPECT_TRUE(f.ReadBytes(1, &byte));  // a lone sign is consumed, as the runtime does
-  EXPECT_EQ(byte, 'y');
+  EXPECT_EQ(Reads(f, "ulubluuullulbl"),
+            "0@2 -5@6 4294967295@17 ,@18 -2147483648@29 17@33 4294967295@44 4294967295@47 2147483647@59 "
+            "-2147483648@72 42@94 7@96 x@97 [Failed to read int from file [" + path + "]]@99");
+  EXPECT_EQ(Reads(f, "b"), "y@100");
   EXPECT_FALSE(f.IsEof());
+  unsigned int u = 0;
   EXPECT_FALSE(f.ReadUlong(u));
   EXPECT_TRUE(Failed(f, "Failed to read tUlong from file [" + path + "]"));
   EXPECT_TRUE(f.IsEof());
 }
-
 // Random reads, number reads, seeks and writes against a model of the file:
 // the position, the end flag and the bytes must follow it exactly, however
 // the stream serves them (from its buffer or from the file).
@@ -479,20 +407,15 @@ TEST(FileIO, EndShowsOnlyAfterAReadFails) {
   unsigned char buf[16];
   EXPECT_TRUE(f.ReadBytes(10, buf));
   EXPECT_FALSE(f.IsEof());
-  EXPECT_EQ(f.Tell(), 10u);
-  EXPECT_FALSE(f.ReadBytes(1, buf));
-  EXPECT_TRUE(Failed(f, "Failed to read 1 bytes from file [" + path + "]"));
+  EXPECT_EQ(Reads(f, "b"), "[Failed to read 1 bytes from file [" + path + "]]@10");
   EXPECT_TRUE(f.IsEof());
-  f.GetStatus().Reset();
   EXPECT_TRUE(f.Seek(4));  // seeking clears the end
   EXPECT_FALSE(f.IsEof());
   EXPECT_TRUE(f.ReadBytes(6, buf));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 6), "456789");
   // A number that runs into the end is read, and the end shows.
   EXPECT_TRUE(f.Seek(7));
-  unsigned int u = 0;
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 789u);
+  EXPECT_EQ(Reads(f, "u"), "789@10");
   EXPECT_TRUE(f.IsEof());
 
   // A file of 0 bytes.
@@ -500,41 +423,16 @@ TEST(FileIO, EndShowsOnlyAfterAReadFails) {
   kvtest::WriteFile(empty, "");
   ASSERT_TRUE(f.Open(empty.c_str(), "rb"));
   EXPECT_FALSE(f.IsEof());
-  EXPECT_EQ(f.Tell(), 0u);
-  EXPECT_FALSE(f.ReadUlong(u));
+  EXPECT_EQ(Reads(f, "u"), "[Failed to read tUlong from file [" + empty + "]]@0");
   EXPECT_TRUE(f.IsEof());
-  f.GetStatus().Reset();
-  EXPECT_FALSE(f.ReadBytes(1, buf));
-  EXPECT_TRUE(Failed(f, "Failed to read 1 bytes from file [" + empty + "]"));
+  EXPECT_EQ(Reads(f, "b"), "[Failed to read 1 bytes from file [" + empty + "]]@0");
 }
 
 TEST(FileIO, WithoutAFileEveryOperationFailsOnce) {
   cFileIO f;
   EXPECT_TRUE(f.Close());
   EXPECT_TRUE(f.GetStatus().IsNotError());
-  using Op = bool (*)(cFileIO&);
-  Op const ops[] = {
-      [](cFileIO& s) { return s.Tell() != 0; },
-      [](cFileIO& s) { return s.Seek(0); },
-      [](cFileIO& s) { return s.WriteBytes(1, U("x")); },
-      [](cFileIO& s) { return s.WriteUlong(1); },
-      [](cFileIO& s) { return s.WriteLong(1); },
-      [](cFileIO& s) { return s.WriteFlush(); },
-      [](cFileIO& s) {
-        unsigned char b;
-        return s.ReadBytes(1, &b);
-      },
-      [](cFileIO& s) {
-        unsigned int n;
-        return s.ReadUlong(n);
-      },
-      [](cFileIO& s) {
-        int n;
-        return s.ReadLong(n);
-      },
-      [](cFileIO& s) { return s.IsEof(); },
-  };
-  for (Op op : ops) {
+  for (Op op : kOps) {
     // Each reports the missing file itself when the status is clear; over
     // an earlier failure only IsEof records again.
     f.GetStatus().Reset();
@@ -543,7 +441,7 @@ TEST(FileIO, WithoutAFileEveryOperationFailsOnce) {
     f.GetStatus().Set(3, "unit", 1, "first");
     EXPECT_FALSE(op(f));
     EXPECT_TRUE(f.Close());  // does not look at the status and changes nothing
-    if (op == ops[9]) {
+    if (op == kOps[9]) {
       EXPECT_TRUE(Failed(f, "No file opened"));
     } else {
       EXPECT_TRUE(f.GetStatus().GetText().Cmp("first"));
@@ -563,9 +461,8 @@ TEST(FileIO, OpenClearsTheStatusAndClosesFirst) {
   std::string a = dir / "a";
   std::string b = dir / "b";
   cFileIO f;
-  unsigned int u = 0;
   ASSERT_TRUE(f.Open(a.c_str(), "w+b"));
-  EXPECT_FALSE(f.ReadUlong(u));
+  EXPECT_FALSE(kOps[7](f));
   ASSERT_TRUE(f.GetStatus().IsError());
   EXPECT_FALSE(f.Open((dir / "no/such").c_str(), "rb"));  // clears, then fails on its own
   EXPECT_TRUE(Failed(f, "Files to open file [" + dir / "no/such" + "] with mode [rb]"));
@@ -599,58 +496,38 @@ TEST(FileIO, HostFailuresAreRecordedOnceAndSticky) {
   kvtest::WriteFile(path, "12345 67890");
   cFileIO f;
   ASSERT_TRUE(f.Open(path.c_str(), "r+b"));
-
-  {
-    ScopedFault full("stream.write", ENOSPC, 0, 5);
-    EXPECT_FALSE(f.WriteBytes(4, U("abcd")));
-    EXPECT_TRUE(Failed(f, "Failed to write [4] bytes to file [" + path + "]"));
-    EXPECT_FALSE(f.WriteBytes(4, U("abcd")));
-    EXPECT_FALSE(f.WriteUlong(1));
-    EXPECT_EQ(full.Failures(), 1u);  // later writes never reached the host
-    f.GetStatus().Reset();
-    EXPECT_FALSE(f.WriteUlong(1));
-    EXPECT_TRUE(Failed(f, "Failed to write tUlong to file [" + path + "]"));
-    f.GetStatus().Reset();
-    EXPECT_FALSE(f.WriteLong(-1));
-    EXPECT_TRUE(Failed(f, "Failed to write int to file [" + path + "]"));
-    f.GetStatus().Reset();
-  }
-  {
-    ScopedFault full("stream.flush", ENOSPC);
-    EXPECT_FALSE(f.WriteFlush());
-    EXPECT_TRUE(Failed(f, "Failed to flush data into file [" + path + "]"));
-    f.GetStatus().Reset();
-  }
-  {
-    ScopedFault broken("stream.read", EIO, 0, 5);
-    unsigned char buf[4];
-    unsigned int u = 0;
-    int v = 0;
-    EXPECT_FALSE(f.ReadBytes(4, buf));
-    EXPECT_TRUE(Failed(f, "Failed to read 4 bytes from file [" + path + "]"));
-    EXPECT_FALSE(f.ReadUlong(u));
-    EXPECT_EQ(broken.Failures(), 1u);
-    f.GetStatus().Reset();
-    EXPECT_FALSE(f.ReadUlong(u));
-    EXPECT_TRUE(Failed(f, "Failed to read tUlong from file [" + path + "]"));
-    f.GetStatus().Reset();
-    EXPECT_FALSE(f.ReadLong(v));
-    EXPECT_TRUE(Failed(f, "Failed to read int from file [" + path + "]"));
-    f.GetStatus().Reset();
-  }
-  {
-    ScopedFault refuse("stream.seek", EINVAL);
-    EXPECT_FALSE(f.Seek(3000000000u));
-    EXPECT_TRUE(Failed(f, "Failed to seek file [" + path + "] into position -1294967296"));
+  struct Row {
+    char const* point;
+    int error;
+    Op op;
+    std::string message;
+  } const rows[] = {
+      {"stream.write", ENOSPC, kOps[2], "Failed to write [1] bytes to file [" + path + "]"},
+      {"stream.write", ENOSPC, kOps[3], "Failed to write tUlong to file [" + path + "]"},
+      {"stream.write", ENOSPC, kOps[4], "Failed to write int to file [" + path + "]"},
+      {"stream.flush", ENOSPC, kOps[5], "Failed to flush data into file [" + path + "]"},
+      {"stream.read", EIO, [](iDataIO& s) { unsigned char b[4]; return s.ReadBytes(4, b); },
+       "Failed to read 4 bytes from file [" + path + "]"},
+      {"stream.read", EIO, kOps[7], "Failed to read tUlong from file [" + path + "]"},
+      {"stream.read", EIO, kOps[8], "Failed to read int from file [" + path + "]"},
+      {"stream.seek", EINVAL, [](iDataIO& s) { return s.Seek(3000000000u); },
+       "Failed to seek file [" + path + "] into position -1294967296"},
+  };
+  for (Row const& row : rows) {
+    SCOPED_TRACE(row.message);
+    ScopedFault fault(row.point, row.error, 0, 5);
+    EXPECT_FALSE(row.op(f));
+    EXPECT_TRUE(Failed(f, row.message));
+    EXPECT_FALSE(row.op(f));
+    EXPECT_FALSE(kOps[2](f));
+    EXPECT_EQ(fault.Failures(), 1u);  // later calls never reached the host
+    EXPECT_TRUE(Failed(f, row.message));
     f.GetStatus().Reset();
   }
   // Cleared, the stream works again.
   EXPECT_TRUE(f.Seek(6));
-  unsigned int u = 0;
-  EXPECT_TRUE(f.ReadUlong(u));
-  EXPECT_EQ(u, 67890u);
+  EXPECT_EQ(Reads(f, "u"), "67890@11");
 }
-
 TEST(FileIO, FullDiskFailsTheFlushOrTheWrite) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "this machine has no writable /dev/full";
   cFileIO f;
