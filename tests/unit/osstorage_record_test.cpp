@@ -334,46 +334,36 @@ TEST(LineRecordFormat, BodyItemsAndCancelledReads) {
   cDataFormat* f = nullptr;
   unsigned int size = cLineRecordFormat::SizeOf(4000000000u) + cLineRecordFormat::SizeOf(-17) +
                       cLineRecordFormat::SizeOf("name") + 3;
-  ASSERT_TRUE(writer.Begin());
-  ASSERT_TRUE(writer.WriteRecordBegin(size, f));
-  EXPECT_TRUE(f->WriteUlong(4000000000u));
-  EXPECT_TRUE(f->WriteLong(-17));
+  ASSERT_TRUE(writer.Begin() && writer.WriteRecordBegin(size, f));
+  EXPECT_TRUE(f->WriteUlong(4000000000u) && f->WriteLong(-17));
   EXPECT_FALSE(f->WriteString("two\nlines"));
   EXPECT_TRUE(f->WriteString("name"));
   EXPECT_FALSE(f->WriteBytes(4, U("\0\n:x")));  // more than the head announced
   EXPECT_TRUE(f->WriteBytes(3, U("\0\n:")));
-  ASSERT_TRUE(writer.WriteRecordBegin(0, f));
-  ASSERT_TRUE(f->WriteEnd());
+  ASSERT_TRUE(writer.WriteRecordBegin(0, f) && f->WriteEnd());
 
   ASSERT_TRUE(io.Seek(0));
   cDataStorage reader(cDataStorage::eRead, &format);
-  unsigned int got = 0;
   ASSERT_TRUE(reader.Begin());
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    ASSERT_TRUE(reader.ReadRecordBegin(got, f));
-    ASSERT_EQ(got, size);
-    unsigned int u = 0;
-    int v = 0;
-    cKV_String s;
-    unsigned char tail[3] = {};
-    ASSERT_TRUE(f->ReadUlong(u));
-    EXPECT_EQ(u, 4000000000u);
-    if (attempt < 2) {
-      ASSERT_TRUE(reader.ReadRecordCancel());  // halfway, then again
-      continue;
-    }
-    ASSERT_TRUE(f->ReadLong(v));
-    EXPECT_EQ(v, -17);
-    ASSERT_TRUE(f->ReadString(s));
-    EXPECT_STREQ(s, "name");
-    EXPECT_FALSE(f->ReadBytes(4, tail));  // past the body
-    ASSERT_TRUE(f->ReadBytes(3, tail));
-    EXPECT_EQ(std::memcmp(tail, "\0\n:", 3), 0);
+  unsigned int u = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {  // cancelled halfway, then again
+    ASSERT_EQ(Next(reader, &format), std::to_string(size));
+    ASSERT_TRUE(format.ReadUlong(u));
+    ASSERT_TRUE(reader.ReadRecordCancel());
   }
-  ASSERT_TRUE(reader.ReadRecordBegin(got, f));
-  EXPECT_EQ(got, 0u);  // an empty body needs no read
-  ASSERT_TRUE(reader.ReadRecordBegin(got, f));
-  EXPECT_EQ(f, nullptr);
+  ASSERT_EQ(Next(reader, &format), std::to_string(size));
+  int v = 0;
+  cKV_String s;
+  unsigned char tail[3] = {};
+  ASSERT_TRUE(format.ReadUlong(u) && format.ReadLong(v) && format.ReadString(s));
+  EXPECT_EQ(u, 4000000000u);
+  EXPECT_EQ(v, -17);
+  EXPECT_STREQ(s, "name");
+  EXPECT_FALSE(format.ReadBytes(4, tail));  // past the body
+  ASSERT_TRUE(format.ReadBytes(3, tail));
+  EXPECT_EQ(std::memcmp(tail, "\0\n:", 3), 0);
+  EXPECT_EQ(Next(reader, &format), "0");  // an empty body needs no read
+  EXPECT_EQ(Next(reader, &format), "end");
   EXPECT_TRUE(format.ReadEnd());
 }
 
@@ -403,31 +393,24 @@ TEST(LineRecordFormat, DamagedImagesEndTheReadCleanly) {
   ASSERT_TRUE(file.Open(path.c_str(), "rb"));
   Records read;
   EXPECT_FALSE(ReadPass(file, read));
-  EXPECT_TRUE(file.GetStatus().GetText().Cmp(("Failed to read 6 bytes from file [" + path + "]").c_str()));
+  EXPECT_EQ(std::string(file.GetStatus().GetText()), "Failed to read 6 bytes from file [" + path + "]");
 
   // A file that another process truncates while it is read.
   std::string big = dir / "big";
-  cFileIO out;
-  ASSERT_TRUE(out.Open(big.c_str(), "wb"));
-  Records many = Generate(rng, 200, 2000);
-  ASSERT_TRUE(WritePass(out, many));
-  ASSERT_TRUE(out.Close());
-  cFileIO in;
-  ASSERT_TRUE(in.Open(big.c_str(), "rb"));
-  cLineRecordFormat format(&in);
+  ASSERT_TRUE(file.Open(big.c_str(), "wb") && WritePass(file, Generate(rng, 200, 2000)) && file.Close());
+  ASSERT_TRUE(file.Open(big.c_str(), "rb"));
+  cLineRecordFormat format(&file);
   cDataStorage storage(cDataStorage::eRead, &format);
-  ASSERT_TRUE(storage.Begin());
+  std::vector<unsigned char> body(1 << 20);
   unsigned int size = 0;
   cDataFormat* f = nullptr;
-  std::vector<unsigned char> body(1 << 20);
-  ASSERT_TRUE(storage.ReadRecordBegin(size, f));
-  ASSERT_TRUE(f->ReadBytes(size, body.data()));
+  ASSERT_TRUE(storage.Begin() && storage.ReadRecordBegin(size, f) && f->ReadBytes(size, body.data()));
   auto r = kvtest::Run({"truncate", "-s", "5000", big});
   if (r.status != 0) GTEST_SKIP() << "cannot run truncate: " << r.err;
   int more = 0;
   while (storage.ReadRecordBegin(size, f) && f != nullptr && f->ReadBytes(size, body.data()))
     ASSERT_LT(++more, 200);
-  EXPECT_TRUE(in.GetStatus().IsError());  // the cut shows as a failed read
+  EXPECT_TRUE(file.GetStatus().IsError());  // the cut shows as a failed read
 }
 
 }  // namespace

@@ -24,29 +24,21 @@ TEST(String, TwoEmptyRepresentationsBehaveAsSpecified) {
   ASSERT_NE(static_cast<char const*>(none), nullptr);
   EXPECT_STREQ(static_cast<char const*>(none), "");
   EXPECT_EQ(none.GetBuffer(0), nullptr);
-  EXPECT_TRUE(none == static_cast<char const*>(nullptr));
-  EXPECT_TRUE(none == "");
-  EXPECT_FALSE(none.Cmp(""));
-  EXPECT_FALSE(none.CmpNoCase(""));
+  EXPECT_TRUE(none == static_cast<char const*>(nullptr) && none == "");
+  EXPECT_FALSE(none.Cmp("") || none.CmpNoCase(""));
   EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, ""));
 
   cKV_String formatted;
   EXPECT_EQ(formatted.Format("%s", ""), 0);
   EXPECT_EQ(formatted.Length(), 0u);
   EXPECT_FALSE(formatted == static_cast<char const*>(nullptr));
-  EXPECT_TRUE(formatted.Cmp(""));
-  EXPECT_TRUE(formatted.CmpNoCase(""));
-  // Both empty forms compare equal to each other.
-  EXPECT_TRUE(none == formatted);
+  EXPECT_TRUE(formatted.Cmp("") && formatted.CmpNoCase(""));
+  EXPECT_TRUE(none == formatted);  // the two empty forms are equal
 
-  // Construction from or assignment of an empty text keeps no block.
-  cKV_String fromEmpty("");
-  EXPECT_FALSE(HasBuffer(fromEmpty));
+  // Construction from, assignment of, or a copy of an empty text keeps no block.
   cKV_String assigned("abc");
   assigned = "";
-  EXPECT_FALSE(HasBuffer(assigned));
-  cKV_String copyOfFormatted(formatted);  // copying "" gives no buffer
-  EXPECT_FALSE(HasBuffer(copyOfFormatted));
+  EXPECT_FALSE(HasBuffer(cKV_String("")) || HasBuffer(assigned) || HasBuffer(cKV_String(formatted)));
 
   // Appending nothing to nothing allocates nothing.
   cKV_String e;
@@ -63,26 +55,22 @@ TEST(String, AssignmentAppendAndSelfReference) {
   s = own;  // its own buffer: unchanged, no reallocation
   EXPECT_EQ(static_cast<char const*>(s), own);
   EXPECT_STREQ(s, "abc");
-
   s += static_cast<char const*>(s);
   EXPECT_STREQ(s, "abcabc");
   s += s;
   EXPECT_STREQ(s, "abcabcabcabc");
+  s = "hello world";
+  s = static_cast<char const*>(s) + 6;  // a suffix of its own text
+  EXPECT_STREQ(s, "world");
 
-  // A suffix of its own text.
-  cKV_String t("hello world");
-  t = static_cast<char const*>(t) + 6;
-  EXPECT_STREQ(t, "world");
-
-  cKV_String a("left"), b("right");
-  cKV_String c = a + b;
+  cKV_String a("left");
+  cKV_String c = a + cKV_String("right");
   EXPECT_STREQ(c, "leftright");
   EXPECT_STREQ(a, "left");
-
   cKV_String copy(c);  // its own block
   copy[0] = 'L';
   EXPECT_STREQ(c, "leftright");
-  copy = copy;  // self-assignment
+  copy = copy;
   EXPECT_STREQ(copy, "Leftright");
 
   char* block = copy.DeattachBuffer();
@@ -95,8 +83,7 @@ TEST(String, GetBufferKeepsTextAndSurvivesRefusedMemory) {
   cKV_String s;
   char* b = s.GetBuffer(5);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b[0], '\0');
-  EXPECT_EQ(b[5], '\0');
+  EXPECT_TRUE(b[0] == '\0' && b[5] == '\0');
   std::strcpy(b, "12345");
   EXPECT_EQ(s.Length(), 5u);
   EXPECT_EQ(s.GetBuffer(5), b);  // not above the length: same block
@@ -107,50 +94,39 @@ TEST(String, GetBufferKeepsTextAndSurvivesRefusedMemory) {
   ScopedFault noMemory("alloc", ENOMEM, 0, 2);
   EXPECT_EQ(s.GetBuffer(100), bigger);
   EXPECT_STREQ(s, "12345");
-  cKV_String none;
-  EXPECT_EQ(none.GetBuffer(4), nullptr);
+  EXPECT_EQ(cKV_String().GetBuffer(4), nullptr);
 }
 
 TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   cKV_String s;
-  // "%s" guesses (3 * 120) / 100 = 3 bytes: 2 characters fit, 3 do not.
-  EXPECT_EQ(s.Format("%s", "ab"), 2);
-  EXPECT_STREQ(s, "ab");
-  EXPECT_EQ(s.Format("%s", "abc"), 3);  // exactly the limit: goes through the doubling
-  EXPECT_STREQ(s, "abc");
-
-  std::string big(100000, 'x');
-  EXPECT_EQ(s.Format("<%s>", big.c_str()), 100002);
-  EXPECT_EQ(std::string(s), "<" + big + ">");
-
-  // The arguments may point into the string's own text.
-  s = "abc";
-  EXPECT_EQ(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), 7);
-  EXPECT_STREQ(s, "abc-abc");
-
-  // Refused memory: 0, text kept.
-  s = "keep";
-  {
-    ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_EQ(s.Format("%s", big.c_str()), 0);
-    EXPECT_EQ(noMemory.Failures(), 1u);
-    EXPECT_STREQ(s, "keep");
-  }
-  // Results around the size of the formatter's first scratch buffer.
-  for (std::size_t n : {511u, 512u, 513u}) {
+  // "%s" guesses (3 * 120) / 100 = 3 bytes: 2 characters fit; 3, exactly
+  // the limit, go through the doubling; so do results around the size of
+  // the formatter's first scratch buffer, and far beyond it.
+  for (std::size_t n : {2u, 3u, 511u, 512u, 513u, 100000u}) {
     std::string arg(n, 'q');
     ASSERT_EQ(s.Format("%s", arg.c_str()), static_cast<int>(n));
     EXPECT_EQ(std::string(s), arg);
   }
-  // Text that cannot be formatted (an invalid wide character): 0, kept.
-  s = "keep";
-  wchar_t const invalid[] = {static_cast<wchar_t>(0xD800), 0};
-  EXPECT_EQ(s.Format("%ls", invalid), 0);
-  EXPECT_STREQ(s, "keep");
+  // The arguments may point into the string's own text.
+  s = "abc";
+  EXPECT_EQ(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), 7);
+  EXPECT_STREQ(s, "abc-abc");
   // A long result when the old text was longer than the guess.
   s = std::string(50, 'y').c_str();
   EXPECT_EQ(s.Format("%s%s", "12345", "67890"), 10);
   EXPECT_STREQ(s, "1234567890");
+
+  // Refused memory, or text that cannot be formatted (an invalid wide
+  // character): 0, text kept.
+  s = "keep";
+  {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(s.Format("%s", std::string(1000, 'x').c_str()), 0);
+    EXPECT_EQ(noMemory.Failures(), 1u);
+  }
+  wchar_t const invalid[] = {static_cast<wchar_t>(0xD800), 0};
+  EXPECT_EQ(s.Format("%ls", invalid), 0);
+  EXPECT_STREQ(s, "keep");
 }
 
 TEST(String, CaseChangesOnlyAsciiLetters) {
@@ -168,35 +144,35 @@ TEST(String, Comparisons) {
   cKV_String abc("abc");
   EXPECT_FALSE(abc == "abd");
   EXPECT_TRUE(abc != "abd");  // contents, not pointers
-  EXPECT_FALSE(abc == static_cast<char const*>(nullptr));
-  EXPECT_FALSE(abc.Cmp(nullptr));
+  EXPECT_FALSE(abc == static_cast<char const*>(nullptr) || abc.Cmp(nullptr));
+  EXPECT_TRUE(abc.CmpSub("ab", 0));
+  EXPECT_FALSE(abc.CmpSub("aB", 0) || cKV_String("ab").CmpSub("abc", 0));
+  EXPECT_TRUE(cKV_String("ab").CmpSub("ab", 10));  // bounded comparison stops at the NUL
 
   EXPECT_TRUE(cKV_String("AbC").CmpNoCase("aBc"));
   EXPECT_FALSE(cKV_String("AbC").CmpNoCase("aBcd"));
-  // Only A..Z fold: 0xC9 and 0xE9 stay different.
+  // Only A..Z fold: 0xC9 and 0xE9 stay different, '[' is not an upper-case '{'.
   EXPECT_FALSE(cKV_String("\xC9").CmpNoCase("\xE9"));
-  EXPECT_FALSE(cKV_String::CmpNoCase("[", "{"));  // '[' is not an upper-case '{'
+  EXPECT_FALSE(cKV_String::CmpNoCase("[", "{"));
   EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, nullptr));
 
   EXPECT_TRUE(cKV_String("ABC").CmpPrefixNoCase("abcdef", 0));
-  EXPECT_FALSE(cKV_String("ABCDEFG").CmpPrefixNoCase("abcdef", 0));
-  EXPECT_FALSE(cKV_String("abc").CmpPrefixNoCase("ab", 3));
-  EXPECT_FALSE(cKV_String("ab").CmpPrefixNoCase("abc", 3));
   EXPECT_TRUE(cKV_String("abx").CmpPrefixNoCase("ABy", 2));
   EXPECT_TRUE(cKV_String("a").CmpPrefixNoCase("", -1));
-  EXPECT_FALSE(cKV_String().CmpPrefixNoCase("abc", -1));
+  EXPECT_FALSE(cKV_String("ABCDEFG").CmpPrefixNoCase("abcdef", 0) || cKV_String("abc").CmpPrefixNoCase("ab", 3));
+  EXPECT_FALSE(cKV_String("ab").CmpPrefixNoCase("abc", 3) || cKV_String().CmpPrefixNoCase("abc", -1));
   EXPECT_FALSE(cKV_String("a").CmpPrefixNoCase(nullptr, -1));
-
-  cKV_String s("abc");
-  EXPECT_TRUE(s.CmpSub("ab", 0));
-  EXPECT_FALSE(s.CmpSub("aB", 0));
-  cKV_String ab("ab");
-  EXPECT_FALSE(ab.CmpSub("abc", 0));
-  EXPECT_TRUE(ab.CmpSub("ab", 10));  // bounded comparison stops at the NUL
 
   EXPECT_EQ(cKV_String::Compare("a", "b"), -1);
   EXPECT_EQ(cKV_String::Compare("same", "same"), 0);
   EXPECT_EQ(cKV_String::Compare("\xE9", "a"), 1);  // bytes are unsigned
+}
+
+// "value/characters used" of a parse.
+std::string Parsed(char const* text, int base = 10) {
+  int used = -1;
+  int value = cKV_String::ToLong(text, &used, base);
+  return std::to_string(value) + "/" + std::to_string(used);
 }
 
 TEST(String, NumberParsingHasThirtyTwoBitResults) {
@@ -205,34 +181,32 @@ TEST(String, NumberParsingHasThirtyTwoBitResults) {
   EXPECT_EQ(used, 3);
   EXPECT_EQ(cKV_String().ToLong(0, &used, 10), 0);
   EXPECT_EQ(used, 0);
-  EXPECT_EQ(cKV_String::ToLong(nullptr, &used), 0);
-  EXPECT_EQ(used, 0);
-
-  EXPECT_EQ(cKV_String::ToLong("  -42z", &used), -42);
-  EXPECT_EQ(used, 5);
-  EXPECT_EQ(cKV_String::ToLong("   ", &used), 0);
-  EXPECT_EQ(used, 0);  // white space alone is not consumed
+  EXPECT_EQ(Parsed(nullptr), "0/0");
+  EXPECT_EQ(Parsed("  -42z"), "-42/5");
+  EXPECT_EQ(Parsed("   "), "0/0");  // white space alone is not consumed
 
   // Clamping as a 32-bit long.
-  EXPECT_EQ(cKV_String::ToLong("2147483648", &used), INT_MAX);
-  EXPECT_EQ(used, 10);
-  EXPECT_EQ(cKV_String::ToLong("-2147483648"), INT_MIN);
-  EXPECT_EQ(cKV_String::ToLong("-2147483649"), INT_MIN);
-  EXPECT_EQ(cKV_String::ToLong("99999999999999999999999", &used), INT_MAX);
-  EXPECT_EQ(used, 23);
+  EXPECT_EQ(Parsed("2147483648"), "2147483647/10");
+  EXPECT_EQ(Parsed("-2147483648"), "-2147483648/11");
+  EXPECT_EQ(Parsed("-2147483649"), "-2147483648/11");
+  EXPECT_EQ(Parsed("99999999999999999999999"), "2147483647/23");
   EXPECT_EQ(cKV_String::ToUlong("4294967296"), 4294967295u);
   EXPECT_EQ(cKV_String::ToUlong("-1"), 4294967295u);
   EXPECT_EQ(cKV_String::ToUlong("-4294967295"), 1u);
   EXPECT_EQ(cKV_String::ToUlong("-4294967296"), 4294967295u);
 
   // Bases and prefixes.
-  EXPECT_EQ(cKV_String::ToLong("0x1F", &used, 0), 31);
-  EXPECT_EQ(used, 4);
-  EXPECT_EQ(cKV_String::ToLong("017", &used, 0), 15);
-  EXPECT_EQ(cKV_String::ToLong("0xg", &used, 0), 0);
-  EXPECT_EQ(used, 1);  // only the '0'
-  EXPECT_EQ(cKV_String::ToLong("12", &used, 1), 0);
-  EXPECT_EQ(used, 0);
+  EXPECT_EQ(Parsed("0x1F", 0), "31/4");
+  EXPECT_EQ(Parsed("017", 0), "15/3");
+  EXPECT_EQ(Parsed("0xg", 0), "0/1");  // only the '0'
+  EXPECT_EQ(Parsed("12", 1), "0/0");
+}
+
+// "characters used/value" of a base-64 text.
+std::string Decoded(char const* text) {
+  int value = 12345;
+  int used = cKV_DataConv::Str64ToLong(text, value);
+  return std::to_string(used) + "/" + std::to_string(value);
 }
 
 TEST(DataConv, Base64KnownTexts) {
@@ -251,23 +225,15 @@ TEST(DataConv, Base64KnownTexts) {
   EXPECT_EQ(enc(INT_MIN), "-200000");
   EXPECT_EQ(enc(-8388608), "-W000");
 
-  int value = 0;
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("-W000", value), 5);
-  EXPECT_EQ(value, -8388608);
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("zz,1", value), 2);
-  EXPECT_EQ(value, 61 * 64 + 61);
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("1234567", value), 6);
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("-", value), 1);
-  EXPECT_EQ(value, 0);
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("!", value), 0);
-  EXPECT_EQ(value, 0);
+  EXPECT_EQ(Decoded("-W000"), "5/-8388608");
+  EXPECT_EQ(Decoded("zz,1"), "2/" + std::to_string(61 * 64 + 61));
+  EXPECT_EQ(Decoded("1234567").substr(0, 2), "6/");
+  EXPECT_EQ(Decoded("-"), "1/0");
+  EXPECT_EQ(Decoded("!"), "0/0");
   // Bytes above 127 are never digits, nor is anything outside the alphabet.
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("\xC1\x41", value), 0);
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("A\xFF", value), 1);
-  EXPECT_EQ(value, 10);
-  // Bits shifted beyond 32 are lost.
-  EXPECT_EQ(cKV_DataConv::Str64ToLong("$$$$$$", value), 6);
-  EXPECT_EQ(value, -1);
+  EXPECT_EQ(Decoded("\xC1\x41").substr(0, 2), "0/");
+  EXPECT_EQ(Decoded("A\xFF"), "1/10");
+  EXPECT_EQ(Decoded("$$$$$$"), "6/-1");  // bits shifted beyond 32 are lost
 }
 
 TEST(DataConv, Base64RoundTripsEveryBitPattern) {
