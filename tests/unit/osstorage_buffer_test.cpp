@@ -15,43 +15,40 @@ namespace {
 
 unsigned char const* U(char const* text) { return reinterpret_cast<unsigned char const*>(text); }
 
-std::string Content(cDataBuf const& b) {
+// "length/size:bytes in use", or "none" for a buffer without a block.
+std::string State(cDataBuf const& b) {
   unsigned char const* data = b;
-  return data == nullptr ? std::string() : std::string(reinterpret_cast<char const*>(data), b.GetLength());
+  if (data == nullptr) return b.GetLength() == 0 && b.GetSize() == 0 ? "none" : "no block, yet sized";
+  return std::to_string(b.GetLength()) + "/" + std::to_string(b.GetSize()) + ":" +
+         std::string(reinterpret_cast<char const*>(data), b.GetLength());
 }
 
 TEST(DataBuf, GrowsToTheNextBlockMultipleAndNoFurther) {
   cDataBuf b;
-  EXPECT_EQ(static_cast<unsigned char*>(b), nullptr);
+  EXPECT_EQ(State(b), "none");
   EXPECT_TRUE(b.SetSize(0));  // nothing to allocate
-  EXPECT_EQ(static_cast<unsigned char*>(b), nullptr);
+  EXPECT_EQ(State(b), "none");
   EXPECT_TRUE(b.SetSize(1));
-  EXPECT_EQ(b.GetSize(), 16u);
+  EXPECT_EQ(State(b), "0/16:");
   EXPECT_TRUE(b.SetSize(16));
-  EXPECT_EQ(b.GetSize(), 16u);
+  EXPECT_EQ(State(b), "0/16:");
   EXPECT_TRUE(b.SetSize(17));
-  EXPECT_EQ(b.GetSize(), 32u);
-  EXPECT_EQ(b.GetLength(), 0u);
+  EXPECT_EQ(State(b), "0/32:");
 
   cDataBuf a;
   ASSERT_TRUE(a.AddSegment(U("abcde"), 5));
-  EXPECT_EQ(a.GetLength(), 5u);
-  EXPECT_EQ(a.GetSize(), 16u);
+  EXPECT_EQ(State(a), "5/16:abcde");
   ASSERT_TRUE(a.AddSegment(U("fghijklmnopq"), 12));
-  EXPECT_EQ(a.GetLength(), 17u);
-  EXPECT_EQ(a.GetSize(), 32u);
-  EXPECT_EQ(Content(a), "abcdefghijklmnopq");
+  EXPECT_EQ(State(a), "17/32:abcdefghijklmnopq");
 
   // Appending nothing needs no memory, even from an empty buffer.
   {
     ScopedFault noMemory("alloc", ENOMEM);
     cDataBuf empty;
-    EXPECT_TRUE(empty.AddSegment(U("x"), 0));
-    EXPECT_TRUE(empty.AddSegment(nullptr, 0));
-    EXPECT_TRUE(a.AddSegment(U("x"), 0));
+    EXPECT_TRUE(empty.AddSegment(U("x"), 0) && empty.AddSegment(nullptr, 0) && a.AddSegment(U("x"), 0));
     EXPECT_EQ(noMemory.Failures(), 0u);
   }
-  EXPECT_EQ(Content(a), "abcdefghijklmnopq");
+  EXPECT_EQ(State(a), "17/32:abcdefghijklmnopq");
 
   // Other block sizes, and 0 taken as 1.
   cDataBuf odd(3);
@@ -70,34 +67,24 @@ TEST(DataBuf, LengthAndShrinking) {
   unsigned char* before = b;
   EXPECT_TRUE(b.SetLength(10));  // within the size: no reallocation
   EXPECT_EQ(static_cast<unsigned char*>(b), before);
-  EXPECT_EQ(b.GetLength(), 10u);
-  EXPECT_EQ(b.GetSize(), 16u);
+  EXPECT_EQ(State(b).substr(0, 9), std::string("10/16:abc", 9));
   EXPECT_TRUE(b.SetLength(40));
-  EXPECT_EQ(b.GetSize(), 48u);
-  EXPECT_EQ(b.GetLength(), 40u);
-  EXPECT_EQ(std::memcmp(static_cast<unsigned char*>(b), "abc", 3), 0);
+  EXPECT_EQ(State(b).substr(0, 9), std::string("40/48:abc", 9));
 
   cDataBuf s;
   ASSERT_TRUE(s.AddSegment(U("0123456789abcdefghij"), 20));
-  ASSERT_EQ(s.GetSize(), 32u);
   EXPECT_TRUE(s.SetSize(8));  // shrinking cuts the bytes in use
-  EXPECT_EQ(s.GetSize(), 16u);
-  EXPECT_EQ(s.GetLength(), 16u);
-  EXPECT_EQ(Content(s), "0123456789abcdef");
+  EXPECT_EQ(State(s), "16/16:0123456789abcdef");
   s.At(0) = 'X';
   s[1] = 'Y';
-  EXPECT_EQ(Content(s), "XY23456789abcdef");
+  EXPECT_EQ(State(s), "16/16:XY23456789abcdef");
 
   EXPECT_TRUE(s.SetSize(0));
-  EXPECT_EQ(static_cast<unsigned char*>(s), nullptr);
-  EXPECT_EQ(s.GetSize(), 0u);
-  EXPECT_EQ(s.GetLength(), 0u);
+  EXPECT_EQ(State(s), "none");
   EXPECT_TRUE(s.AddSegment(U("again"), 5));
-  EXPECT_EQ(Content(s), "again");
-
+  EXPECT_EQ(State(s), "5/16:again");
   s.Clean();
-  EXPECT_EQ(static_cast<unsigned char*>(s), nullptr);
-  EXPECT_EQ(s.GetLength(), 0u);
+  EXPECT_EQ(State(s), "none");
   EXPECT_TRUE(s.SetSize(17));  // still block size 16
   EXPECT_EQ(s.GetSize(), 32u);
 }
@@ -106,43 +93,32 @@ TEST(DataBuf, BlocksMoveAndAreNeverCopied) {
   cDataBuf a(8);
   ASSERT_TRUE(a.AddSegment(U("payload"), 7));
   unsigned char* block = a;
-
   cDataBuf b(a, 32);
   EXPECT_EQ(static_cast<unsigned char*>(b), block);
-  EXPECT_EQ(b.GetLength(), 7u);
-  EXPECT_EQ(b.GetSize(), 8u);
-  EXPECT_EQ(static_cast<unsigned char*>(a), nullptr);
-  EXPECT_EQ(a.GetLength(), 0u);
-  EXPECT_EQ(a.GetSize(), 0u);
+  EXPECT_EQ(State(b), "7/8:payload");
+  EXPECT_EQ(State(a), "none");
   // Each keeps its own block size.
-  EXPECT_TRUE(a.SetSize(1));
+  EXPECT_TRUE(a.SetSize(1) && b.SetSize(33));
   EXPECT_EQ(a.GetSize(), 8u);
-  EXPECT_TRUE(b.SetSize(33));
-  EXPECT_EQ(b.GetSize(), 64u);
-  EXPECT_EQ(Content(b), "payload");
+  EXPECT_EQ(State(b), "7/64:payload");
 
   cDataBuf c(4);
   ASSERT_TRUE(c.AddSegment(U("old"), 3));  // released by the assignment
   block = b;
   c = b;
   EXPECT_EQ(static_cast<unsigned char*>(c), block);
-  EXPECT_EQ(Content(c), "payload");
-  EXPECT_EQ(c.GetSize(), 64u);
-  EXPECT_EQ(static_cast<unsigned char*>(b), nullptr);
-  EXPECT_EQ(b.GetSize(), 0u);
+  EXPECT_EQ(State(c), "7/64:payload");
+  EXPECT_EQ(State(b), "none");
   EXPECT_TRUE(c.SetSize(65));  // the target's block size stays 4
   EXPECT_EQ(c.GetSize(), 68u);
-
   cDataBuf& self = c;
   c = self;
-  EXPECT_EQ(Content(c), "payload");
-  EXPECT_EQ(c.GetSize(), 68u);
+  EXPECT_EQ(State(c), "7/68:payload");
 
   // Empty source: the target ends up empty, its old block released.
   cDataBuf none;
   c = none;
-  EXPECT_EQ(static_cast<unsigned char*>(c), nullptr);
-  EXPECT_EQ(c.GetLength(), 0u);
+  EXPECT_EQ(State(c), "none");
 }
 
 TEST(DataBuf, AdoptsMallocBlocks) {
@@ -150,21 +126,19 @@ TEST(DataBuf, AdoptsMallocBlocks) {
   std::memcpy(block, "hello", 5);
   cDataBuf b(5, block);
   EXPECT_EQ(static_cast<unsigned char*>(b), block);
-  EXPECT_EQ(b.GetLength(), 5u);
-  EXPECT_EQ(b.GetSize(), 5u);
+  EXPECT_EQ(State(b), "5/5:hello");
   ASSERT_TRUE(b.AddSegment(U(" world"), 6));  // realloc of the adopted block
-  EXPECT_EQ(b.GetSize(), 16u);
-  EXPECT_EQ(Content(b), "hello world");
+  EXPECT_EQ(State(b), "11/16:hello world");
 
   // A non-null block with a count of 0 is still owned: growing resizes it
   // and nothing leaks (the leak checker of the sanitizer build sees it).
   cDataBuf zero(0, static_cast<unsigned char*>(std::malloc(64)));
   EXPECT_EQ(zero.GetSize(), 0u);
   EXPECT_TRUE(zero.AddSegment(U("abc"), 3));
-  EXPECT_EQ(Content(zero), "abc");
+  EXPECT_EQ(State(zero), "3/16:abc");
   cDataBuf released(0, static_cast<unsigned char*>(std::malloc(64)));
   EXPECT_TRUE(released.SetSize(0));
-  EXPECT_EQ(static_cast<unsigned char*>(released), nullptr);
+  EXPECT_EQ(State(released), "none");
 }
 
 TEST(DataBuf, RefusedGrowthLeavesTheBufferAsItWas) {
@@ -172,33 +146,24 @@ TEST(DataBuf, RefusedGrowthLeavesTheBufferAsItWas) {
   {
     ScopedFault noMemory("alloc", ENOMEM);
     EXPECT_FALSE(b.SetSize(10));
-    EXPECT_EQ(static_cast<unsigned char*>(b), nullptr);
-    EXPECT_EQ(b.GetSize(), 0u);
+    EXPECT_EQ(State(b), "none");
   }
   ASSERT_TRUE(b.AddSegment(U("0123456789"), 10));
   unsigned char* block = b;
   {
     ScopedFault noMemory("alloc", ENOMEM, 0, 10);
-    EXPECT_FALSE(b.AddSegment(U("0123456789"), 10));
-    EXPECT_FALSE(b.SetLength(100));
-    EXPECT_FALSE(b.SetSize(1000));
-    EXPECT_TRUE(b.SetLength(12));  // within the allocation: no heap call
-    EXPECT_TRUE(b.SetLength(10));
+    EXPECT_FALSE(b.AddSegment(U("0123456789"), 10) || b.SetLength(100) || b.SetSize(1000));
+    EXPECT_TRUE(b.SetLength(12) && b.SetLength(10));  // within the allocation: no heap call
     EXPECT_EQ(noMemory.Failures(), 3u);
   }
   EXPECT_EQ(static_cast<unsigned char*>(b), block);
-  EXPECT_EQ(b.GetSize(), 16u);
-  EXPECT_EQ(b.GetLength(), 10u);
-  EXPECT_EQ(Content(b), "0123456789");
+  EXPECT_EQ(State(b), "10/16:0123456789");
 
   // Sizes past 32 bits once rounded, and appends whose end would pass 4 GiB,
   // fail before the heap is asked.
-  EXPECT_FALSE(b.SetSize(0xFFFFFFF1u));
-  EXPECT_FALSE(b.SetLength(0xFFFFFFFFu));
-  EXPECT_FALSE(b.AddSegment(U("x"), 0xFFFFFFFFu));
-  EXPECT_FALSE(b.AddSegment(nullptr, 3));
-  EXPECT_EQ(Content(b), "0123456789");
-  EXPECT_EQ(b.GetSize(), 16u);
+  EXPECT_FALSE(b.SetSize(0xFFFFFFF1u) || b.SetLength(0xFFFFFFFFu) || b.AddSegment(U("x"), 0xFFFFFFFFu) ||
+               b.AddSegment(nullptr, 3));
+  EXPECT_EQ(State(b), "10/16:0123456789");
   cDataBuf whole(0x80000000u);
   EXPECT_FALSE(whole.SetSize(0x80000001u));
 }
