@@ -54,7 +54,7 @@ TEST(Error, SetAndFormatFollowTheReportingConvention) {
 TEST(Error, TextFormRoundTrips) {
   cKV_Error e;
   EXPECT_STREQ(e.ToString(), "0:0:0::0:");
-  cKV_Error back;
+  cKV_Error back(e);
   back.Set(9, "x", 9, "y");
   ASSERT_TRUE(back.FromString("0:0:0::0:"));
   ExpectRecord(back, 0, 0, "", "");
@@ -75,10 +75,7 @@ TEST(Error, TextFormRoundTrips) {
     r.Set(static_cast<int>(rng()), unit.c_str(), static_cast<int>(rng()), text.c_str());
     cKV_Error parsed;
     ASSERT_TRUE(parsed.FromString(r.ToString()));
-    EXPECT_EQ(parsed.GetCode(), r.GetCode());
-    EXPECT_EQ(parsed.GetLine(), r.GetLine());
-    EXPECT_EQ(std::string(parsed.GetUnit()), unit);
-    EXPECT_EQ(std::string(parsed.GetText()), text);
+    ExpectRecord(parsed, r.GetCode(), r.GetLine(), unit.c_str(), text.c_str());
   }
 }
 

@@ -27,8 +27,7 @@ std::vector<int> Walk(List const& list) {
 
 TEST(List, OrderInsertionAndRemoval) {
   List list;
-  EXPECT_EQ(list.GetFirst(), nullptr);
-  EXPECT_EQ(list.PopFirst(), nullptr);
+  EXPECT_TRUE(list.GetFirst() == nullptr && list.PopFirst() == nullptr);
   Item a(1), b(2), c(3), d(4), e(5);
   EXPECT_FALSE(a.IsInList());
   list.PushBack(&a);
@@ -40,23 +39,19 @@ TEST(List, OrderInsertionAndRemoval) {
   list.PushFront(&a);
   list.PushFront(&b);
   list.PushBack(&c);
-  EXPECT_EQ(Walk(list), (std::vector<int>{2, 1, 3}));
   list.InsertAfter(nullptr, &d);  // null position: the end
-  EXPECT_EQ(Walk(list), (std::vector<int>{2, 1, 3, 4}));
   list.InsertAfter(&b, &e);
   EXPECT_EQ(Walk(list), (std::vector<int>{2, 5, 1, 3, 4}));
   EXPECT_EQ(list.GetCount(), 5u);
 
-  EXPECT_EQ(list.Pop(&e), &a);  // the follower
+  EXPECT_EQ(list.Pop(&e), &a);       // the follower
   EXPECT_EQ(list.Pop(&d), nullptr);  // was last
   EXPECT_FALSE(e.IsInList());
   EXPECT_EQ(list.Pop(&e), nullptr);  // not linked: nothing changes
   EXPECT_EQ(list.GetCount(), 3u);
   EXPECT_EQ(list.PopFirst(), &b);
   EXPECT_EQ(Walk(list), (std::vector<int>{1, 3}));
-}
 
-TEST(List, DestroyingLeavesLinks) {
   Item x(42);
   {
     List temporary;
@@ -68,27 +63,21 @@ TEST(List, DestroyingLeavesLinks) {
 TEST(Queue, FirstInFirstOut) {
   cKV_Queue q;
   cKV_QueueItem x, y;
-  EXPECT_EQ(q.Pop(), nullptr);
-  EXPECT_EQ(q.GetFirst(), nullptr);
-  q.Push(&x);
-  q.Push(&y);
-  EXPECT_EQ(q.GetSize(), 2u);
-  EXPECT_EQ(q.GetFirst(), &x);
-  EXPECT_EQ(q.GetNext(&x), &y);
-  EXPECT_EQ(q.GetNext(&y), nullptr);
-  EXPECT_EQ(q.GetNext(nullptr), nullptr);
-  EXPECT_EQ(q.Pop(), &x);
-  EXPECT_EQ(q.GetNext(&x), nullptr);  // cleared on the way out
-  EXPECT_EQ(q.GetSize(), 1u);
-  EXPECT_EQ(q.Pop(), &y);
-  EXPECT_EQ(q.GetSize(), 0u);
-  EXPECT_EQ(q.Pop(), nullptr);
-  EXPECT_EQ(q.GetSize(), 0u);
-  // Usable again after running empty.
-  q.Push(&y);
-  q.Push(&x);
-  EXPECT_EQ(q.Pop(), &y);
-  EXPECT_EQ(q.Pop(), &x);
+  EXPECT_TRUE(q.Pop() == nullptr && q.GetFirst() == nullptr);
+  for (int round = 0; round < 2; ++round) {  // usable again after running empty
+    q.Push(&x);
+    q.Push(&y);
+    EXPECT_EQ(q.GetSize(), 2u);
+    EXPECT_EQ(q.GetFirst(), &x);
+    EXPECT_EQ(q.GetNext(&x), &y);
+    EXPECT_TRUE(q.GetNext(&y) == nullptr && q.GetNext(nullptr) == nullptr);
+    EXPECT_EQ(q.Pop(), &x);
+    EXPECT_EQ(q.GetNext(&x), nullptr);  // cleared on the way out
+    EXPECT_EQ(q.GetSize(), 1u);
+    EXPECT_EQ(q.Pop(), &y);
+    EXPECT_EQ(q.Pop(), nullptr);
+    EXPECT_EQ(q.GetSize(), 0u);
+  }
 }
 
 struct Flags : cKV_ValueSet {
