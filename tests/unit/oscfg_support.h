@@ -11,27 +11,26 @@
 
 namespace cfgtest {
 
-// The records in order: "S:name#comment", "P:name=value#comment",
-// "C:comment", joined by '|'.
+// One record as "S:name#comment", "P:name=value#comment" or "C:comment".
+inline std::string Record(Korvane::cKV_CfgRecord const* r) {
+  std::string name(r->GetName()), comment(r->GetComment());
+  switch (r->GetType()) {
+    case Korvane::eCfgSection:
+      return "S:" + name + "#" + comment;
+    case Korvane::eCfgParam:
+      return "P:" + name + "=" + std::string(r->GetValue()) + "#" + comment;
+    case Korvane::eCfgComment:
+      return "C:" + comment;
+    default:
+      return "?";
+  }
+}
+
+// The records in order, joined by '|'.
 inline std::string Dump(Korvane::cKV_CfgFile const& cfg) {
   std::string out;
-  for (Korvane::cKV_CfgRecord* r = cfg.GetFirst(); r != nullptr; r = cfg.GetNext(r)) {
-    if (!out.empty()) out += '|';
-    std::string name(r->GetName()), value(r->GetValue()), comment(r->GetComment());
-    switch (r->GetType()) {
-      case Korvane::eCfgSection:
-        out += "S:" + name + "#" + comment;
-        break;
-      case Korvane::eCfgParam:
-        out += "P:" + name + "=" + value + "#" + comment;
-        break;
-      case Korvane::eCfgComment:
-        out += "C:" + comment;
-        break;
-      default:
-        out += "?";
-    }
-  }
+  for (Korvane::cKV_CfgRecord* r = cfg.GetFirst(); r != nullptr; r = cfg.GetNext(r))
+    out += (out.empty() ? "" : "|") + Record(r);
   return out;
 }
 

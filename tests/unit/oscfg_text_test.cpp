@@ -178,63 +178,35 @@ TEST(CfgText, WrittenRecordsReadBackAsTheRecordsThatProducedThem) {
   TempDir dir;
   for (unsigned seed = 1; seed <= 300; ++seed) {
     RecordMaker make(seed);
-    struct Token {
-      Korvane::eKV_CfgType type;
-      std::string name, value, comment;
-      cKV_CfgRecord* record = nullptr;
-    };
-    std::vector<Token> tokens;
-    int count = make.Pick(0, 30);
-    bool inSection = false;
-    for (int i = 0; i < count; ++i) {
+    cKV_CfgFile cfg;
+    cKV_CfgRecord* section = nullptr;
+    cKV_CfgRecord* last = nullptr;  // the last section or comment made
+    for (int i = make.Pick(0, 30); i > 0; --i) {
       int kind = make.Pick(0, 3);
       if (kind == 0) {
         // Unique names: an existing name would find its section again.
         std::string name = make.Name(true);
-        if (!name.empty()) name.append("_").append(std::to_string(i));
-        tokens.push_back({Korvane::eCfgSection, name, "", make.Text(true)});
-        inSection = true;
-      } else if (kind == 1 && inSection) {
-        tokens.push_back({Korvane::eCfgParam, make.Name(false), make.Text(false), make.Text(true)});
+        if (!name.empty()) name += "_" + std::to_string(i);
+        last = section = cfg.SetSect(name.c_str(), false, make.Text(true).c_str());
+        ASSERT_NE(section, nullptr);
+      } else if (kind == 1 && section != nullptr) {
+        std::string name = make.Name(false), value = make.Text(false);
+        ASSERT_TRUE(cfg.AddParam(section, name.c_str(), value.c_str(), make.Text(true).c_str()));
       } else {
-        tokens.push_back({Korvane::eCfgComment, "", "", make.Text(true)});
+        ASSERT_TRUE(cfg.AddComm(last, make.Text(true).c_str()));
+        last = last == nullptr ? cfg.GetFirst() : cfg.GetNext(last);
       }
     }
-    // Sections and parameters first, in order; then every comment after the
-    // record that precedes it.
-    cKV_CfgFile cfg;
-    cKV_CfgRecord* section = nullptr;
-    for (Token& t : tokens) {
-      if (t.type == Korvane::eCfgSection) {
-        t.record = section = cfg.SetSect(t.name.c_str(), false, t.comment.c_str());
-      } else if (t.type == Korvane::eCfgParam) {
-        ASSERT_TRUE(cfg.AddParam(section, t.name.c_str(), t.value.c_str(), t.comment.c_str()));
-        t.record = cfg.FindParam(section, t.name.c_str());
-        while (cfg.GetNext(t.record) != nullptr && cfg.GetNext(t.record)->GetType() == Korvane::eCfgParam)
-          t.record = cfg.GetNext(t.record);
-      }
-    }
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-      if (tokens[i].type != Korvane::eCfgComment) continue;
-      cKV_CfgRecord* after = i == 0 ? nullptr : tokens[i - 1].record;
-      ASSERT_TRUE(cfg.AddComm(after, tokens[i].comment.c_str()));
-      tokens[i].record = after == nullptr ? cfg.GetFirst() : cfg.GetNext(after);
-    }
-    // The expected read-back: a blank line before every section that is
-    // not first and does not follow a comment.
+    // The expected read-back: the records, with a blank line before every
+    // section that is not first and does not follow a comment.
     std::string expected;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-      Token const& t = tokens[i];
-      if (i > 0) expected += "|";
-      if (t.type == Korvane::eCfgSection) {
-        if (i > 0 && tokens[i - 1].type != Korvane::eCfgComment) expected += "C:|";
-        expected += "S:" + t.name + "#" + t.comment;
-      } else if (t.type == Korvane::eCfgParam) {
-        expected += "P:" + t.name + "=" + t.value + "#" + t.comment;
-      } else {
-        expected += "C:" + t.comment;
-      }
+    bool afterComment = true;
+    for (cKV_CfgRecord* r = cfg.GetFirst(); r != nullptr; r = cfg.GetNext(r)) {
+      if (r->GetType() == Korvane::eCfgSection && !afterComment) expected += "C:|";
+      expected += cfgtest::Record(r) + "|";
+      afterComment = r->GetType() == Korvane::eCfgComment;
     }
+    if (!expected.empty()) expected.pop_back();
     std::string text = WriteText(cfg, dir);
     cKV_CfgFile back;
     ASSERT_TRUE(ReadText(back, dir, text));
