@@ -22,53 +22,51 @@ bool HasTempLeft(TempDir const& dir) {
   return false;
 }
 
+// "status output" of a run, with the error text after a failure.
+std::string Kvos(std::vector<std::string> args) {
+  args.insert(args.begin(), "cfg");
+  auto r = RunKvos(args);
+  return std::to_string(r.status) + " " + r.out + (r.status == 0 ? "" : "| " + r.err);
+}
+
 TEST(KvosCfg, ReadsAndEditsKeepingCommentsAndOrder) {
   TempDir dir;
   std::string file = dir / "app.cfg";
   WriteFile(file, "# app settings\n[Net]\nport = 80 # default\n# end of net\n[Log]\nlevel = 2\n");
-
-  auto get = RunKvos({"cfg", "get", file, "net", "PORT"});
-  EXPECT_EQ(get.status, 0) << get.err;
-  EXPECT_EQ(get.out, "80\n");
-
-  EXPECT_EQ(RunKvos({"cfg", "set", file, "Net", "port", "8080"}).status, 0);
-  EXPECT_EQ(RunKvos({"cfg", "set", file, "Net", "host", "example.org", "--comment", "who"}).status, 0);
-  EXPECT_EQ(RunKvos({"cfg", "set", file, "Disk", "path", "/var/x y"}).status, 0);
+  EXPECT_EQ(Kvos({"get", file, "net", "PORT"}), "0 80\n");
+  EXPECT_EQ(Kvos({"set", file, "Net", "port", "8080"}), "0 ");
+  EXPECT_EQ(Kvos({"set", file, "Net", "host", "example.org", "--comment", "who"}), "0 ");
+  EXPECT_EQ(Kvos({"set", file, "Disk", "path", "/var/x y"}), "0 ");
   EXPECT_EQ(ReadFile(file),
             "# app settings\n[Net]\nport = 8080 # default\nhost = example.org # who\n# end of net\n[Log]\n"
             "level = 2\n\n[Disk]\npath = /var/x y\n");
+  EXPECT_EQ(Kvos({"list", file}), "0 Net\nLog\nDisk\n");
+  EXPECT_EQ(Kvos({"list", file, "NET"}), "0 port = 8080\nhost = example.org\n");
 
-  auto sections = RunKvos({"cfg", "list", file});
-  EXPECT_EQ(sections.out, "Net\nLog\nDisk\n");
-  auto params = RunKvos({"cfg", "list", file, "NET"});
-  EXPECT_EQ(params.out, "port = 8080\nhost = example.org\n");
-
-  EXPECT_EQ(RunKvos({"cfg", "del", file, "Net", "port"}).status, 0);
-  EXPECT_EQ(RunKvos({"cfg", "del", file, "log"}).status, 0);
+  EXPECT_EQ(Kvos({"del", file, "Net", "port"}), "0 ");
+  EXPECT_EQ(Kvos({"del", file, "log"}), "0 ");
   // The blank line before [Disk] was in the area of [Log]; the comment now
   // sets [Disk] off.
   EXPECT_EQ(ReadFile(file), "# app settings\n[Net]\nhost = example.org # who\n# end of net\n[Disk]\npath = /var/x y\n");
 
   // Missing things are failures with a message, and change nothing.
   std::string before = ReadFile(file);
-  for (auto const& args : std::vector<std::vector<std::string>>{{"cfg", "get", file, "None", "x"},
-                                                                {"cfg", "get", file, "Net", "none"},
-                                                                {"cfg", "del", file, "None"},
-                                                                {"cfg", "del", file, "Net", "none"},
-                                                                {"cfg", "list", file, "None"},
-                                                                {"cfg", "get", dir / "missing.cfg", "a", "b"},
-                                                                {"cfg", "get", dir.Path(), "a", "b"}}) {
-    auto r = RunKvos(args);
-    EXPECT_EQ(r.status, 1) << args[1] << " " << args[2];
-    EXPECT_EQ(r.err.rfind("kvos cfg: ", 0), 0u) << r.err;
-    EXPECT_TRUE(r.out.empty());
+  for (auto const& args : std::vector<std::vector<std::string>>{{"get", file, "None", "x"},
+                                                                {"get", file, "Net", "none"},
+                                                                {"del", file, "None"},
+                                                                {"del", file, "Net", "none"},
+                                                                {"list", file, "None"},
+                                                                {"get", dir / "missing.cfg", "a", "b"}}) {
+    EXPECT_EQ(Kvos(args).rfind("1 | kvos cfg: ", 0), 0u) << Kvos(args);
   }
-  EXPECT_NE(RunKvos({"cfg", "get", dir.Path(), "a", "b"}).err.find("Is a directory"), std::string::npos);
+  std::string directory = Kvos({"get", dir.Path(), "a", "b"});
+  EXPECT_EQ(directory.rfind("1 | kvos cfg: ", 0), 0u) << directory;
+  EXPECT_NE(directory.find("Is a directory"), std::string::npos);
   EXPECT_EQ(ReadFile(file), before);
 
   // set makes a new file.
   std::string fresh = dir / "new.cfg";
-  EXPECT_EQ(RunKvos({"cfg", "set", fresh, "S", "k", ""}).status, 0);
+  EXPECT_EQ(Kvos({"set", fresh, "S", "k", ""}), "0 ");
   EXPECT_EQ(ReadFile(fresh), "[S]\nk = \n");
   EXPECT_FALSE(HasTempLeft(dir));
 }
@@ -78,18 +76,16 @@ TEST(KvosCfg, RejectsWhatTheFileCannotHold) {
   std::string file = dir / "app.cfg";
   WriteFile(file, "[S]\nk = v\n");
   for (auto const& args : std::vector<std::vector<std::string>>{
-           {"set", file, "S", "k", "a # b"},
-           {"set", file, "S", "k", " padded"},
-           {"set", file, "S", "k", "\"quoted\""},
-           {"set", file, "S", "1k", "v"},
-           {"set", file, "S S", "k", "v"},
-           {"set", file, "S", "k", "v", "--comment", "x\ny"},
-           {"set", file, "S", "k", "v", "--comment"},
-           {"get", file, "S"}}) {
-    std::vector<std::string> full{"cfg"};
-    full.insert(full.end(), args.begin(), args.end());
-    auto r = RunKvos(full);
-    EXPECT_EQ(r.status, 2) << args[0] << " " << (args.size() > 4 ? args[4] : "");
+           {"cfg", "set", file, "S", "k", "a # b"},
+           {"cfg", "set", file, "S", "k", " padded"},
+           {"cfg", "set", file, "S", "k", "\"quoted\""},
+           {"cfg", "set", file, "S", "1k", "v"},
+           {"cfg", "set", file, "S S", "k", "v"},
+           {"cfg", "set", file, "S", "k", "v", "--comment", "x\ny"},
+           {"cfg", "set", file, "S", "k", "v", "--comment"},
+           {"cfg", "get", file, "S"}}) {
+    auto r = RunKvos(args);
+    EXPECT_EQ(r.status, 2) << args[1] << " " << (args.size() > 5 ? args[5] : "");
     EXPECT_NE(r.err.find("Usage: kvos cfg"), std::string::npos);
   }
   EXPECT_EQ(ReadFile(file), "[S]\nk = v\n");
@@ -100,27 +96,23 @@ TEST(KvosCfg, RejectsWhatTheFileCannotHold) {
 
 TEST(KvosCfg, NeverWritesBackWhatTheReaderWouldLose) {
   TempDir dir;
-  struct Case {
-    std::string text;
-    int line;
+  std::pair<std::string, int> const cases[] = {
+      {"[S]\na = 1\n[a b]\nb = 2\n", 3},                        // the reader stops
+      {"[S]\n# " + std::string(40000, 'x') + "\nb = 2\n", 2},  // split into two lines
+      {std::string("[S]\na = 1\nb = 2\0tail\n", 20), 3},       // NUL byte
   };
-  Case const cases[] = {
-      {"[S]\na = 1\n[a b]\nb = 2\n", 3},                                  // the reader stops
-      {"[S]\n# " + std::string(40000, 'x') + "\nb = 2\n", 2},            // split into two lines
-      {std::string("[S]\na = 1\nb = 2\0tail\n", 20), 3},                 // NUL byte
-  };
-  for (Case const& c : cases) {
-    std::string file = dir / "lossy.cfg";
-    WriteFile(file, c.text);
+  std::string file = dir / "lossy.cfg";
+  for (auto const& [text, line] : cases) {
+    WriteFile(file, text);
+    std::string where = "lossy.cfg:" + std::to_string(line) + ":";
     auto set = RunKvos({"cfg", "set", file, "S", "a", "9"});
     EXPECT_EQ(set.status, 1);
-    EXPECT_NE(set.err.find("lossy.cfg:" + std::to_string(c.line) + ":"), std::string::npos) << set.err;
+    EXPECT_NE(set.err.find(where), std::string::npos) << set.err;
     EXPECT_EQ(RunKvos({"cfg", "del", file, "S"}).status, 1);
-    EXPECT_EQ(ReadFile(file), c.text);
-
+    EXPECT_EQ(ReadFile(file), text);
     auto check = RunKvos({"cfg", "check", file});
     EXPECT_EQ(check.status, 1);
-    EXPECT_NE(check.out.find("lossy.cfg:" + std::to_string(c.line) + ":"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find(where), std::string::npos) << check.out;
   }
 
   // Reading stops early: get still answers from what was read, and warns.
@@ -130,26 +122,25 @@ TEST(KvosCfg, NeverWritesBackWhatTheReaderWouldLose) {
   EXPECT_EQ(get.status, 0);
   EXPECT_EQ(get.out, "1\n");
   EXPECT_NE(get.err.find("partial.cfg:3"), std::string::npos);
-  auto later = RunKvos({"cfg", "get", partial, "T", "b"});
-  EXPECT_EQ(later.status, 1);
-  EXPECT_NE(later.err.find("reading stops at line 3"), std::string::npos);
+  std::string later = Kvos({"get", partial, "T", "b"});
+  EXPECT_EQ(later.rfind("1 | kvos cfg: ", 0), 0u) << later;
+  EXPECT_NE(later.find("reading stops at line 3"), std::string::npos);
 
   // A quoted value with '#' reads fine but cannot be written as it is.
   std::string quoted = dir / "quoted.cfg";
   WriteFile(quoted, "[S]\nk = \"a # b\"\n");
-  EXPECT_EQ(RunKvos({"cfg", "get", quoted, "S", "k"}).out, "a # b\n");
-  EXPECT_EQ(RunKvos({"cfg", "check", quoted}).status, 0);
-  auto set = RunKvos({"cfg", "set", quoted, "S", "other", "1"});
-  EXPECT_EQ(set.status, 1);
-  EXPECT_NE(set.err.find("would read back as"), std::string::npos) << set.err;
+  EXPECT_EQ(Kvos({"get", quoted, "S", "k"}), "0 a # b\n");
+  EXPECT_EQ(Kvos({"check", quoted}).substr(0, 2), "0 ");
+  std::string set = Kvos({"set", quoted, "S", "other", "1"});
+  EXPECT_EQ(set.substr(0, 2), "1 ");
+  EXPECT_NE(set.find("would read back as"), std::string::npos) << set;
   EXPECT_EQ(ReadFile(quoted), "[S]\nk = \"a # b\"\n");
 
-  auto ok = RunKvos({"cfg", "check", dir / "nothing.cfg"});
-  EXPECT_EQ(ok.status, 1);
+  EXPECT_EQ(Kvos({"check", dir / "nothing.cfg"}).substr(0, 2), "1 ");
   WriteFile(dir / "fine.cfg", "# c\r\n[S]\r\na = 1\r\n");
-  auto fine = RunKvos({"cfg", "check", dir / "fine.cfg"});
-  EXPECT_EQ(fine.status, 0);
-  EXPECT_NE(fine.out.find("read whole: 3 lines, 3 records"), std::string::npos) << fine.out;
+  std::string fine = Kvos({"check", dir / "fine.cfg"});
+  EXPECT_EQ(fine.substr(0, 2), "0 ");
+  EXPECT_NE(fine.find("read whole: 3 lines, 3 records"), std::string::npos) << fine;
   EXPECT_FALSE(HasTempLeft(dir));
 }
 
@@ -182,7 +173,6 @@ TEST(KvosCfg, ReplacesTheFileOnlyWhole) {
   EXPECT_NE(r.err.find("the file is unchanged"), std::string::npos) << r.err;
   EXPECT_EQ(ReadFile(file), text);
   EXPECT_FALSE(HasTempLeft(dir));
-
 }
 
 }  // namespace
