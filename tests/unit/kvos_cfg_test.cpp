@@ -9,10 +9,7 @@
 
 #include "support/testing.h"
 
-using kvtest::ReadFile;
-using kvtest::RunKvos;
-using kvtest::TempDir;
-using kvtest::WriteFile;
+using namespace kvtest;
 
 namespace {
 

@@ -1,6 +1,5 @@
 // Editing a configuration file in memory: section areas, lookups and the
 // places where new records go.
-#include "OS/oscfg.h"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +7,10 @@
 #include <type_traits>
 
 #include "oscfg_support.h"
-#include "support/testing.h"
 
-using cfgtest::Dump;
-using cfgtest::ReadText;
-using Korvane::cKV_CfgFile;
-using Korvane::cKV_CfgRecord;
-using kvtest::ScopedFault;
-using kvtest::TempDir;
+using namespace cfgtest;
+using namespace Korvane;
+using namespace kvtest;
 
 namespace {
 

@@ -8,18 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "OS/oscfg.h"
 #include "oscfg_support.h"
-#include "support/testing.h"
 
-using cfgtest::Dump;
-using cfgtest::ReadText;
-using cfgtest::WriteText;
-using Korvane::cKV_CfgFile;
-using Korvane::cKV_CfgRecord;
-using Korvane::cKV_Error;
-using kvtest::ScopedFault;
-using kvtest::TempDir;
+using namespace cfgtest;
+using namespace Korvane;
+using namespace kvtest;
 
 namespace {
 

@@ -10,8 +10,7 @@
 #include "OS/internal/report.h"
 #include "support/testing.h"
 
-using Korvane::cKV_Error;
-using Korvane::cKV_String;
+using namespace Korvane;
 
 namespace {
 

@@ -4,11 +4,7 @@
 
 #include <vector>
 
-using Korvane::cKV_List2Item;
-using Korvane::cKV_Queue;
-using Korvane::cKV_QueueItem;
-using Korvane::cKV_ValueSet;
-using Korvane::ctKV_List2;
+using namespace Korvane;
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "OS/osstorage.h"
 #include "support/testing.h"
 
-using Korvane::cDataBuf;
-using kvtest::ScopedFault;
+using namespace Korvane;
+using namespace kvtest;
 
 namespace {
 

@@ -10,14 +10,7 @@
 #include "recordformat/linerecord.h"
 #include "support/testing.h"
 
-using Korvane::cDataBuf;
-using Korvane::cDataFormat;
-using Korvane::cDataStorage;
-using Korvane::cFileIO;
-using Korvane::cKV_Error;
-using Korvane::cKV_String;
-using Korvane::cMemoryIO;
-using Korvane::iDataIO;
+using namespace Korvane;
 using example::cLineRecordFormat;
 using kvtest::TempDir;
 using ::testing::_;

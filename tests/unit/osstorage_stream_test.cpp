@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,13 +15,8 @@
 #include "OS/osstorage.h"
 #include "support/testing.h"
 
-using Korvane::cDataBuf;
-using Korvane::cFileIO;
-using Korvane::cKV_String;
-using Korvane::cMemoryIO;
-using Korvane::iDataIO;
-using kvtest::ScopedFault;
-using kvtest::TempDir;
+using namespace Korvane;
+using namespace kvtest;
 
 namespace {
 
@@ -255,20 +249,14 @@ TEST(MemoryIO, BuffersMoveInAndOut) {
 
 // --------------------------------------------------------------- file stream
 
+// The close-on-exec flag of every descriptor of this process open on `path`.
 std::string Cloexec(std::string const& path) {
-  // The flags of every descriptor of this process open on `path`.
   std::string found;
-  std::error_code ec;
-  std::string target = std::filesystem::canonical(path, ec).string();
-  for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    std::error_code lec;
-    if (std::filesystem::read_symlink(entry.path(), lec).string() != target || lec) continue;
-    std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
-    std::string key, flags;
-    while (info >> key && key != "flags:") {
-    }
-    info >> flags;
-    found += (std::stoul(flags, nullptr, 8) & O_CLOEXEC) != 0 ? "e" : "-";
+  auto target = std::filesystem::canonical(path);
+  for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(entry.path(), ec) != target) continue;
+    found += (fcntl(std::stoi(entry.path().filename()), F_GETFD) & FD_CLOEXEC) != 0 ? "e" : "-";
   }
   return found;
 }
@@ -339,21 +327,17 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
     SCOPED_TRACE(step);
     unsigned int op = rng() % 10;
     if (op < 2) {  // seek anywhere, near the end included
-      pos = rng() % (content.size() + 3);
-      if (pos > content.size()) pos = content.size();
+      pos = std::min<std::size_t>(rng() % (content.size() + 3), content.size());
       ASSERT_TRUE(f.Seek(static_cast<unsigned int>(pos)));
-      eof = false;
-      writing = false;
+      eof = writing = false;
     } else if (op == 2 && !writing) {  // a byte back, as the delimiter skip does
       if (pos == 0) continue;
       ASSERT_TRUE(f.Seek(static_cast<unsigned int>(--pos)));
       eof = false;
     } else if (op == 3 && (writing || rng() % 2 == 0)) {
-      if (!writing) {
-        ASSERT_TRUE(f.Seek(static_cast<unsigned int>(pos)));
-        writing = true;
-        eof = false;
-      }
+      ASSERT_TRUE(writing || f.Seek(static_cast<unsigned int>(pos)));
+      writing = true;
+      eof = false;
       std::size_t n = rng() % 40;
       std::string bytes(n, static_cast<char>('A' + rng() % 26));
       ASSERT_TRUE(f.WriteBytes(static_cast<unsigned int>(n), U(bytes.c_str())));
@@ -366,10 +350,8 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
       ASSERT_EQ(ok, got == n);
       ASSERT_EQ(std::string(reinterpret_cast<char*>(buf.data()), got), content.substr(pos, got));
       pos += got;
-      if (!ok) {
-        eof = true;
-        f.GetStatus().Reset();
-      }
+      eof = eof || !ok;
+      f.GetStatus().Reset();
     } else if (!writing) {  // a number, the way fscanf reads it
       std::size_t p = pos;
       while (p < content.size() && (content[p] == ' ' || content[p] == '\n')) ++p;
@@ -380,19 +362,15 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
       int value = 0;
       bool ok = f.ReadLong(value);
       ASSERT_EQ(ok, p > digits);
-      if (ok) {
-        ASSERT_EQ(value, cKV_String::ToLong(content.substr(start, p - start).c_str()));
-      }
+      ASSERT_TRUE(!ok || value == cKV_String::ToLong(content.substr(start, p - start).c_str())) << value;
       pos = p;
-      if (p == content.size()) eof = true;  // the conversion looked past the end
+      eof = eof || p == content.size();  // the conversion looked past the end
       f.GetStatus().Reset();
     } else {
       continue;
     }
     ASSERT_EQ(f.Tell(), pos);
-    if (!writing) {
-      ASSERT_EQ(f.IsEof(), eof);
-    }
+    ASSERT_TRUE(writing || f.IsEof() == eof) << "the end flag differs from the model";
   }
   ASSERT_TRUE(f.Close());
   EXPECT_EQ(kvtest::ReadFile(path), content);

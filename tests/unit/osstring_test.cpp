@@ -10,8 +10,7 @@
 
 #include "support/testing.h"
 
-using Korvane::cKV_DataConv;
-using Korvane::cKV_String;
+using namespace Korvane;
 using kvtest::ScopedFault;
 
 namespace {
