@@ -30,23 +30,14 @@ void Fill(cMemoryIO& io, std::string const& bytes) {
   io.SetBuffer(b);
 }
 
-// The least a format can be: a bare number as head, blanks and line feeds
-// between records, no opening. Bodies are read straight from the stream.
-class BareFormat : public cDataFormat {
+// A format stripped to the least: a bare number as head, blanks and line
+// feeds between records, no opening. Bodies are read straight from the
+// stream; the body items are the example's, unused here.
+class BareFormat : public cLineRecordFormat {
  public:
-  explicit BareFormat(iDataIO* io, char const* delims = " \n") : _delims(delims) { _io = io; }
+  explicit BareFormat(iDataIO* io, char const* delims = " \n") : cLineRecordFormat(io), _delims(delims) {}
   bool WriteRecordHead(unsigned int size) override { return _io->WriteUlong(size) && _io->WriteBytes(1, U(" ")); }
-  bool WriteBytes(unsigned int, unsigned char const*) override { return false; }
-  bool WriteUlong(unsigned int) override { return false; }
-  bool WriteLong(int) override { return false; }
-  bool WriteString(char const*) override { return false; }
-  bool WriteEnd() override { return false; }
   bool ReadRecordHead(unsigned int& size) override { return _io->ReadUlong(size); }
-  bool ReadBytes(unsigned int, unsigned char*) override { return false; }
-  bool ReadUlong(unsigned int&) override { return false; }
-  bool ReadLong(int&) override { return false; }
-  bool ReadString(cKV_String&) override { return false; }
-  bool ReadEnd() override { return false; }
   bool WriteBegin() override { return true; }
   bool ReadBegin() override { return true; }
   char const* GetDelims() override { return _delims; }
@@ -99,9 +90,7 @@ TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
   cMemoryIO io;
   BareFormat format(&io);
   Fill(io, std::string("\n \0\n X\n", 7));
-  EXPECT_TRUE(format.ReadDelims());
-  EXPECT_EQ(io.Tell(), 5u);
-  EXPECT_TRUE(format.ReadDelims());  // at a non-delimiter: stays
+  EXPECT_TRUE(format.ReadDelims() && format.ReadDelims());  // the second at a non-delimiter: stays
   EXPECT_EQ(io.Tell(), 5u);
   io.Seek(6);
   EXPECT_TRUE(format.ReadDelims());  // only delimiters left: to the end
@@ -211,17 +200,9 @@ TEST(DataStorage, ReadsRecordsUntilOnlyDelimitersAreLeft) {
 TEST(DataStorage, OnAFileTheEndShowsAfterAFailedRead) {
   TempDir dir;
   std::string path = dir / "records";
+  kvtest::WriteFile(path, "3 one0 2 hi");
   cFileIO file;
   BareFormat format(&file);
-  ASSERT_TRUE(file.Open(path.c_str(), "wb"));
-  cDataStorage writer(cDataStorage::eWrite, &format);
-  cDataFormat* f = nullptr;
-  ASSERT_TRUE(writer.Begin() && writer.WriteRecordBegin(3, f));
-  EXPECT_EQ(f, &format);
-  ASSERT_TRUE(writer.WriteRecordEnd(3, U("one")) && writer.WriteRecordBegin(0, f));
-  ASSERT_TRUE(writer.WriteRecordBegin(2, f) && writer.WriteRecordEnd(2, U("hi")) && file.Close());
-  EXPECT_EQ(kvtest::ReadFile(path), "3 one0 2 hi");
-
   ASSERT_TRUE(file.Open(path.c_str(), "rb"));
   cDataStorage reader(cDataStorage::eRead, &format);
   unsigned char body[3];
