@@ -208,27 +208,19 @@ std::string Decoded(char const* text) {
   return std::to_string(used) + "/" + std::to_string(value);
 }
 
-TEST(DataConv, Base64KnownTexts) {
+std::string Encoded(int v) {
   char text[8] = {};
-  auto enc = [&](int v) {
-    std::memset(text, 0, sizeof text);
-    int n = cKV_DataConv::LongToStr64(v, text);
-    EXPECT_EQ(static_cast<std::size_t>(n), std::strlen(text));
-    return std::string(text);
-  };
-  EXPECT_EQ(enc(0), "0");
-  EXPECT_EQ(enc(63), "$");
-  EXPECT_EQ(enc(64), "10");
-  EXPECT_EQ(enc(-1), "-1");
-  EXPECT_EQ(enc(INT_MAX), "1$$$$$");
-  EXPECT_EQ(enc(INT_MIN), "-200000");
-  EXPECT_EQ(enc(-8388608), "-W000");
+  int n = cKV_DataConv::LongToStr64(v, text);
+  return static_cast<std::size_t>(n) == std::strlen(text) ? text : "length differs";
+}
 
-  EXPECT_EQ(Decoded("-W000"), "5/-8388608");
-  EXPECT_EQ(Decoded("zz,1"), "2/" + std::to_string(61 * 64 + 61));
+TEST(DataConv, Base64KnownTexts) {
+  EXPECT_EQ(Encoded(0) + " " + Encoded(63) + " " + Encoded(64) + " " + Encoded(-1), "0 $ 10 -1");
+  EXPECT_EQ(Encoded(INT_MAX) + " " + Encoded(INT_MIN) + " " + Encoded(-8388608), "1$$$$$ -200000 -W000");
+
+  EXPECT_EQ(Decoded("-W000") + " " + Decoded("zz,1") + " " + Decoded("-") + " " + Decoded("!"),
+            "5/-8388608 2/3965 1/0 0/0");
   EXPECT_EQ(Decoded("1234567").substr(0, 2), "6/");
-  EXPECT_EQ(Decoded("-"), "1/0");
-  EXPECT_EQ(Decoded("!"), "0/0");
   // Bytes above 127 are never digits, nor is anything outside the alphabet.
   EXPECT_EQ(Decoded("\xC1\x41").substr(0, 2), "0/");
   EXPECT_EQ(Decoded("A\xFF"), "1/10");
@@ -256,26 +248,23 @@ TEST(DataConv, Base64RoundTripsEveryBitPattern) {
   for (unsigned long long u = 0; u < (1ull << 32); u += 65521ull * 7) check(static_cast<unsigned int>(u));
 }
 
-TEST(DataConv, DoublesAsSixteenDigitText) {
+std::string DblText(double v) {
   char text[32];
+  int n = cKV_DataConv::DblToStr(v, text);
+  return static_cast<std::size_t>(n) == std::strlen(text) ? text : "length differs";
+}
+
+TEST(DataConv, DoublesAsSixteenDigitText) {
   double back = 0;
   for (double v : {-0.0, -2.5, 0.1, 123456789012345.6, 1e300, -1e-300, 4.9e-324, 3.141592653589793}) {
-    int n = cKV_DataConv::DblToStr(v, text);
-    EXPECT_EQ(n, static_cast<int>(std::strlen(text)));
-    EXPECT_EQ(cKV_DataConv::StrToDbl(text, back), n) << text;
+    std::string text = DblText(v);
+    EXPECT_EQ(cKV_DataConv::StrToDbl(text.c_str(), back), static_cast<int>(text.size())) << text;
     EXPECT_EQ(back, v) << text;
   }
-  EXPECT_EQ(cKV_DataConv::DblToStr(2500.0, text), 4);
-  EXPECT_STREQ(text, "2500");
-  cKV_DataConv::DblToStr(1e20, text);
-  EXPECT_STREQ(text, "1e+20");
   // 0.1 + 0.2 needs 17 digits; 16 give its rounding.
-  cKV_DataConv::DblToStr(0.1 + 0.2, text);
-  EXPECT_STREQ(text, "0.3");
-
+  EXPECT_EQ(DblText(2500.0) + " " + DblText(1e20) + " " + DblText(0.1 + 0.2), "2500 1e+20 0.3");
   EXPECT_EQ(cKV_DataConv::StrToDbl("2.5e3xyz", back), 5);
   EXPECT_EQ(back, 2500.0);
-  back = 7;
   EXPECT_EQ(cKV_DataConv::StrToDbl("abc", back), 0);
   EXPECT_EQ(back, 0.0);
 }
@@ -294,10 +283,8 @@ TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {
   }
   if (chosen == nullptr) GTEST_SKIP() << "no locale with a decimal comma is available";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
-  char text[32];
   double back = 0;
-  cKV_DataConv::DblToStr(2.5, text);
-  EXPECT_STREQ(text, "2.5");
+  EXPECT_EQ(DblText(2.5), "2.5");
   EXPECT_EQ(cKV_DataConv::StrToDbl("2.5", back), 3);
   EXPECT_EQ(back, 2.5);
   std::setlocale(LC_NUMERIC, "C");
