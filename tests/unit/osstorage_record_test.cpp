@@ -195,26 +195,6 @@ TEST(DataStorage, ReadsRecordsUntilOnlyDelimitersAreLeft) {
   EXPECT_EQ(io.Tell(), 4u);
 }
 
-TEST(DataStorage, OnAFileTheEndShowsAfterAFailedRead) {
-  TempDir dir;
-  std::string path = dir / "records";
-  kvtest::WriteFile(path, "3 one0 2 hi");
-  cFileIO file;
-  BareFormat format(&file);
-  ASSERT_TRUE(file.Open(path.c_str(), "rb"));
-  cDataStorage reader(cDataStorage::eRead, &format);
-  unsigned char body[3];
-  ASSERT_TRUE(reader.Begin());
-  for (unsigned int expected : {3u, 0u, 2u}) {
-    ASSERT_EQ(Next(reader, &format), std::to_string(expected));
-    ASSERT_TRUE(file.ReadBytes(expected, body));
-  }
-  EXPECT_TRUE(file.GetStatus().IsNotError());
-  EXPECT_FALSE(file.IsEof());  // every byte read, yet no end
-  EXPECT_EQ(Next(reader, &format), "end");
-  EXPECT_EQ(std::string(file.GetStatus().GetText()), "Failed to read 1 bytes from file [" + path + "]");
-}
-
 // -------------------------------------------------- the example line format
 
 using Records = std::vector<std::string>;

@@ -103,10 +103,10 @@ TEST(MemoryIO, NumbersAreBareDecimalText) {
 }
 
 TEST(MemoryIO, ReadingNumbersTakesAtMostElevenBytesAndClamps) {
+  char const* const noU = "[Failed to read tUlong]@0";
+  char const* const noL = "[Failed to read int]@0";
   struct Row {
-    char const* bytes;
-    char const* kinds;
-    char const* expected;
+    char const *bytes, *kinds, *expected;
   } const rows[] = {
       {"1234", "u", "1234@4"},
       {"123456789012", "uu", "4294967295@11 2@12"},
@@ -115,16 +115,8 @@ TEST(MemoryIO, ReadingNumbersTakesAtMostElevenBytesAndClamps) {
       // The sign counts toward the 11 bytes.
       {"99999999999|-99999999999", "lbll", "2147483647@11 |@12 -2147483648@23 9@24"},
       // No run: failure without moving.
-      {" 12", "u", "[Failed to read tUlong]@0"},
-      {"x1", "u", "[Failed to read tUlong]@0"},
-      {"-1", "u", "[Failed to read tUlong]@0"},
-      {"+1", "u", "[Failed to read tUlong]@0"},
-      {"", "u", "[Failed to read tUlong]@0"},
-      {"-", "l", "[Failed to read int]@0"},
-      {"-x", "l", "[Failed to read int]@0"},
-      {" -1", "l", "[Failed to read int]@0"},
-      {"+1", "l", "[Failed to read int]@0"},
-      {"", "l", "[Failed to read int]@0"},
+      {" 12", "u", noU}, {"x1", "u", noU}, {"-1", "u", noU}, {"+1", "u", noU}, {"", "u", noU},
+      {"-", "l", noL},   {"-x", "l", noL}, {" -1", "l", noL}, {"+1", "l", noL}, {"", "l", noL},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.bytes);
@@ -306,29 +298,24 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
   cFileIO f;
   ASSERT_TRUE(f.Open(path.c_str(), "r+b"));
   std::size_t pos = 0;
-  bool eof = false;
-  bool writing = false;  // reads and writes are separated by a seek, as C wants
+  bool eof = false, writing = false;  // reads and writes are separated by a seek, as C wants
   std::vector<unsigned char> buf(9000);
   for (int step = 0; step < 20000; ++step) {
     SCOPED_TRACE(step);
     unsigned int op = rng() % 10;
-    if (op < 2) {  // seek anywhere, near the end included
-      pos = std::min<std::size_t>(rng() % (content.size() + 3), content.size());
+    if (op < 2 || (op == 2 && !writing && pos > 0)) {
+      // Anywhere, near the end included, or a byte back as the delimiter skip does.
+      pos = op < 2 ? std::min<std::size_t>(rng() % (content.size() + 3), content.size()) : pos - 1;
       ASSERT_TRUE(f.Seek(static_cast<unsigned int>(pos)));
       eof = writing = false;
-    } else if (op == 2 && !writing) {  // a byte back, as the delimiter skip does
-      if (pos == 0) continue;
-      ASSERT_TRUE(f.Seek(static_cast<unsigned int>(--pos)));
-      eof = false;
     } else if (op == 3 && (writing || rng() % 2 == 0)) {
       ASSERT_TRUE(writing || f.Seek(static_cast<unsigned int>(pos)));
       writing = true;
       eof = false;
-      std::size_t n = rng() % 40;
-      std::string bytes(n, static_cast<char>('A' + rng() % 26));
-      ASSERT_TRUE(f.WriteBytes(static_cast<unsigned int>(n), U(bytes.c_str())));
-      content.replace(pos, std::min(n, content.size() - pos), bytes);
-      pos += n;
+      std::string bytes(rng() % 40, static_cast<char>('A' + rng() % 26));
+      ASSERT_TRUE(f.WriteBytes(static_cast<unsigned int>(bytes.size()), U(bytes.c_str())));
+      content.replace(pos, std::min(bytes.size(), content.size() - pos), bytes);
+      pos += bytes.size();
     } else if (!writing && op < 7) {
       std::size_t n = rng() % 3 == 0 ? rng() % 9000 : rng() % 8;
       bool ok = f.ReadBytes(static_cast<unsigned int>(n), buf.data());
