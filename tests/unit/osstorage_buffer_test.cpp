@@ -9,11 +9,9 @@
 #include "support/testing.h"
 
 using namespace Korvane;
-using namespace kvtest;
+using kvtest::ScopedFault;
 
 namespace {
-
-unsigned char const* U(char const* text) { return reinterpret_cast<unsigned char const*>(text); }
 
 // "length/size:bytes in use", or "none" for a buffer without a block.
 std::string State(cDataBuf const& b) {
@@ -23,98 +21,85 @@ std::string State(cDataBuf const& b) {
          std::string(reinterpret_cast<char const*>(data), b.GetLength());
 }
 
+// The state after each change, or "refused".
+std::string Size(cDataBuf& b, unsigned int n) { return b.SetSize(n) ? State(b) : "refused"; }
+std::string Length(cDataBuf& b, unsigned int n) { return b.SetLength(n) ? State(b) : "refused"; }
+std::string Add(cDataBuf& b, std::string const& bytes) {
+  auto data = reinterpret_cast<unsigned char const*>(bytes.data());
+  return b.AddSegment(data, static_cast<unsigned int>(bytes.size())) ? State(b) : "refused";
+}
+
 TEST(DataBuf, GrowsToTheNextBlockMultipleAndNoFurther) {
   cDataBuf b;
   EXPECT_EQ(State(b), "none");
-  EXPECT_TRUE(b.SetSize(0));  // nothing to allocate
-  EXPECT_EQ(State(b), "none");
-  EXPECT_TRUE(b.SetSize(1));
-  EXPECT_EQ(State(b), "0/16:");
-  EXPECT_TRUE(b.SetSize(16));
-  EXPECT_EQ(State(b), "0/16:");
-  EXPECT_TRUE(b.SetSize(17));
-  EXPECT_EQ(State(b), "0/32:");
-
+  EXPECT_EQ(Size(b, 0), "none");  // nothing to allocate
+  EXPECT_EQ(Size(b, 1), "0/16:");
+  EXPECT_EQ(Size(b, 16), "0/16:");
+  EXPECT_EQ(Size(b, 17), "0/32:");
   cDataBuf a;
-  ASSERT_TRUE(a.AddSegment(U("abcde"), 5));
-  EXPECT_EQ(State(a), "5/16:abcde");
-  ASSERT_TRUE(a.AddSegment(U("fghijklmnopq"), 12));
-  EXPECT_EQ(State(a), "17/32:abcdefghijklmnopq");
+  EXPECT_EQ(Add(a, "abcde"), "5/16:abcde");
+  EXPECT_EQ(Add(a, "fghijklmnopq"), "17/32:abcdefghijklmnopq");
 
   // Appending nothing needs no memory, even from an empty buffer.
   {
     ScopedFault noMemory("alloc", ENOMEM);
     cDataBuf empty;
-    EXPECT_TRUE(empty.AddSegment(U("x"), 0) && empty.AddSegment(nullptr, 0) && a.AddSegment(U("x"), 0));
+    EXPECT_EQ(Add(empty, ""), "none");
+    EXPECT_TRUE(empty.AddSegment(nullptr, 0));
+    EXPECT_EQ(Add(a, ""), "17/32:abcdefghijklmnopq");
     EXPECT_EQ(noMemory.Failures(), 0u);
   }
-  EXPECT_EQ(State(a), "17/32:abcdefghijklmnopq");
 
   // Other block sizes, and 0 taken as 1.
   cDataBuf odd(3);
-  EXPECT_TRUE(odd.SetSize(7));
-  EXPECT_EQ(odd.GetSize(), 9u);
+  EXPECT_EQ(Size(odd, 7), "0/9:");
   cDataBuf zero(0);
-  EXPECT_TRUE(zero.SetSize(7));
-  EXPECT_EQ(zero.GetSize(), 7u);
-  EXPECT_TRUE(zero.AddSegment(U("12345678"), 8));
-  EXPECT_EQ(zero.GetSize(), 8u);
+  EXPECT_EQ(Size(zero, 7), "0/7:");
+  EXPECT_EQ(Add(zero, "12345678"), "8/8:12345678");
 }
 
 TEST(DataBuf, LengthAndShrinking) {
   cDataBuf b;
-  ASSERT_TRUE(b.AddSegment(U("abc"), 3));
+  ASSERT_EQ(Add(b, "abc"), "3/16:abc");
   unsigned char* before = b;
-  EXPECT_TRUE(b.SetLength(10));  // within the size: no reallocation
-  EXPECT_EQ(static_cast<unsigned char*>(b), before);
-  EXPECT_EQ(State(b).substr(0, 9), std::string("10/16:abc", 9));
-  EXPECT_TRUE(b.SetLength(40));
-  EXPECT_EQ(State(b).substr(0, 9), std::string("40/48:abc", 9));
+  EXPECT_EQ(Length(b, 10).substr(0, 9), "10/16:abc");
+  EXPECT_EQ(static_cast<unsigned char*>(b), before);  // within the size: no reallocation
+  EXPECT_EQ(Length(b, 40).substr(0, 9), "40/48:abc");
 
   cDataBuf s;
-  ASSERT_TRUE(s.AddSegment(U("0123456789abcdefghij"), 20));
-  EXPECT_TRUE(s.SetSize(8));  // shrinking cuts the bytes in use
-  EXPECT_EQ(State(s), "16/16:0123456789abcdef");
+  ASSERT_EQ(Add(s, "0123456789abcdefghij").substr(0, 6), "20/32:");
+  EXPECT_EQ(Size(s, 8), "16/16:0123456789abcdef");  // shrinking cuts the bytes in use
   s.At(0) = 'X';
   s[1] = 'Y';
   EXPECT_EQ(State(s), "16/16:XY23456789abcdef");
-
-  EXPECT_TRUE(s.SetSize(0));
-  EXPECT_EQ(State(s), "none");
-  EXPECT_TRUE(s.AddSegment(U("again"), 5));
-  EXPECT_EQ(State(s), "5/16:again");
+  EXPECT_EQ(Size(s, 0), "none");
+  EXPECT_EQ(Add(s, "again"), "5/16:again");
   s.Clean();
   EXPECT_EQ(State(s), "none");
-  EXPECT_TRUE(s.SetSize(17));  // still block size 16
-  EXPECT_EQ(s.GetSize(), 32u);
+  EXPECT_EQ(Size(s, 17), "0/32:");  // still block size 16
 }
 
 TEST(DataBuf, BlocksMoveAndAreNeverCopied) {
   cDataBuf a(8);
-  ASSERT_TRUE(a.AddSegment(U("payload"), 7));
+  ASSERT_EQ(Add(a, "payload"), "7/8:payload");
   unsigned char* block = a;
   cDataBuf b(a, 32);
   EXPECT_EQ(static_cast<unsigned char*>(b), block);
-  EXPECT_EQ(State(b), "7/8:payload");
   EXPECT_EQ(State(a), "none");
   // Each keeps its own block size.
-  EXPECT_TRUE(a.SetSize(1) && b.SetSize(33));
-  EXPECT_EQ(a.GetSize(), 8u);
-  EXPECT_EQ(State(b), "7/64:payload");
+  EXPECT_EQ(Size(a, 1), "0/8:");
+  EXPECT_EQ(Size(b, 33), "7/64:payload");
 
   cDataBuf c(4);
-  ASSERT_TRUE(c.AddSegment(U("old"), 3));  // released by the assignment
+  ASSERT_EQ(Add(c, "old"), "3/4:old");  // released by the assignment
   block = b;
   c = b;
   EXPECT_EQ(static_cast<unsigned char*>(c), block);
-  EXPECT_EQ(State(c), "7/64:payload");
   EXPECT_EQ(State(b), "none");
-  EXPECT_TRUE(c.SetSize(65));  // the target's block size stays 4
-  EXPECT_EQ(c.GetSize(), 68u);
+  EXPECT_EQ(Size(c, 65), "7/68:payload");  // the target's block size stays 4
   cDataBuf& self = c;
   c = self;
   EXPECT_EQ(State(c), "7/68:payload");
-
   // Empty source: the target ends up empty, its old block released.
   cDataBuf none;
   c = none;
@@ -127,45 +112,42 @@ TEST(DataBuf, AdoptsMallocBlocks) {
   cDataBuf b(5, block);
   EXPECT_EQ(static_cast<unsigned char*>(b), block);
   EXPECT_EQ(State(b), "5/5:hello");
-  ASSERT_TRUE(b.AddSegment(U(" world"), 6));  // realloc of the adopted block
-  EXPECT_EQ(State(b), "11/16:hello world");
+  EXPECT_EQ(Add(b, " world"), "11/16:hello world");  // realloc of the adopted block
 
   // A non-null block with a count of 0 is still owned: growing resizes it
   // and nothing leaks (the leak checker of the sanitizer build sees it).
   cDataBuf zero(0, static_cast<unsigned char*>(std::malloc(64)));
   EXPECT_EQ(zero.GetSize(), 0u);
-  EXPECT_TRUE(zero.AddSegment(U("abc"), 3));
-  EXPECT_EQ(State(zero), "3/16:abc");
+  EXPECT_EQ(Add(zero, "abc"), "3/16:abc");
   cDataBuf released(0, static_cast<unsigned char*>(std::malloc(64)));
-  EXPECT_TRUE(released.SetSize(0));
-  EXPECT_EQ(State(released), "none");
+  EXPECT_EQ(Size(released, 0), "none");
 }
 
 TEST(DataBuf, RefusedGrowthLeavesTheBufferAsItWas) {
   cDataBuf b;
   {
     ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_FALSE(b.SetSize(10));
+    EXPECT_EQ(Size(b, 10), "refused");
     EXPECT_EQ(State(b), "none");
   }
-  ASSERT_TRUE(b.AddSegment(U("0123456789"), 10));
+  ASSERT_EQ(Add(b, "0123456789"), "10/16:0123456789");
   unsigned char* block = b;
   {
     ScopedFault noMemory("alloc", ENOMEM, 0, 10);
-    EXPECT_FALSE(b.AddSegment(U("0123456789"), 10) || b.SetLength(100) || b.SetSize(1000));
-    EXPECT_TRUE(b.SetLength(12) && b.SetLength(10));  // within the allocation: no heap call
+    EXPECT_EQ(Add(b, "0123456789") + Length(b, 100) + Size(b, 1000), "refusedrefusedrefused");
+    EXPECT_EQ(Length(b, 12).substr(0, 6), "12/16:");  // within the allocation: no heap call
+    EXPECT_EQ(Length(b, 10), "10/16:0123456789");
     EXPECT_EQ(noMemory.Failures(), 3u);
   }
   EXPECT_EQ(static_cast<unsigned char*>(b), block);
-  EXPECT_EQ(State(b), "10/16:0123456789");
 
   // Sizes past 32 bits once rounded, and appends whose end would pass 4 GiB,
   // fail before the heap is asked.
-  EXPECT_FALSE(b.SetSize(0xFFFFFFF1u) || b.SetLength(0xFFFFFFFFu) || b.AddSegment(U("x"), 0xFFFFFFFFu) ||
-               b.AddSegment(nullptr, 3));
+  EXPECT_EQ(Size(b, 0xFFFFFFF1u) + Length(b, 0xFFFFFFFFu), "refusedrefused");
+  EXPECT_FALSE(b.AddSegment(reinterpret_cast<unsigned char const*>("x"), 0xFFFFFFFFu) || b.AddSegment(nullptr, 3));
   EXPECT_EQ(State(b), "10/16:0123456789");
   cDataBuf whole(0x80000000u);
-  EXPECT_FALSE(whole.SetSize(0x80000001u));
+  EXPECT_EQ(Size(whole, 0x80000001u), "refused");
 }
 
 }  // namespace
