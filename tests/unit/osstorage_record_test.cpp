@@ -93,16 +93,13 @@ TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
   EXPECT_TRUE(format.ReadDelims() && format.ReadDelims());  // the second at a non-delimiter: stays
   EXPECT_EQ(io.Tell(), 5u);
   io.Seek(6);
-  EXPECT_TRUE(format.ReadDelims());  // only delimiters left: to the end
-  EXPECT_TRUE(io.IsEof());
-  EXPECT_TRUE(format.ReadDelims());  // already at the end
-  EXPECT_TRUE(io.GetStatus().IsNotError());
+  EXPECT_TRUE(format.ReadDelims() && io.IsEof());  // only delimiters left: to the end
+  EXPECT_TRUE(format.ReadDelims() && io.GetStatus().IsNotError());  // already at the end
 
   // With no delimiter characters at all, zero bytes still count.
   BareFormat none(&io, "");
   Fill(io, std::string("\0\0 ", 3));
-  EXPECT_TRUE(none.ReadDelims());
-  EXPECT_EQ(io.Tell(), 2u);
+  EXPECT_TRUE(none.ReadDelims() && io.Tell() == 2);
 
   // A failing stream: false.
   Fill(io, "  x");
@@ -121,13 +118,11 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
   cDataStorage writer(cDataStorage::eWrite, &format);
   EXPECT_FALSE(reads(writer) || writer.ReadRecordEnd());
   cDataStorage reader(cDataStorage::eRead, &format);
-  EXPECT_FALSE(writes(reader));
-  EXPECT_TRUE(reader.ReadRecordEnd());
+  EXPECT_TRUE(!writes(reader) && reader.ReadRecordEnd());
   cDataStorage odd(static_cast<cDataStorage::eMode>(5), &format);
   EXPECT_FALSE(reads(odd) || odd.ReadRecordEnd() || writes(odd));
   EXPECT_TRUE(odd.End());
-  EXPECT_EQ(size, 7u);
-  EXPECT_EQ(f, &format);
+  EXPECT_TRUE(size == 7 && f == &format);
 
   // Begin: a write pass opens and flushes; every other mode reads.
   {
@@ -138,14 +133,11 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
     EXPECT_CALL(format, ReadBegin()).WillOnce(Return(true));
     EXPECT_CALL(format, ReadBegin()).WillOnce(Return(false));
   }
-  EXPECT_TRUE(writer.Begin());
-  EXPECT_FALSE(writer.Begin());  // no flush after a failed opening
-  EXPECT_TRUE(odd.Begin());
-  EXPECT_FALSE(reader.Begin());
+  EXPECT_TRUE(writer.Begin() && !writer.Begin());  // no flush after a failed opening
+  EXPECT_TRUE(odd.Begin() && !reader.Begin());
 
   // Empty bodies and null data write nothing.
-  EXPECT_TRUE(writer.WriteRecordEnd(0, U("abc")));
-  EXPECT_TRUE(writer.WriteRecordEnd(3, nullptr));
+  EXPECT_TRUE(writer.WriteRecordEnd(0, U("abc")) && writer.WriteRecordEnd(3, nullptr));
   EXPECT_CALL(io, WriteBytes(3, _)).WillOnce(Return(false));
   EXPECT_FALSE(writer.WriteRecordEnd(3, U("abc")));
 
@@ -172,7 +164,7 @@ TEST(DataStorage, ReadsRecordsUntilOnlyDelimitersAreLeft) {
   ASSERT_TRUE(storage.Begin());
   ASSERT_EQ(Next(storage, &format), "5");
   EXPECT_EQ(Body(io, 5), "hello");
-  EXPECT_TRUE(storage.ReadRecordEnd());
+  ASSERT_TRUE(storage.ReadRecordEnd());
   // Cancelled halfway, and repeated: the same record again.
   for (unsigned int part = 1; part <= 2; ++part) {
     ASSERT_EQ(Next(storage, &format), "3");
@@ -358,7 +350,8 @@ TEST(LineRecordFormat, DamagedImagesEndTheReadCleanly) {
   int more = 0;
   while (storage.ReadRecordBegin(size, f) && f != nullptr && f->ReadBytes(size, body.data()))
     ASSERT_LT(++more, 200);
-  EXPECT_TRUE(file.GetStatus().IsError());  // the cut shows as a failed read
+  // The cut shows as a failed read.
+  EXPECT_THAT(std::string(file.GetStatus().GetText()), ::testing::EndsWith(" from file [" + big + "]"));
 }
 
 }  // namespace

@@ -501,20 +501,6 @@ TEST(FileIO, CopiesHandTheStreamOver) {
   // Three objects, one close: the sanitizers would see a double fclose.
 }
 
-TEST(FileIO, FileTruncatedWhileReadGivesAClearError) {
-  TempDir dir;
-  std::string path = dir / "shrinking";
-  kvtest::WriteFile(path, std::string(256 * 1024, 'z'));
-  cFileIO f;
-  std::vector<unsigned char> block(4096);
-  ASSERT_TRUE(f.Open(path.c_str(), "rb") && f.ReadBytes(4096, block.data()));
-  auto r = kvtest::Run({"truncate", "-s", "1000", path});
-  if (r.status != 0) GTEST_SKIP() << "cannot run truncate: " << r.err;
-  int reads = 0;
-  while (f.ReadBytes(4096, block.data())) ASSERT_LT(++reads, 64);
-  EXPECT_TRUE(Failed(f, "Failed to read 4096 bytes from file [" + path + "]"));
-}
-
 TEST(FileIO, PositionsBeyondWhat32BitsAddress) {
   TempDir dir;
   std::string path = dir / "sparse";
