@@ -15,14 +15,10 @@ namespace cfgtest {
 inline std::string Record(Korvane::cKV_CfgRecord const* r) {
   std::string name(r->GetName()), comment(r->GetComment());
   switch (r->GetType()) {
-    case Korvane::eCfgSection:
-      return "S:" + name + "#" + comment;
-    case Korvane::eCfgParam:
-      return "P:" + name + "=" + std::string(r->GetValue()) + "#" + comment;
-    case Korvane::eCfgComment:
-      return "C:" + comment;
-    default:
-      return "?";
+    case Korvane::eCfgSection: return "S:" + name + "#" + comment;
+    case Korvane::eCfgParam: return "P:" + name + "=" + std::string(r->GetValue()) + "#" + comment;
+    case Korvane::eCfgComment: return "C:" + comment;
+    default: return "?";
   }
 }
 

@@ -17,6 +17,9 @@ namespace {
 
 bool HasBuffer(cKV_String const& s) { return !(s == static_cast<char const*>(nullptr)); }
 
+// "result text" of a call that changes `s`.
+std::string After(int result, cKV_String const& s) { return std::to_string(result) + " " + std::string(s); }
+
 TEST(String, TwoEmptyRepresentationsBehaveAsSpecified) {
   cKV_String none;
   EXPECT_EQ(none.Length(), 0u);
@@ -28,7 +31,7 @@ TEST(String, TwoEmptyRepresentationsBehaveAsSpecified) {
   EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, ""));
 
   cKV_String formatted;
-  EXPECT_EQ(formatted.Format("%s", ""), 0);
+  EXPECT_EQ(After(formatted.Format("%s", ""), formatted), "0 ");
   EXPECT_EQ(formatted.Length(), 0u);
   EXPECT_FALSE(formatted == static_cast<char const*>(nullptr));
   EXPECT_TRUE(formatted.Cmp("") && formatted.CmpNoCase(""));
@@ -55,7 +58,6 @@ TEST(String, AssignmentAppendAndSelfReference) {
   EXPECT_EQ(static_cast<char const*>(s), own);
   EXPECT_STREQ(s, "abc");
   s += static_cast<char const*>(s);
-  EXPECT_STREQ(s, "abcabc");
   s += s;
   EXPECT_STREQ(s, "abcabcabcabc");
   s = "hello world";
@@ -103,29 +105,25 @@ TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   // the formatter's first scratch buffer, and far beyond it.
   for (std::size_t n : {2u, 3u, 511u, 512u, 513u, 100000u}) {
     std::string arg(n, 'q');
-    ASSERT_EQ(s.Format("%s", arg.c_str()), static_cast<int>(n));
-    EXPECT_EQ(std::string(s), arg);
+    EXPECT_EQ(After(s.Format("%s", arg.c_str()), s), std::to_string(n) + " " + arg);
   }
   // The arguments may point into the string's own text.
   s = "abc";
-  EXPECT_EQ(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), 7);
-  EXPECT_STREQ(s, "abc-abc");
+  EXPECT_EQ(After(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), s), "7 abc-abc");
   // A long result when the old text was longer than the guess.
   s = std::string(50, 'y').c_str();
-  EXPECT_EQ(s.Format("%s%s", "12345", "67890"), 10);
-  EXPECT_STREQ(s, "1234567890");
+  EXPECT_EQ(After(s.Format("%s%s", "12345", "67890"), s), "10 1234567890");
 
   // Refused memory, or text that cannot be formatted (an invalid wide
   // character): 0, text kept.
   s = "keep";
   {
     ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_EQ(s.Format("%s", std::string(1000, 'x').c_str()), 0);
+    EXPECT_EQ(After(s.Format("%s", std::string(1000, 'x').c_str()), s), "0 keep");
     EXPECT_EQ(noMemory.Failures(), 1u);
   }
   wchar_t const invalid[] = {static_cast<wchar_t>(0xD800), 0};
-  EXPECT_EQ(s.Format("%ls", invalid), 0);
-  EXPECT_STREQ(s, "keep");
+  EXPECT_EQ(After(s.Format("%ls", invalid), s), "0 keep");
 }
 
 TEST(String, CaseChangesOnlyAsciiLetters) {
