@@ -14,40 +14,37 @@ using namespace Korvane;
 
 namespace {
 
-void ExpectRecord(cKV_Error const& e, int code, int line, char const* unit, char const* text) {
-  EXPECT_EQ(e.GetCode(), code);
-  EXPECT_EQ(e.GetLine(), line);
-  EXPECT_STREQ(e.GetUnit(), unit);
-  EXPECT_STREQ(e.GetText(), text);
+// "code line unit|text" of a record.
+std::string Rec(cKV_Error const& e) {
+  return std::to_string(e.GetCode()) + " " + std::to_string(e.GetLine()) + " " + std::string(e.GetUnit()) + "|" +
+         std::string(e.GetText());
 }
 
 TEST(Error, SetAndFormatFollowTheReportingConvention) {
   cKV_Error e;
-  ExpectRecord(e, 0, 0, "", "");
-  EXPECT_TRUE(e.IsNotError());
+  EXPECT_TRUE(Rec(e) == "0 0 |" && e.IsNotError());
 
   EXPECT_TRUE(e.Set(0, ".\\osio", 12, "kept"));  // code 0 still stores
-  ExpectRecord(e, 0, 12, ".\\osio", "kept");
+  EXPECT_EQ(Rec(e), "0 12 .\\osio|kept");
   EXPECT_FALSE(e.IsError());
 
   EXPECT_FALSE(e.SetFormat(3, ".\\osio", 40, "Failed to open file [%s]", "a.txt"));
-  ExpectRecord(e, 3, 40, ".\\osio", "Failed to open file [a.txt]");
+  EXPECT_EQ(Rec(e), "3 40 .\\osio|Failed to open file [a.txt]");
   EXPECT_TRUE(e.IsError());
 
   EXPECT_FALSE(cKV_Error::SetFormat(nullptr, 6, ".\\ossocket", 1, "%s", "x"));
   EXPECT_TRUE(cKV_Error::SetFormat(nullptr, 0, ".\\ossocket", 1, "%s", "x"));
   EXPECT_TRUE(cKV_Error::Set(&e, 0, nullptr, 5, nullptr));
-  ExpectRecord(e, 0, 5, "", "");
+  EXPECT_EQ(Rec(e), "0 5 |");
 
   cKV_Error* err = &e;
-  int const line = __LINE__ + 1;
+  std::string const reported = "5 " + std::to_string(__LINE__ + 1) + " .\\osprocess|Failed to kill process 42. why";
   EXPECT_FALSE(KV_REPORT(err, 5, ".\\osprocess", "Failed to kill process %d. %s", 42, "why"));
-  ExpectRecord(e, 5, line, ".\\osprocess", "Failed to kill process 42. why");
+  EXPECT_EQ(Rec(e), reported);
 
   cKV_Error copy(e);
   e.Reset();
-  ExpectRecord(e, 0, 0, "", "");
-  ExpectRecord(copy, 5, line, ".\\osprocess", "Failed to kill process 42. why");
+  EXPECT_EQ(Rec(e) + " " + Rec(copy), "0 0 | " + reported);
 }
 
 TEST(Error, TextFormRoundTrips) {
@@ -56,13 +53,13 @@ TEST(Error, TextFormRoundTrips) {
   cKV_Error back(e);
   back.Set(9, "x", 9, "y");
   ASSERT_TRUE(back.FromString("0:0:0::0:"));
-  ExpectRecord(back, 0, 0, "", "");
+  EXPECT_EQ(Rec(back), "0 0 |");
 
   e.Set(3, "u", 10, "File not found:x");
   EXPECT_STREQ(e.ToString(), "3:10:1:u:16:File not found:x");
 
   ASSERT_TRUE(back.FromString("3:10:1:u:16:File not found:x and more"));
-  ExpectRecord(back, 3, 10, "u", "File not found:x");
+  EXPECT_EQ(Rec(back), "3 10 u|File not found:x");
 
   // Random records with colons and bytes above 127 in both texts.
   std::mt19937 rng(3);
@@ -74,7 +71,7 @@ TEST(Error, TextFormRoundTrips) {
     r.Set(static_cast<int>(rng()), unit.c_str(), static_cast<int>(rng()), text.c_str());
     cKV_Error parsed;
     ASSERT_TRUE(parsed.FromString(r.ToString()));
-    ExpectRecord(parsed, r.GetCode(), r.GetLine(), unit.c_str(), text.c_str());
+    EXPECT_EQ(Rec(parsed), std::to_string(r.GetCode()) + " " + std::to_string(r.GetLine()) + " " + unit + "|" + text);
   }
 }
 
@@ -96,19 +93,19 @@ TEST(Error, MalformedTextsLeaveTheRecordUnchanged) {
            "",
        }) {
     EXPECT_FALSE(e.FromString(bad)) << bad;
-    ExpectRecord(e, 4, 77, ".\\osthread", "before");
+    EXPECT_EQ(Rec(e), "4 77 .\\osthread|before");
   }
   EXPECT_FALSE(e.FromString(nullptr));
-  ExpectRecord(e, 4, 77, ".\\osthread", "before");
+  EXPECT_EQ(Rec(e), "4 77 .\\osthread|before");
 
   // Fields read with strtol rules: blanks and signs, no digits read as 0.
   ASSERT_TRUE(e.FromString(" -3:+10: 1:u::"));
-  ExpectRecord(e, -3, 10, "u", "");
+  EXPECT_EQ(Rec(e), "-3 10 u|");
 
   // A refused allocation while copying the texts changes nothing either.
   kvtest::ScopedFault noMemory("alloc", ENOMEM, 1);
   EXPECT_FALSE(e.FromString("3:10:1:u:16:File not found:x"));
-  ExpectRecord(e, -3, 10, "u", "");
+  EXPECT_EQ(Rec(e), "-3 10 u|");
 }
 
 TEST(Error, SystemErrorText) {
