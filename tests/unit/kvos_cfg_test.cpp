@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <string>
 
 #include "support/testing.h"
 
@@ -53,12 +52,9 @@ TEST(KvosCfg, ReadsAndEditsKeepingCommentsAndOrder) {
 
   // Missing things are failures with a message, and change nothing.
   std::string before = ReadFile(file);
-  for (auto const& args : std::vector<std::vector<std::string>>{{"get", file, "None", "x"},
-                                                                {"get", file, "Net", "none"},
-                                                                {"del", file, "None"},
-                                                                {"del", file, "Net", "none"},
-                                                                {"list", file, "None"},
-                                                                {"get", dir / "missing.cfg", "a", "b"}})
+  for (auto const& args : std::vector<std::vector<std::string>>{
+           {"get", file, "None", "x"}, {"get", file, "Net", "none"}, {"del", file, "None"},
+           {"del", file, "Net", "none"}, {"list", file, "None"}, {"get", dir / "missing.cfg", "a", "b"}})
     EXPECT_THAT(Kvos(args), StartsWith("1 | kvos cfg: "));
   EXPECT_THAT(Kvos({"get", dir.Path(), "a", "b"}), AllOf(StartsWith("1 | kvos cfg: "), HasSubstr("Is a directory")));
   EXPECT_EQ(ReadFile(file), before);
@@ -74,14 +70,10 @@ TEST(KvosCfg, RejectsWhatTheFileCannotHold) {
   TempDir dir;
   std::string file = dir / "app.cfg";
   WriteFile(file, "[S]\nk = v\n");
-  for (auto const& args : std::vector<std::vector<std::string>>{{"set", file, "S", "k", "a # b"},
-                                                                {"set", file, "S", "k", " padded"},
-                                                                {"set", file, "S", "k", "\"quoted\""},
-                                                                {"set", file, "S", "1k", "v"},
-                                                                {"set", file, "S S", "k", "v"},
-                                                                {"set", file, "S", "k", "v", "--comment", "x\ny"},
-                                                                {"set", file, "S", "k", "v", "--comment"},
-                                                                {"get", file, "S"}})
+  for (auto const& args : std::vector<std::vector<std::string>>{
+           {"set", file, "S", "k", "a # b"}, {"set", file, "S", "k", " padded"}, {"set", file, "S", "k", "\"quoted\""},
+           {"set", file, "S", "1k", "v"}, {"set", file, "S S", "k", "v"}, {"get", file, "S"},
+           {"set", file, "S", "k", "v", "--comment", "x\ny"}, {"set", file, "S", "k", "v", "--comment"}})
     EXPECT_THAT(Kvos(args), AllOf(StartsWith("2 | "), HasSubstr("Usage: kvos cfg")));
   EXPECT_EQ(ReadFile(file), "[S]\nk = v\n");
   EXPECT_THAT(Kvos({"--help"}), StartsWith("0 Usage: kvos cfg"));

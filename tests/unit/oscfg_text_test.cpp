@@ -4,9 +4,7 @@
 
 #include <cerrno>
 #include <random>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "oscfg_support.h"
 
@@ -30,38 +28,24 @@ std::string ErrorOf(cKV_Error const& e) {
 TEST(CfgText, WhatEachLineReadsAs) {
   TempDir dir;
   std::vector<std::pair<std::string, std::string>> const cases = {
-      {"key = abc # remark\n", "P:key=abc#remark"},
-      {"key = \"a # b\" # c\n", "P:key=a # b#c"},
-      {"key = \"  a  \"\n", "P:key=  a#"},
+      {"key = abc # remark\n", "P:key=abc#remark"}, {"key = \"a # b\" # c\n", "P:key=a # b#c"},
+      {"key = \"  a  \"\n", "P:key=  a#"},          {"key = \"\"\n", "P:key=#"},
       {"key = \"abc # def\n", "P:key=abc # def#"},  // unbalanced: the rest is value
       {"key = a\"b\"c\n", "P:key=a\"b\"c#"},        // inner quotes stay
-      {"key = \"\"\n", "P:key=#"},
-      {"key\n", "P:key=#"},
-      {"key junk\n", "P:key=#junk"},
-      {"a.b = 1\n", "P:a=#.b = 1"},
-      {"  k-_9\t=\tv  v\t \n", "P:k-_9=v  v#"},
-      {"= 5\n", "C:= 5"},
-      {"\"quoted\n", "C:\"quoted"},
-      {"## x\n", "C:# x"},
-      {" \t \n", "C:"},
-      {"[ Name ] # c\n", "S:Name#c"},
-      {"[]\n", "S:#"},
+      {"key\n", "P:key=#"},                         {"key junk\n", "P:key=#junk"},
+      {"a.b = 1\n", "P:a=#.b = 1"},                 {"  k-_9\t=\tv  v\t \n", "P:k-_9=v  v#"},
+      {"= 5\n", "C:= 5"},                           {"\"quoted\n", "C:\"quoted"},
+      {"## x\n", "C:# x"},                          {" \t \n", "C:"},
+      {"[ Name ] # c\n", "S:Name#c"},               {"[]\n", "S:#"},
       {"[S] x]\n", "S:S#x]"},  // whatever follows the bracket is the comment
-      {"[\xC3\xA4-x]\n", "S:\xC3\xA4-x#"},
-      {"\xC3\xA4 = \xFF\n", "P:\xC3\xA4=\xFF#"},
+      {"[\xC3\xA4-x]\n", "S:\xC3\xA4-x#"},          {"\xC3\xA4 = \xFF\n", "P:\xC3\xA4=\xFF#"},
       {"-lead = 1\n", "P:-lead=1#"},
       // CR LF line ends read like LF; a CR ends a value.
-      {"[S] # c\r\n", "S:S#c"},
-      {"key = v\rw\r\n", "P:key=v#w"},
-      // A NUL ends the line as the parser sees it.
-      {std::string("k = 1\0 # hidden\n", 16), "P:k=1#"},
-      // No final line feed.
-      {"key = last", "P:key=last#"},
+      {"[S] # c\r\n", "S:S#c"},                     {"key = v\rw\r\n", "P:key=v#w"},
+      // A NUL ends the line as the parser sees it; no final line feed is needed.
+      {std::string("k = 1\0 # hidden\n", 16), "P:k=1#"}, {"key = last", "P:key=last#"},
       // Rejected lines: nothing is read.
-      {"[a b]\n", ""},
-      {"[abc\n", ""},
-      {"[1a]\n", ""},
-      {"1key = 2\n", ""},
+      {"[a b]\n", ""}, {"[abc\n", ""}, {"[1a]\n", ""}, {"1key = 2\n", ""},
   };
   for (auto const& [line, records] : cases) EXPECT_EQ(ReadOne(dir, line), records) << line;
 }

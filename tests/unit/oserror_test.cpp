@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
-#include <string>
 
 #include "OS/internal/report.h"
 #include "support/testing.h"

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "OS/osstorage.h"
 #include "support/testing.h"

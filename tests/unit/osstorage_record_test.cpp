@@ -3,8 +3,6 @@
 
 #include <cstring>
 #include <random>
-#include <string>
-#include <vector>
 
 #include "OS/osstorage.h"
 #include "recordformat/linerecord.h"

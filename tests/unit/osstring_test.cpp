@@ -6,7 +6,6 @@
 #include <climits>
 #include <clocale>
 #include <cstring>
-#include <string>
 
 #include "support/testing.h"
 
