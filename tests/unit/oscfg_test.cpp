@@ -19,11 +19,19 @@ static_assert(!std::is_copy_constructible_v<cKV_CfgFile> && !std::is_copy_assign
 
 constexpr char kExample[] = "# top\na = 1\n[S1]\nx = 1 # one\n# note\n[S2]\nx = 2\n";
 
-TEST(CfgEdit, LookupsFollowSectionAreasAndFoldOnlyAsciiCase) {
+class CfgEdit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(ReadText(cfg, dir, kExample));
+    original = Dump(cfg);
+  }
   TempDir dir;
   cKV_CfgFile cfg;
-  ASSERT_TRUE(ReadText(cfg, dir, kExample));
-  ASSERT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=1#one|C:note|S:S2#|P:x=2#");
+  std::string original;
+};
+
+TEST_F(CfgEdit, LookupsFollowSectionAreasAndFoldOnlyAsciiCase) {
+  ASSERT_EQ(original, "C:top|P:a=1#|S:S1#|P:x=1#one|C:note|S:S2#|P:x=2#");
 
   cKV_CfgRecord* s1 = cfg.FindSection("s1");
   cKV_CfgRecord* s2 = cfg.FindSection("S2");
@@ -54,10 +62,7 @@ TEST(CfgEdit, LookupsFollowSectionAreasAndFoldOnlyAsciiCase) {
   EXPECT_EQ(cKV_CfgFile().FindParam(nullptr, "x"), nullptr);
 }
 
-TEST(CfgEdit, ParametersGoAfterTheLastParameterOfTheirSection) {
-  TempDir dir;
-  cKV_CfgFile cfg;
-  ASSERT_TRUE(ReadText(cfg, dir, kExample));
+TEST_F(CfgEdit, ParametersGoAfterTheLastParameterOfTheirSection) {
   cKV_CfgRecord* s1 = cfg.FindSection("S1");
 
   // New names go after x and before the trailing comment.
@@ -89,11 +94,7 @@ TEST(CfgEdit, ParametersGoAfterTheLastParameterOfTheirSection) {
   EXPECT_EQ(Dump(cfg), before);
 }
 
-TEST(CfgEdit, SectionsAndComments) {
-  TempDir dir;
-  cKV_CfgFile cfg;
-  ASSERT_TRUE(ReadText(cfg, dir, kExample));
-  std::string original = Dump(cfg);
+TEST_F(CfgEdit, SectionsAndComments) {
 
   // A null position puts a comment before everything, global records too.
   ASSERT_TRUE(cfg.AddComm(nullptr, "first"));
@@ -131,11 +132,7 @@ TEST(CfgEdit, SectionsAndComments) {
   EXPECT_EQ(cfg.GetList().GetCount(), 0u);
 }
 
-TEST(CfgEdit, RunningOutOfMemoryIsReportedAndChangesNothing) {
-  TempDir dir;
-  cKV_CfgFile cfg;
-  ASSERT_TRUE(ReadText(cfg, dir, kExample));
-  std::string original = Dump(cfg);
+TEST_F(CfgEdit, RunningOutOfMemoryIsReportedAndChangesNothing) {
   cKV_CfgRecord* s1 = cfg.FindSection("S1");
   {
     ScopedFault noMemory("alloc", ENOMEM, 0, 1000);

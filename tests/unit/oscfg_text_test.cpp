@@ -103,9 +103,10 @@ TEST(CfgText, WriterLayout) {
 
 // Records that the writer can express: names of name characters, values
 // without '#', double quotes, line breaks or edge blanks, trimmed comments.
-class RecordMaker {
- public:
-  explicit RecordMaker(unsigned seed) : _rng(seed) {}
+struct RecordMaker {
+  std::mt19937 rng;
+
+  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); }
 
   std::string Name(bool mayBeEmpty) {
     static char const kFirst[] = "abcxyzABCXYZ_-\x80\xC3\xFF";
@@ -128,17 +129,12 @@ class RecordMaker {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
     return s;
   }
-
-  int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(_rng); }
-
- private:
-  std::mt19937 _rng;
 };
 
 TEST(CfgText, WrittenRecordsReadBackAsTheRecordsThatProducedThem) {
   TempDir dir;
   for (unsigned seed = 1; seed <= 300; ++seed) {
-    RecordMaker make(seed);
+    RecordMaker make{std::mt19937(seed)};
     cKV_CfgFile cfg;
     cKV_CfgRecord* section = nullptr;
     cKV_CfgRecord* last = nullptr;  // the last section or comment made

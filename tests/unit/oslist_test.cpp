@@ -27,9 +27,7 @@ TEST(List, OrderInsertionAndRemoval) {
   Item a(1), b(2), c(3), d(4), e(5);
   EXPECT_FALSE(a.IsInList());
   list.PushBack(&a);
-  EXPECT_EQ(list.GetFirst(), &a);
-  EXPECT_EQ(list.GetNext(&a), nullptr);
-  EXPECT_TRUE(a.IsInList());
+  EXPECT_TRUE(list.GetFirst() == &a && list.GetNext(&a) == nullptr && a.IsInList());
   list.Pop(&a);
 
   list.PushFront(&a);
@@ -63,16 +61,11 @@ TEST(Queue, FirstInFirstOut) {
   for (int round = 0; round < 2; ++round) {  // usable again after running empty
     q.Push(&x);
     q.Push(&y);
-    EXPECT_EQ(q.GetSize(), 2u);
-    EXPECT_EQ(q.GetFirst(), &x);
-    EXPECT_EQ(q.GetNext(&x), &y);
+    EXPECT_TRUE(q.GetSize() == 2 && q.GetFirst() == &x && q.GetNext(&x) == &y);
     EXPECT_TRUE(q.GetNext(&y) == nullptr && q.GetNext(nullptr) == nullptr);
     EXPECT_EQ(q.Pop(), &x);
-    EXPECT_EQ(q.GetNext(&x), nullptr);  // cleared on the way out
-    EXPECT_EQ(q.GetSize(), 1u);
-    EXPECT_EQ(q.Pop(), &y);
-    EXPECT_EQ(q.Pop(), nullptr);
-    EXPECT_EQ(q.GetSize(), 0u);
+    EXPECT_TRUE(q.GetNext(&x) == nullptr && q.GetSize() == 1);  // cleared on the way out
+    EXPECT_TRUE(q.Pop() == &y && q.Pop() == nullptr && q.GetSize() == 0);
   }
 }
 
@@ -85,13 +78,9 @@ TEST(ValueSet, PresenceAndExactness) {
   Flags f;
   EXPECT_TRUE(f.CheckExact(0));
   f.Set(0b0101);
-  EXPECT_TRUE(f.CheckPresent(0b0101));
-  EXPECT_FALSE(f.CheckPresent(0b0011));
-  EXPECT_FALSE(f.CheckExact(0b0001));
-  cKV_ValueSet& base = f;
-  base.Reset();
-  EXPECT_TRUE(f.CheckPresent(0));
-  EXPECT_FALSE(f.CheckPresent(0b0100));
+  EXPECT_TRUE(f.CheckPresent(0b0101) && !f.CheckPresent(0b0011) && !f.CheckExact(0b0001));
+  static_cast<cKV_ValueSet&>(f).Reset();
+  EXPECT_TRUE(f.CheckPresent(0) && !f.CheckPresent(0b0100));
 }
 
 }  // namespace
