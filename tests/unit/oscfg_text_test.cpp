@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
 #include <random>
 #include <utility>
 
@@ -176,65 +177,52 @@ TEST(CfgText, FailuresAreReportedWithTheirMessages) {
   TempDir dir;
   cKV_CfgFile cfg;
   ASSERT_TRUE(ReadText(cfg, dir, "[S]\na = 1\nb = 2\nc = 3\n"));
-  std::string const records = Dump(cfg);
-  std::string const good = dir / "good.cfg";
+  std::string const good = dir / "good.cfg", missing = dir / "missing.cfg", target = dir / "target.cfg";
   kvtest::WriteFile(good, "[T]\nx = 1\ny = 2\n");
-
-  auto read = [&](std::string const& path) {
-    cKV_Error e;
-    return cfg.ReadFile(e, path.c_str()) ? "true " + ErrorOf(e) : ErrorOf(e);
+  struct Case {
+    bool write;
+    std::string path;
+    char const* point;  // the host operation made to fail, if any
+    int error;
+    unsigned skip;
+    std::string expected;
+  } const cases[] = {
+      {false, missing, nullptr, 0, 0, "3 .\\oscfg Files to open file [" + missing + "] for read"},
+      {false, dir.Path(), nullptr, 0, 0, "3 .\\oscfg Files to open file [" + dir.Path() + "] for read"},
+      {false, good, "cfg.open", EACCES, 0, "3 .\\oscfg Files to open file [" + good + "] for read"},
+      {false, good, "alloc", ENOMEM, 0, "7 .\\oscfg Failed to allocate 32768 bytes."},
+      // A read error ends the reading, keeping the records read before it.
+      {false, good, "cfg.read", EIO, 2, "3 .\\oscfg Failed to read data from file [" + good + "]"},
+      {true, dir.Path(), nullptr, 0, 0, "3 .\\oscfg Failed to open file [" + dir.Path() + "] for write"},
+      // A really full device: the buffered lines fail when they are flushed.
+      {true, "/dev/full", nullptr, 0, 0, "3 .\\oscfg Failed to write data into file [/dev/full]"},
+      // The walk stops at the failing line (the fault fails once).
+      {true, target, "cfg.write", ENOSPC, 3, "3 .\\oscfg Failed to write data into file [" + target + "]"},
+      {true, target, "cfg.close", EIO, 0, "3 .\\oscfg Failed to write data into file [" + target + "]"},
   };
-  std::string missing = dir / "missing.cfg";
-  EXPECT_EQ(read(missing), "3 .\\oscfg Files to open file [" + missing + "] for read");
-  EXPECT_EQ(read(dir.Path()), "3 .\\oscfg Files to open file [" + dir.Path() + "] for read");
-  {
-    ScopedFault denied("cfg.open", EACCES);
-    EXPECT_EQ(read(good), "3 .\\oscfg Files to open file [" + good + "] for read");
+  for (Case const& c : cases) {
+    SCOPED_TRACE(c.expected);
+    std::optional<ScopedFault> fault;
+    if (c.point != nullptr) fault.emplace(c.point, c.error, c.skip);
+    cKV_Error e;
+    EXPECT_FALSE(c.write ? cfg.WriteFile(e, c.path.c_str()) : cfg.ReadFile(e, c.path.c_str()));
+    EXPECT_EQ(ErrorOf(e), c.expected);
+    EXPECT_EQ(fault ? fault->Failures() : 1u, 1u);
   }
+  EXPECT_EQ(Dump(cfg), "S:S#|P:a=1#|P:b=2#|P:c=3#|S:T#|P:x=1#");
+
+  // A record that cannot be made ends the reading quietly.
+  cKV_CfgFile partial;
+  cKV_Error e;
   {
-    ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_EQ(read(good), "7 .\\oscfg Failed to allocate 32768 bytes.");
-  }
-  EXPECT_EQ(Dump(cfg), records);
-  {
-    // A read error ends the reading with the records read before it.
-    ScopedFault ioError("cfg.read", EIO, 2);
-    EXPECT_EQ(read(good), "3 .\\oscfg Failed to read data from file [" + good + "]");
-    EXPECT_EQ(ioError.Failures(), 1u);
-    EXPECT_EQ(Dump(cfg), records + "|S:T#|P:x=1#");
-  }
-  {
-    // A record that cannot be made ends the reading quietly.
-    cKV_CfgFile partial;
     ScopedFault noMemory("alloc", ENOMEM, 4);
-    cKV_Error e;
-    EXPECT_TRUE(partial.ReadFile(e, good.c_str()));
-    EXPECT_TRUE(e.IsNotError());
-    EXPECT_EQ(Dump(partial), "S:T#");
+    EXPECT_TRUE(partial.ReadFile(e, good.c_str()) && e.IsNotError());
   }
-
-  auto write = [&](std::string const& path) {
-    cKV_Error e;
-    return cfg.WriteFile(e, path.c_str()) ? "true " + ErrorOf(e) : ErrorOf(e);
-  };
-  EXPECT_EQ(write(dir.Path()), "3 .\\oscfg Failed to open file [" + dir.Path() + "] for write");
-  // A really full device: the buffered lines fail when they are flushed.
-  EXPECT_EQ(write("/dev/full"), "3 .\\oscfg Failed to write data into file [/dev/full]");
-  std::string target = dir / "target.cfg";
-  {
-    ScopedFault full("cfg.write", ENOSPC, 3);
-    EXPECT_EQ(write(target), "3 .\\oscfg Failed to write data into file [" + target + "]");
-    EXPECT_EQ(full.Failures(), 1u);  // the walk stops at the failing line
-  }
-  {
-    ScopedFault closeFails("cfg.close", EIO);
-    EXPECT_EQ(write(target), "3 .\\oscfg Failed to write data into file [" + target + "]");
-  }
-  EXPECT_EQ(Dump(cfg), records + "|S:T#|P:x=1#");
-  cKV_Error untouched;
-  untouched.Set(9, "keep", 1, "keep");
-  EXPECT_TRUE(cfg.WriteFile(untouched, target.c_str()));
-  EXPECT_EQ(ErrorOf(untouched), "9 keep keep");
+  EXPECT_EQ(Dump(partial), "S:T#");
+  // Success leaves the error record as it was.
+  e.Set(9, "keep", 1, "keep");
+  EXPECT_TRUE(cfg.WriteFile(e, target.c_str()));
+  EXPECT_EQ(ErrorOf(e), "9 keep keep");
   EXPECT_EQ(kvtest::ReadFile(target), "[S]\na = 1\nb = 2\nc = 3\n\n[T]\nx = 1\n");
 }
 
