@@ -83,13 +83,10 @@ TEST(Error, MalformedTextsLeaveTheRecordUnchanged) {
            "3:10;1:u:16:File not found:x",  // line
            "3:10:1;u:16:File not found:x",  // unit length
            "3:10:1:uX16:File not found:x",  // byte after the unit
-           "3:10:-1:u:16:File not found:x",
-           "3:10:1:u:-1:File not found:x",
+           "3:10:-1:u:16:File not found:x", "3:10:1:u:-1:File not found:x",
            "3:10:2:u",   // unit reaches the end: no colon after it
            "3:10:1:u:",  // message length missing its colon
-           "3:10:99999999999:u:1:x",
-           "3:10:1:u:2147483647:x",
-           "",
+           "3:10:99999999999:u:1:x", "3:10:1:u:2147483647:x", "",
        }) {
     EXPECT_FALSE(e.FromString(bad)) << bad;
     EXPECT_EQ(Rec(e), "4 77 .\\osthread|before");

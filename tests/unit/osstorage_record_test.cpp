@@ -11,10 +11,7 @@
 using namespace Korvane;
 using example::cLineRecordFormat;
 using kvtest::TempDir;
-using ::testing::_;
-using ::testing::InSequence;
 using ::testing::Return;
-using ::testing::StrictMock;
 
 namespace {
 
@@ -106,7 +103,7 @@ TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
 }
 
 TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
-  StrictMock<MockIO> io;  // any call on the stream fails the test
+  ::testing::StrictMock<MockIO> io;  // any call on the stream fails the test
   MockFormat format(&io);
   cDataFormat* f = &format;
   unsigned int size = 7;
@@ -124,7 +121,7 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
 
   // Begin: a write pass opens and flushes; every other mode reads.
   {
-    InSequence order;
+    ::testing::InSequence order;
     EXPECT_CALL(format, WriteBegin()).WillOnce(Return(true));
     EXPECT_CALL(io, WriteFlush()).WillOnce(Return(true));
     EXPECT_CALL(format, WriteBegin()).WillOnce(Return(false));
@@ -136,7 +133,7 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
 
   // Empty bodies and null data write nothing.
   EXPECT_TRUE(writer.WriteRecordEnd(0, U("abc")) && writer.WriteRecordEnd(3, nullptr));
-  EXPECT_CALL(io, WriteBytes(3, _)).WillOnce(Return(false));
+  EXPECT_CALL(io, WriteBytes(3, ::testing::_)).WillOnce(Return(false));
   EXPECT_FALSE(writer.WriteRecordEnd(3, U("abc")));
 
   // Without a format (or a stream) nothing runs.

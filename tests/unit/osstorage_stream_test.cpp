@@ -313,12 +313,9 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
       eof = eof || !ok;
       f.GetStatus().Reset();
     } else if (!writing) {  // a number, the way fscanf reads it
-      std::size_t p = pos;
-      while (p < content.size() && (content[p] == ' ' || content[p] == '\n')) ++p;
-      std::size_t start = p;
-      if (p < content.size() && content[p] == '-') ++p;
-      std::size_t digits = p;
-      while (p < content.size() && content[p] >= '0' && content[p] <= '9') ++p;
+      std::size_t start = std::min(content.find_first_not_of(" \n", pos), content.size());
+      std::size_t digits = start + (start < content.size() && content[start] == '-');
+      std::size_t p = std::min(content.find_first_not_of("0123456789", digits), content.size());
       int value = 0;
       bool ok = f.ReadLong(value);
       ASSERT_EQ(ok, p > digits);
