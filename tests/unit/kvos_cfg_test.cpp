@@ -120,8 +120,7 @@ TEST(KvosCfg, NeverWritesBackWhatTheReaderWouldLose) {
 TEST(KvosCfg, ReplacesTheFileOnlyWhole) {
   TempDir dir;
   // Mode, line ends and the file behind a symbolic link are kept.
-  std::string target = dir / "real.cfg";
-  std::string link = dir / "link.cfg";
+  std::string target = dir / "real.cfg", link = dir / "link.cfg";
   WriteFile(target, "[S]\r\na = 1\r\n");
   ASSERT_EQ(chmod(target.c_str(), 0640), 0);
   ASSERT_EQ(symlink("real.cfg", link.c_str()), 0);

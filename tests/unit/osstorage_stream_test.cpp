@@ -129,9 +129,7 @@ TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
   EXPECT_EQ(Data(io), "0123456789");
 
   io.Reset();  // empties the data but keeps the failure
-  EXPECT_EQ(io.GetBuffer().GetLength(), 0u);
-  EXPECT_EQ(io.GetBuffer().GetSize(), 16u);
-  EXPECT_FALSE(io.WriteFlush());
+  EXPECT_TRUE(io.GetBuffer().GetLength() == 0 && io.GetBuffer().GetSize() == 16 && !io.WriteFlush());
   io.GetStatus().Reset();
   EXPECT_TRUE(io.WriteFlush() && io.IsEof());
   EXPECT_EQ(Reads(io, "b"), "[Failed to read 1 bytes]@0");
@@ -142,8 +140,7 @@ TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
   EXPECT_TRUE(io.GetStatus().IsNotError());
   EXPECT_TRUE(io.WriteBytes(3, U("abc")) && io.Seek(1));
   io.SetBuffer(io.GetBuffer());
-  EXPECT_EQ(io.Tell(), 0u);
-  EXPECT_EQ(Data(io), "abc");
+  EXPECT_TRUE(io.Tell() == 0 && Data(io) == "abc");
 }
 
 TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
@@ -159,8 +156,7 @@ TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
   EXPECT_EQ(io.GetBuffer().GetSize(), 32u);
   ASSERT_TRUE(io.Seek(1));
   EXPECT_EQ(Reads(io, "bbbb"), "1@2 a@3 b@4 c@5");
-  EXPECT_TRUE(io.ReadBytes(0, nullptr));
-  EXPECT_EQ(io.Tell(), 5u);
+  EXPECT_TRUE(io.ReadBytes(0, nullptr) && io.Tell() == 5);
 
   // Refused growth, a null source and counts that overflow 32 bits when
   // added to the position: false, nothing written and, unlike every other

@@ -137,23 +137,20 @@ TEST(String, Comparisons) {
   EXPECT_FALSE(abc.CmpSub("aB", 0) || cKV_String("ab").CmpSub("abc", 0));
   EXPECT_TRUE(cKV_String("ab").CmpSub("ab", 10));  // bounded comparison stops at the NUL
 
-  EXPECT_TRUE(cKV_String("AbC").CmpNoCase("aBc"));
-  EXPECT_FALSE(cKV_String("AbC").CmpNoCase("aBcd"));
+  EXPECT_TRUE(cKV_String("AbC").CmpNoCase("aBc") && !cKV_String("AbC").CmpNoCase("aBcd"));
   // Only A..Z fold: 0xC9 and 0xE9 stay different, '[' is not an upper-case '{'.
-  EXPECT_FALSE(cKV_String("\xC9").CmpNoCase("\xE9"));
-  EXPECT_FALSE(cKV_String::CmpNoCase("[", "{"));
+  EXPECT_FALSE(cKV_String("\xC9").CmpNoCase("\xE9") || cKV_String::CmpNoCase("[", "{"));
   EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, nullptr));
 
-  EXPECT_TRUE(cKV_String("ABC").CmpPrefixNoCase("abcdef", 0));
-  EXPECT_TRUE(cKV_String("abx").CmpPrefixNoCase("ABy", 2));
+  EXPECT_TRUE(cKV_String("ABC").CmpPrefixNoCase("abcdef", 0) && cKV_String("abx").CmpPrefixNoCase("ABy", 2));
   EXPECT_TRUE(cKV_String("a").CmpPrefixNoCase("", -1));
   EXPECT_FALSE(cKV_String("ABCDEFG").CmpPrefixNoCase("abcdef", 0) || cKV_String("abc").CmpPrefixNoCase("ab", 3));
   EXPECT_FALSE(cKV_String("ab").CmpPrefixNoCase("abc", 3) || cKV_String().CmpPrefixNoCase("abc", -1));
   EXPECT_FALSE(cKV_String("a").CmpPrefixNoCase(nullptr, -1));
 
-  EXPECT_EQ(cKV_String::Compare("a", "b"), -1);
-  EXPECT_EQ(cKV_String::Compare("same", "same"), 0);
-  EXPECT_EQ(cKV_String::Compare("\xE9", "a"), 1);  // bytes are unsigned
+  // Bytes are unsigned.
+  EXPECT_TRUE(cKV_String::Compare("a", "b") == -1 && cKV_String::Compare("same", "same") == 0);
+  EXPECT_EQ(cKV_String::Compare("\xE9", "a"), 1);
 }
 
 // "value/characters used" of a parse.
@@ -178,10 +175,8 @@ TEST(String, NumberParsingHasThirtyTwoBitResults) {
   EXPECT_EQ(Parsed("-2147483648"), "-2147483648/11");
   EXPECT_EQ(Parsed("-2147483649"), "-2147483648/11");
   EXPECT_EQ(Parsed("99999999999999999999999"), "2147483647/23");
-  EXPECT_EQ(cKV_String::ToUlong("4294967296"), 4294967295u);
-  EXPECT_EQ(cKV_String::ToUlong("-1"), 4294967295u);
-  EXPECT_EQ(cKV_String::ToUlong("-4294967295"), 1u);
-  EXPECT_EQ(cKV_String::ToUlong("-4294967296"), 4294967295u);
+  EXPECT_TRUE(cKV_String::ToUlong("4294967296") == 4294967295u && cKV_String::ToUlong("-1") == 4294967295u);
+  EXPECT_TRUE(cKV_String::ToUlong("-4294967295") == 1u && cKV_String::ToUlong("-4294967296") == 4294967295u);
 
   // Bases and prefixes.
   EXPECT_EQ(Parsed("0x1F", 0), "31/4");
@@ -252,10 +247,8 @@ TEST(DataConv, DoublesAsSixteenDigitText) {
   }
   // 0.1 + 0.2 needs 17 digits; 16 give its rounding.
   EXPECT_EQ(DblText(2500.0) + " " + DblText(1e20) + " " + DblText(0.1 + 0.2), "2500 1e+20 0.3");
-  EXPECT_EQ(cKV_DataConv::StrToDbl("2.5e3xyz", back), 5);
-  EXPECT_EQ(back, 2500.0);
-  EXPECT_EQ(cKV_DataConv::StrToDbl("abc", back), 0);
-  EXPECT_EQ(back, 0.0);
+  EXPECT_TRUE(cKV_DataConv::StrToDbl("2.5e3xyz", back) == 5 && back == 2500.0);
+  EXPECT_TRUE(cKV_DataConv::StrToDbl("abc", back) == 0 && back == 0.0);
 }
 
 TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {
@@ -274,8 +267,7 @@ TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");
   double back = 0;
   EXPECT_EQ(DblText(2.5), "2.5");
-  EXPECT_EQ(cKV_DataConv::StrToDbl("2.5", back), 3);
-  EXPECT_EQ(back, 2.5);
+  EXPECT_TRUE(cKV_DataConv::StrToDbl("2.5", back) == 3 && back == 2.5);
   std::setlocale(LC_NUMERIC, "C");
 }
 
