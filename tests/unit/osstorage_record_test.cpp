@@ -116,8 +116,7 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
   EXPECT_TRUE(!writes(reader) && reader.ReadRecordEnd());
   cDataStorage odd(static_cast<cDataStorage::eMode>(5), &format);
   EXPECT_FALSE(reads(odd) || odd.ReadRecordEnd() || writes(odd));
-  EXPECT_TRUE(odd.End());
-  EXPECT_TRUE(size == 7 && f == &format);
+  EXPECT_TRUE(odd.End() && size == 7 && f == &format);
 
   // Begin: a write pass opens and flushes; every other mode reads.
   {
@@ -138,8 +137,7 @@ TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {
 
   // Without a format (or a stream) nothing runs.
   cDataStorage empty;
-  EXPECT_FALSE(empty.Begin() || reads(empty));
-  EXPECT_TRUE(empty.End());
+  EXPECT_TRUE(!empty.Begin() && !reads(empty) && empty.End());
   BareFormat detached(nullptr);
   empty.SetFormat(cDataStorage::eWrite, &detached);
   EXPECT_FALSE(empty.Begin() || writes(empty) || detached.ReadDelims());

@@ -219,11 +219,9 @@ TEST(DataConv, Base64RoundTripsEveryBitPattern) {
   auto check = [&](unsigned int u) {
     int v = static_cast<int>(u);
     int n = cKV_DataConv::LongToStr64(v, text);
-    ASSERT_GE(n, 1);
-    ASSERT_LE(n, 7);
+    ASSERT_TRUE(n >= 1 && n <= 7) << n;
     text[n] = ',';
-    ASSERT_EQ(cKV_DataConv::Str64ToLong(text, value), n) << v;
-    ASSERT_EQ(value, v);
+    ASSERT_TRUE(cKV_DataConv::Str64ToLong(text, value) == n && value == v) << v;
   };
   for (int bit = 0; bit < 32; ++bit) {
     unsigned int p = 1u << bit;
