@@ -33,20 +33,16 @@ class CfgEdit : public ::testing::Test {
 TEST_F(CfgEdit, LookupsFollowSectionAreasAndFoldOnlyAsciiCase) {
   ASSERT_EQ(original, "C:top|P:a=1#|S:S1#|P:x=1#one|C:note|S:S2#|P:x=2#");
 
-  cKV_CfgRecord* s1 = cfg.FindSection("s1");
-  cKV_CfgRecord* s2 = cfg.FindSection("S2");
+  cKV_CfgRecord *s1 = cfg.FindSection("s1"), *s2 = cfg.FindSection("S2");
   ASSERT_TRUE(s1 != nullptr && s2 != nullptr);
   EXPECT_STREQ(s1->GetName(), "S1");
 
   // A null start is the first section, not the global area.
-  cKV_CfgRecord* x1 = cfg.FindParam(nullptr, "x");
-  cKV_CfgRecord* x2 = cfg.FindParam(s2, "X");
+  cKV_CfgRecord *x1 = cfg.FindParam(nullptr, "x"), *x2 = cfg.FindParam(s2, "X");
   ASSERT_TRUE(x1 != nullptr && x2 != nullptr);
   EXPECT_EQ(cfgtest::Record(x1) + cfgtest::Record(x2), "P:x=1#oneP:x=2#");
   // A parameter start searches on from itself; a comment start from there.
-  EXPECT_EQ(cfg.FindParam(x1, "x"), x1);
-  cKV_CfgRecord* note = cfg.GetNext(x1);
-  EXPECT_EQ(cfg.FindParam(note, "x"), nullptr);
+  EXPECT_TRUE(cfg.FindParam(x1, "x") == x1 && cfg.FindParam(cfg.GetNext(x1), "x") == nullptr);
 
   // The global area is reached by no name.
   EXPECT_TRUE(cfg.FindParam(nullptr, "a") == nullptr && cfg.FindParam(s1, "a") == nullptr);

@@ -133,16 +133,14 @@ TEST(CfgText, WrittenRecordsReadBackAsTheRecordsThatProducedThem) {
   for (unsigned seed = 1; seed <= 300; ++seed) {
     RecordMaker make{std::mt19937(seed)};
     cKV_CfgFile cfg;
-    cKV_CfgRecord* section = nullptr;
-    cKV_CfgRecord* last = nullptr;  // the last section or comment made
+    cKV_CfgRecord *section = nullptr, *last = nullptr;  // last: the last section or comment made
     for (int i = make.Pick(0, 30); i > 0; --i) {
       int kind = make.Pick(0, 3);
       if (kind == 0) {
         // Unique names: an existing name would find its section again.
         std::string name = make.Name(true);
         if (!name.empty()) name += "_" + std::to_string(i);
-        last = section = cfg.SetSect(name.c_str(), false, make.Text(true).c_str());
-        ASSERT_NE(section, nullptr);
+        ASSERT_NE(last = section = cfg.SetSect(name.c_str(), false, make.Text(true).c_str()), nullptr);
       } else if (kind == 1 && section != nullptr) {
         std::string name = make.Name(false), value = make.Text(false);
         ASSERT_TRUE(cfg.AddParam(section, name.c_str(), value.c_str(), make.Text(true).c_str()));

@@ -40,17 +40,12 @@ TEST(List, OrderInsertionAndRemoval) {
 
   EXPECT_EQ(list.Pop(&e), &a);       // the follower
   EXPECT_EQ(list.Pop(&d), nullptr);  // was last
-  EXPECT_FALSE(e.IsInList());
-  EXPECT_EQ(list.Pop(&e), nullptr);  // not linked: nothing changes
-  EXPECT_EQ(list.GetCount(), 3u);
-  EXPECT_EQ(list.PopFirst(), &b);
+  EXPECT_TRUE(!e.IsInList() && list.Pop(&e) == nullptr);  // not linked: nothing changes
+  EXPECT_TRUE(list.GetCount() == 3 && list.PopFirst() == &b);
   EXPECT_EQ(Walk(list), (std::vector<int>{1, 3}));
 
   Item x(42);
-  {
-    List temporary;
-    temporary.PushBack(&x);
-  }
+  List().PushBack(&x);
   EXPECT_TRUE(x.IsInList());  // the list's destructor does not touch elements
 }
 

@@ -255,8 +255,7 @@ TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {
     if ((chosen = std::setlocale(LC_NUMERIC, name)) != nullptr) break;
   // Without an installed one, compile a locale with a decimal comma.
   kvtest::TempDir dir;
-  if (chosen == nullptr &&
-      kvtest::Run({"localedef", "-i", "de_DE", "-f", "UTF-8", dir / "de_DE.UTF-8"}).status == 0) {
+  if (chosen == nullptr && kvtest::Run({"localedef", "-i", "de_DE", "-f", "UTF-8", dir / "de_DE.UTF-8"}).status == 0) {
     setenv("LOCPATH", dir.Path().c_str(), 1);
     chosen = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
     unsetenv("LOCPATH");
