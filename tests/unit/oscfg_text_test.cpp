@@ -83,8 +83,7 @@ TEST(CfgText, LongLinesAreReadInPieces) {
 TEST(CfgText, WriterLayout) {
   TempDir dir;
   cKV_CfgFile cfg;
-  cKV_CfgRecord* s1 = cfg.SetSect("S1", false, nullptr);
-  cfg.SetParam(s1, "a", "1", "c");
+  cfg.SetParam(cfg.SetSect("S1", false, nullptr), "a", "1", "c");
   cfg.SetSect("S2", false, "d");
   EXPECT_EQ(WriteText(cfg, dir), "[S1]\na = 1 # c\n\n[S2] # d\n");
 
@@ -94,8 +93,7 @@ TEST(CfgText, WriterLayout) {
   ASSERT_TRUE(ReadText(more, dir, "[A]\n# about B\n[B]\nx =  # c\n= 5\n  \n[C]\n"));
   EXPECT_EQ(WriteText(more, dir), "[A]\n# about B\n[B]\nx =  # c\n# = 5\n\n[C]\n");
 
-  cKV_CfgFile none;
-  EXPECT_EQ(WriteText(none, dir), "");
+  EXPECT_EQ(WriteText(cKV_CfgFile(), dir), "");
 }
 
 // Records that the writer can express: names of name characters, values

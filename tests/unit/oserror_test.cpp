@@ -23,16 +23,14 @@ TEST(Error, SetAndFormatFollowTheReportingConvention) {
   cKV_Error e;
   EXPECT_TRUE(Rec(e) == "0 0 |" && e.IsNotError());
 
-  EXPECT_TRUE(e.Set(0, ".\\osio", 12, "kept"));  // code 0 still stores
+  EXPECT_TRUE(e.Set(0, ".\\osio", 12, "kept") && !e.IsError());  // code 0 still stores
   EXPECT_EQ(Rec(e), "0 12 .\\osio|kept");
-  EXPECT_FALSE(e.IsError());
 
-  EXPECT_FALSE(e.SetFormat(3, ".\\osio", 40, "Failed to open file [%s]", "a.txt"));
+  EXPECT_TRUE(!e.SetFormat(3, ".\\osio", 40, "Failed to open file [%s]", "a.txt") && e.IsError());
   EXPECT_EQ(Rec(e), "3 40 .\\osio|Failed to open file [a.txt]");
-  EXPECT_TRUE(e.IsError());
 
-  EXPECT_FALSE(cKV_Error::SetFormat(nullptr, 6, ".\\ossocket", 1, "%s", "x"));
-  EXPECT_TRUE(cKV_Error::SetFormat(nullptr, 0, ".\\ossocket", 1, "%s", "x"));
+  EXPECT_TRUE(!cKV_Error::SetFormat(nullptr, 6, ".\\ossocket", 1, "%s", "x") &&
+              cKV_Error::SetFormat(nullptr, 0, ".\\ossocket", 1, "%s", "x"));
   EXPECT_TRUE(cKV_Error::Set(&e, 0, nullptr, 5, nullptr));
   EXPECT_EQ(Rec(e), "0 5 |");
 
@@ -107,11 +105,9 @@ TEST(Error, MalformedTextsLeaveTheRecordUnchanged) {
 TEST(Error, SystemErrorText) {
   errno = ENOENT;
   EXPECT_EQ(Korvane::osGetSysError(), ENOENT);
-  cKV_String text = Korvane::osGetSysErrorStr(ENOENT);
-  EXPECT_EQ(std::string(text), "GetLastError()=2 [" + std::string(strerror(ENOENT)) + "]");
+  EXPECT_EQ(std::string(Korvane::osGetSysErrorStr(ENOENT)), "GetLastError()=2 [" + std::string(strerror(ENOENT)) + "]");
   // Numbers without a description give an empty string, not "[]".
-  EXPECT_TRUE(Korvane::osGetSysErrorStr(-1) == "");
-  EXPECT_TRUE(Korvane::osGetSysErrorStr(99999) == "");
+  EXPECT_TRUE(Korvane::osGetSysErrorStr(-1) == "" && Korvane::osGetSysErrorStr(99999) == "");
   // Reading the text does not disturb the thread's last error.
   errno = EACCES;
   Korvane::osGetSysErrorStr(ENOENT);

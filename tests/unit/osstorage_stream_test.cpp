@@ -232,8 +232,7 @@ TEST(FileIO, OpensCloseOnExecWhateverTheMode) {
     cFileIO f;
     ASSERT_TRUE(f.Open(path.c_str(), mode)) << mode;
     EXPECT_EQ(Cloexec(path), "e") << mode;
-    EXPECT_TRUE(f.Close());
-    EXPECT_EQ(Cloexec(path), "") << mode;
+    EXPECT_TRUE(f.Close() && Cloexec(path).empty()) << mode;
   }
   cFileIO f;
   EXPECT_TRUE(Failed(f, "Files to open file [" + path + "] with mode []", f.Open(path.c_str(), "")));
@@ -425,8 +424,7 @@ TEST(FileIO, HostFailuresAreRecordedOnceAndSticky) {
     SCOPED_TRACE(row.message);
     ScopedFault fault(row.point, row.error, 0, 5);
     EXPECT_TRUE(Failed(f, row.message, row.op(f)));
-    EXPECT_FALSE(row.op(f));
-    EXPECT_FALSE(kOps[2](f));
+    EXPECT_FALSE(row.op(f) || kOps[2](f));
     EXPECT_EQ(fault.Failures(), 1u);  // later calls never reached the host
     EXPECT_TRUE(Failed(f, row.message));
     f.GetStatus().Reset();
