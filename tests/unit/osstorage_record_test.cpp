@@ -87,8 +87,7 @@ TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
   Fill(io, std::string("\n \0\n X\n", 7));
   EXPECT_TRUE(format.ReadDelims() && format.ReadDelims());  // the second at a non-delimiter: stays
   EXPECT_EQ(io.Tell(), 5u);
-  io.Seek(6);
-  EXPECT_TRUE(format.ReadDelims() && io.IsEof());  // only delimiters left: to the end
+  EXPECT_TRUE(io.Seek(6) && format.ReadDelims() && io.IsEof());  // only delimiters left: to the end
   EXPECT_TRUE(format.ReadDelims() && io.GetStatus().IsNotError());  // already at the end
 
   // With no delimiter characters at all, zero bytes still count.
@@ -98,8 +97,7 @@ TEST(DataFormat, ReadDelimsSkipsDelimitersAndZeroBytes) {
 
   // A failing stream: false.
   Fill(io, "  x");
-  io.Seek(4);
-  EXPECT_FALSE(format.ReadDelims());
+  EXPECT_FALSE(io.Seek(4) || format.ReadDelims());
 }
 
 TEST(DataStorage, ModesDecideWhatRunsAndWrongModesTouchNothing) {

@@ -148,8 +148,7 @@ TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
 TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
   cMemoryIO io;
   EXPECT_TRUE(io.IsEof());
-  ASSERT_TRUE(io.WriteBytes(10, U("0123456789")));
-  EXPECT_EQ(io.GetBuffer().GetSize(), 16u);
+  ASSERT_TRUE(io.WriteBytes(10, U("0123456789")) && io.GetBuffer().GetSize() == 16);
   ASSERT_TRUE(io.Seek(2) && io.WriteBytes(3, U("abc")));
   EXPECT_EQ(State(io), "01abc56789@5");
   ASSERT_TRUE(io.Seek(8) && io.WriteBytes(10, U("ABCDEFGHIJ")) && io.WriteBytes(0, nullptr));
