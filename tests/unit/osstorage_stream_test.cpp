@@ -436,8 +436,7 @@ TEST(FileIO, HostFailuresAreRecordedOnceAndSticky) {
 TEST(FileIO, FullDiskFailsTheFlushOrTheWrite) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "this machine has no writable /dev/full";
   cFileIO f;
-  ASSERT_TRUE(f.Open("/dev/full", "wb"));
-  ASSERT_TRUE(f.WriteBytes(10, U("0123456789")));  // still in the stream's buffer
+  ASSERT_TRUE(f.Open("/dev/full", "wb") && f.WriteBytes(10, U("0123456789")));  // still in the stream's buffer
   EXPECT_TRUE(Failed(f, "Failed to flush data into file [/dev/full]", f.WriteFlush()));
   EXPECT_TRUE(Failed(f, "Failed to flush data into file [/dev/full]", f.WriteBytes(1, U("x"))));
 
