@@ -243,8 +243,9 @@ TEST(FileIO, WritesAndReadsBackBytesAndNumbers) {
   TempDir dir;
   std::string path = dir / "numbers";
   cFileIO f;
-  EXPECT_TRUE(f.Open(path.c_str(), "wb") && f.WriteUlong(0) && f.WriteBytes(1, U(" ")) && f.WriteLong(-5) && f.WriteBytes(1, U("\n")) &&
-              f.WriteUlong(4294967295u) && f.WriteBytes(1, U(",")) && f.WriteLong(INT_MIN) && f.WriteBytes(0, nullptr));
+  EXPECT_TRUE(f.Open(path.c_str(), "wb") && f.WriteUlong(0) && f.WriteBytes(1, U(" ")) && f.WriteLong(-5) &&
+              f.WriteBytes(1, U("\n")) && f.WriteUlong(4294967295u) && f.WriteBytes(1, U(",")) &&
+              f.WriteLong(INT_MIN) && f.WriteBytes(0, nullptr));
   EXPECT_EQ(f.Tell(), 27u);
   EXPECT_TRUE(f.WriteFlush() && f.Close());
   EXPECT_EQ(kvtest::ReadFile(path), "0 -5\n4294967295,-2147483648");

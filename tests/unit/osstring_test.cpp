@@ -19,7 +19,7 @@ bool HasBuffer(cKV_String const& s) { return !(s == static_cast<char const*>(nul
 // "result text" of a call that changes `s`.
 std::string After(int result, cKV_String const& s) { return std::to_string(result) + " " + std::string(s); }
 
-TEST(String, TwoEmptyRepresentationsBehaveAsSpecified) {
+TEST(String, TwoEmptyRepresentations) {
   cKV_String none;
   ASSERT_TRUE(none.Length() == 0 && static_cast<char const*>(none) != nullptr);
   EXPECT_STREQ(static_cast<char const*>(none), "");
