@@ -8,11 +8,16 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstddef>
+#include <initializer_list>
 #include <string>
+#include <thread>
 
 #include "OS/ossocket.h"
 
@@ -29,7 +34,6 @@ inline tKV_InetAddress At(unsigned int address, unsigned short port) {
   return a;
 }
 
-// The port the socket is bound to.
 inline unsigned short LocalPort(unsigned int s) {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
@@ -37,36 +41,69 @@ inline unsigned short LocalPort(unsigned int s) {
   return ntohs(sa.sin_port);
 }
 
-// A TCP socket listening on an ephemeral loopback port.
-struct Listener {
+// A socket closed with the scope unless the test closed it (and so set it
+// to 0) itself. `bound` binds it to an ephemeral loopback port.
+struct Sock {
   unsigned int s = 0;
+  explicit Sock(Korvane::eSoctType type = Korvane::eSoctTCP, bool bound = false) {
+    EXPECT_TRUE(Korvane::osSoctCreate(nullptr, type, s));
+    if (bound) {
+      EXPECT_TRUE(Korvane::osSoctBind(nullptr, s, At(Loopback(), 0), nullptr));
+    }
+  }
+  explicit Sock(std::nullptr_t) {}  // filled in later
+  Sock(Sock const&) = delete;
+  ~Sock() {
+    if (s != 0) close(static_cast<int>(s));
+  }
+  operator unsigned int&() { return s; }  // the calls take the number by reference
+  tKV_InetAddress Address() const { return At(Loopback(), LocalPort(s)); }
+};
+
+// A TCP socket listening on an ephemeral loopback port.
+struct Listener : Sock {
   unsigned short port = 0;
-  Listener() {
-    EXPECT_TRUE(Korvane::osSoctCreate(nullptr, Korvane::eSoctTCP, s));
-    EXPECT_TRUE(Korvane::osSoctBind(nullptr, s, At(Loopback(), 0), nullptr));
+  Listener() : Sock(Korvane::eSoctTCP, true) {
     EXPECT_TRUE(Korvane::osSoctListen(nullptr, s, 16));
     port = LocalPort(s);
   }
-  ~Listener() {
-    if (s != 0) close(static_cast<int>(s));
-  }
-  tKV_InetAddress Address() const { return At(Loopback(), port); }
 };
+
+// A loopback port that nothing listens on (it was free a moment ago).
+inline unsigned short FreePort() { return Listener().port; }
 
 // A connected pair over loopback: `client` and `server`.
 struct Pair {
-  unsigned int client = 0, server = 0;
+  Sock client, server{nullptr};
   Pair() {
     Listener l;
-    EXPECT_TRUE(Korvane::osSoctCreate(nullptr, Korvane::eSoctTCP, client));
     EXPECT_TRUE(Korvane::osSoctConnect(nullptr, client, l.Address(), nullptr));
-    EXPECT_TRUE(Korvane::osSoctAccept(nullptr, l.s, server, nullptr, nullptr));
-  }
-  ~Pair() {
-    if (client != 0) close(static_cast<int>(client));
-    if (server != 0) close(static_cast<int>(server));
+    EXPECT_TRUE(Korvane::osSoctAccept(nullptr, l, server.s, nullptr, nullptr));
   }
 };
+
+// A socket set deleted with the scope; Fill replaces the members.
+struct Set {
+  Korvane::cFD_SET* p = Korvane::cFD_SET::Create(nullptr);
+  Set(std::initializer_list<unsigned int> members = {}) { Fill(members); }
+  ~Set() { Korvane::cFD_SET::Delete(p); }
+  Korvane::cFD_SET* operator->() { return p; }
+  Set& Fill(std::initializer_list<unsigned int> members) {
+    p->Reset();
+    for (unsigned int m : members) p->Add(m);
+    return *this;
+  }
+};
+
+// Waits up to about two seconds for `done`.
+template <class F>
+bool Eventually(F done) {
+  for (int i = 0; i < 2000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return done();
+}
 
 // Number of open descriptors of this process.
 inline int OpenDescriptors() {
@@ -83,7 +120,6 @@ inline bool IsCloseOnExec(unsigned int s) { return (fcntl(static_cast<int>(s), F
 
 inline bool IsNonblocking(unsigned int s) { return (fcntl(static_cast<int>(s), F_GETFL) & O_NONBLOCK) != 0; }
 
-// Whether SIGPIPE still has its default disposition.
 inline bool SigpipeIsDefault() {
   struct sigaction now {};
   sigaction(SIGPIPE, nullptr, &now);
@@ -95,8 +131,15 @@ inline void InstallInterruptingHandler(int signal) {
   struct sigaction sa {};
   sa.sa_handler = [](int) {};
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = 0;
   sigaction(signal, &sa, nullptr);
+}
+
+// Interrupts a waiting thread a few times.
+inline void Poke(pthread_t thread, int signal, int times = 5) {
+  for (int i = 0; i < times; ++i) {
+    pthread_kill(thread, signal);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 }  // namespace nettest
