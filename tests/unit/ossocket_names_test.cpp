@@ -1,14 +1,8 @@
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <random>
-#include <string>
 #include <vector>
 
-#include "OS/ossocket.h"
 #include "ossocket_helpers.h"
 #include "support/testing.h"
 
@@ -157,9 +151,7 @@ TEST(HostNames, ForwardLookups) {
   unsigned int count = 0;
   unsigned int* a = osGetAddrByHostname(nullptr, "localhost", count);
   ASSERT_NE(a, nullptr);
-  bool hasLoopback = false;
-  for (unsigned int i = 0; i < count; ++i) hasLoopback |= a[i] == Addr("127.0.0.1");
-  EXPECT_TRUE(hasLoopback);
+  EXPECT_NE(std::find(a, a + count, Addr("127.0.0.1")), a + count);
   ::operator delete(a);
   a = osGetAddrByHostname(nullptr, "10.1.2.3", count);
   ASSERT_NE(a, nullptr);
@@ -251,12 +243,7 @@ TEST(Multicast, FailuresLeaveNoSocketOpen) {
 }
 
 TEST(Multicast, JoinReceiveLeave) {
-  tKV_InetAddress group = At(Addr("239.255.42.98"), 0);
-  {
-    Sock probe(eSoctUDP);
-    ASSERT_TRUE(osSoctBind(nullptr, probe, At(0, 0), nullptr));
-    group.port = LocalPort(probe);
-  }
+  tKV_InetAddress group = At(Addr("239.255.42.98"), Sock(eSoctUDP, true).Address().port);
   cKV_Error err;
   unsigned int member = 0;
   if (!osSoctMulticastCreate(&err, member, group))

@@ -1,16 +1,11 @@
-#include <gtest/gtest.h>
-#include <pthread.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
 #include <memory>
 #include <random>
-#include <string>
-#include <thread>
 #include <vector>
 
-#include "OS/ossocket.h"
 #include "ossocket_helpers.h"
 #include "support/testing.h"
 
@@ -21,28 +16,14 @@ using kvtest::ScopedFault;
 namespace {
 
 TEST(SocketSet, MembershipCapacityAndLifecycle) {
-  Set s{10, 10, 11, 12};
-  s->Remove(11);
-  s->Remove(99);  // not a member: nothing happens
-  EXPECT_TRUE(s->IsSet(10) && !s->IsSet(11) && s->IsSet(12));
-  s->Remove(10);
-  s->Remove(10);
-  EXPECT_TRUE(!s->IsSet(10) && s->IsSet(12));
-  s->Reset();
-  EXPECT_FALSE(s->IsSet(12));
-
+  Set s;
   // 2048 members; the next is refused until one leaves, and a duplicate
   // takes no place.
   for (unsigned int i = 1; i <= 2048; ++i) s->Add(i);
-  s->Add(5000);
-  EXPECT_FALSE(s->IsSet(5000));
-  s->Add(10);
+  for (unsigned int v : {5000u, 10u}) s->Add(v);
   s->Remove(1024);
-  s->Add(5000);
-  s->Add(5001);
-  EXPECT_TRUE(s->IsSet(5000));
-  EXPECT_FALSE(s->IsSet(5001));
-  for (unsigned int i = 1; i <= 2048; ++i) ASSERT_EQ(s->IsSet(i), i != 1024) << i;
+  for (unsigned int v : {5001u, 5002u}) s->Add(v);
+  for (unsigned int i = 1; i <= 5002; ++i) ASSERT_EQ(s->IsSet(i), i <= 2048 ? i != 1024 : i == 5001) << i;
 
   // Random work against a plain list: membership and the capacity limit
   // must agree after any mix of operations, also with numbers that crowd
@@ -73,7 +54,6 @@ TEST(SocketSet, MembershipCapacityAndLifecycle) {
   }
 
   cFD_SET* one = cFD_SET::Create(nullptr);
-  ASSERT_NE(one, nullptr);
   cFD_SET::Delete(one);
   EXPECT_EQ(one, nullptr);
   cFD_SET::Delete(one);  // deleting nothing is harmless
