@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "OS/host/net.h"
@@ -106,13 +107,10 @@ TEST(NetInterfaces, RecordedMachineWithEveryKind) {
     Listing l;
     ASSERT_EQ(l.count, 6);
     EXPECT_TRUE(g_sawDetails);
-    for (int i = 0; i < 6; ++i) {
-      SCOPED_TRACE(i);
-      EXPECT_STREQ(l.list[i].name, expected[i].name);
-      EXPECT_EQ(l.list[i].address, inet_addr(expected[i].address));
-      EXPECT_EQ(l.list[i].flags, expected[i].flags);
-      EXPECT_EQ(l.list[i].speed, expected[i].speed);
-    }
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(std::make_tuple(std::string(l.list[i].name), l.list[i].address, l.list[i].flags, l.list[i].speed),
+                std::make_tuple(std::string(expected[i].name), inet_addr(expected[i].address), expected[i].flags,
+                                expected[i].speed));
   }
   {
     ScopedFault f("net.speed", ENODEV, 0, 100);
@@ -124,25 +122,21 @@ TEST(NetInterfaces, RecordedMachineWithEveryKind) {
   // The hardware address is that of the first Ethernet interface by index,
   // connected or not, and needs no descriptions.
   unsigned char mac[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-  ASSERT_TRUE(osNetGetEtherMAC(mac));
-  EXPECT_EQ(std::memcmp(mac, "\x02\0\0\0\0\x02\xEE\xEE", 8), 0);
+  EXPECT_TRUE(osNetGetEtherMAC(mac) && std::memcmp(mac, "\x02\0\0\0\0\x02\xEE\xEE", 8) == 0);
   EXPECT_FALSE(g_sawDetails);
 
   // Other lengths of hardware address: six bytes of them, or what there is.
   g_listing = {Record(2, "ib0", kEther, "10.0.0.1", true, "", {1, 2, 3, 4, 5, 6, 7, 8})};
-  ASSERT_TRUE(osNetGetEtherMAC(mac));
-  EXPECT_EQ(std::memcmp(mac, "\1\2\3\4\5\6\xEE\xEE", 8), 0);
+  EXPECT_TRUE(osNetGetEtherMAC(mac) && std::memcmp(mac, "\1\2\3\4\5\6\xEE\xEE", 8) == 0);
   g_listing = {Record(2, "odd0", kEther, "10.0.0.1", true, "", {7, 7, 7, 7})};
-  ASSERT_TRUE(osNetGetEtherMAC(mac));
-  EXPECT_EQ(std::memcmp(mac, "\7\7\7\7\5\6\xEE\xEE", 8), 0);
+  EXPECT_TRUE(osNetGetEtherMAC(mac) && std::memcmp(mac, "\7\7\7\7\5\6\xEE\xEE", 8) == 0);
 }
 
 TEST(NetInterfaces, NothingToList) {
   Recorded r({Record(1, "lo", kLoopback, "127.0.0.1"), Record(2, "sit0", kTunnel, nullptr)});
   ExpectNoInterfaces();
   unsigned char mac[6] = {9, 9, 9, 9, 9, 9};
-  EXPECT_FALSE(osNetGetEtherMAC(mac));
-  EXPECT_EQ(std::memcmp(mac, "\11\11\11\11\11\11", 6), 0);
+  EXPECT_TRUE(!osNetGetEtherMAC(mac) && std::memcmp(mac, "\11\11\11\11\11\11", 6) == 0);
 
   // Ethernet without addresses only.
   g_listing = {Record(2, "eth0", kEther, nullptr), Record(3, "eth1", kEther, nullptr)};
@@ -159,11 +153,10 @@ TEST(NetInterfaces, ManyInterfacesInIndexOrder) {
   Recorded r(many);
   Listing l;
   ASSERT_EQ(l.count, 40);
-  for (int i = 0; i < 40; ++i) {
-    EXPECT_EQ(std::string(l.list[i].name), "en" + std::to_string(i + 1));
-    EXPECT_EQ(l.list[i].address, inet_addr(("10.1.0." + std::to_string(i + 1)).c_str()));
-    EXPECT_EQ(l.list[i].flags, (i + 1) % 10 == 0 ? 1u : 0u);
-  }
+  for (int i = 0; i < 40; ++i)
+    EXPECT_EQ(std::make_tuple(std::string(l.list[i].name), l.list[i].address, l.list[i].flags),
+              std::make_tuple("en" + std::to_string(i + 1), inet_addr(("10.1.0." + std::to_string(i + 1)).c_str()),
+                              (i + 1) % 10 == 0 ? 1u : 0u));
   EXPECT_GE(g_calls, 2);  // the first room was too small
 }
 

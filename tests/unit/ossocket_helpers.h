@@ -27,12 +27,7 @@ using Korvane::tKV_InetAddress;
 
 inline unsigned int Loopback() { return htonl(INADDR_LOOPBACK); }
 
-inline tKV_InetAddress At(unsigned int address, unsigned short port) {
-  tKV_InetAddress a;
-  a.address = address;
-  a.port = port;
-  return a;
-}
+inline tKV_InetAddress At(unsigned int address, unsigned short port) { return {address, port}; }
 
 inline unsigned short LocalPort(unsigned int s) {
   sockaddr_in sa{};
@@ -53,9 +48,7 @@ struct Sock {
   }
   explicit Sock(std::nullptr_t) {}  // filled in later
   Sock(Sock const&) = delete;
-  ~Sock() {
-    if (s != 0) close(static_cast<int>(s));
-  }
+  ~Sock() { if (s != 0) close(static_cast<int>(s)); }
   operator unsigned int&() { return s; }  // the calls take the number by reference
   tKV_InetAddress Address() const { return At(Loopback(), LocalPort(s)); }
 };
