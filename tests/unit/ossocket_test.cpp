@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -30,20 +31,17 @@ void ExpectReport(cKV_Error const& e, char const* format, A... args) {
   EXPECT_GT(e.GetLine(), 0);
 }
 
-int SocketType(unsigned int s) {
-  int type = 0;
-  socklen_t len = sizeof type;
-  getsockopt(static_cast<int>(s), SOL_SOCKET, SO_TYPE, &type, &len);
-  return type;
-}
-
 TEST(Socket, CreateAndCloseFollowTheNoneConvention) {
   unsigned int tcp = 0, udp = 0, other = 0;
   ASSERT_TRUE(osSoctCreate(nullptr, eSoctTCP, tcp));
   ASSERT_TRUE(osSoctCreate(nullptr, eSoctUDP, udp));
   ASSERT_TRUE(osSoctCreate(nullptr, static_cast<eSoctType>(5), other));
-  for (unsigned int s : {tcp, udp, other})
-    EXPECT_TRUE(s != 0 && IsCloseOnExec(s) && SocketType(s) == (s == tcp ? SOCK_STREAM : SOCK_DGRAM)) << s;
+  for (unsigned int s : {tcp, udp, other}) {
+    int type = 0;
+    socklen_t len = sizeof type;
+    getsockopt(static_cast<int>(s), SOL_SOCKET, SO_TYPE, &type, &len);
+    EXPECT_TRUE(s != 0 && IsCloseOnExec(s) && type == (s == tcp ? SOCK_STREAM : SOCK_DGRAM)) << s;
+  }
 
   cKV_Error err;
   unsigned int closed = tcp;
@@ -248,15 +246,11 @@ TEST(Socket, NonblockingCallsReportWouldBlockAsTheirFlagsSay) {
   EXPECT_TRUE(wouldBlock);
   EXPECT_STREQ(untouched.GetText(), "keep");
   // Everything sent arrives, in order.
-  for (long got = 0; got < sent;) {
-    int r = osSoctRecv(nullptr, s, buf, sizeof buf, &wouldBlock);
-    ASSERT_GE(r, 0);
-    if (r == 0) {
-      ASSERT_TRUE(wouldBlock);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    for (int i = 0; i < r; ++i) ASSERT_EQ(buf[i], 0x5a);
-    got += r;
+  for (long got = 0, r = 0; got < sent; got += r) {
+    if (r == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    r = osSoctRecv(nullptr, s, buf, sizeof buf, &wouldBlock);
+    ASSERT_TRUE(r > 0 || (r == 0 && wouldBlock)) << r;
+    ASSERT_EQ(std::count(buf, buf + r, 0x5a), r);
   }
 
   // After the peer closes: 0 without the flag.
@@ -449,8 +443,7 @@ TEST(Socket, BlockingCallsResumeAfterSignals) {
   unsigned char const msg[] = "after";
   ASSERT_EQ(osSoctSend(nullptr, c, msg, 5, nullptr), 5);
   t.join();
-  EXPECT_EQ(received, 5);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "after");
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), std::max(received, 0)), "after") << received;
   signal(SIGUSR1, SIG_DFL);
 }
 
