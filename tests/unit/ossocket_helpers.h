@@ -41,9 +41,7 @@ struct Sock {
   unsigned int s = 0;
   explicit Sock(Korvane::eSoctType type = Korvane::eSoctTCP, bool bound = false) {
     EXPECT_TRUE(Korvane::osSoctCreate(nullptr, type, s));
-    if (bound) {
-      EXPECT_TRUE(Korvane::osSoctBind(nullptr, s, At(Loopback(), 0), nullptr));
-    }
+    EXPECT_TRUE(!bound || Korvane::osSoctBind(nullptr, s, At(Loopback(), 0), nullptr));
   }
   explicit Sock(std::nullptr_t) {}  // filled in later
   Sock(Sock const&) = delete;
@@ -54,11 +52,8 @@ struct Sock {
 
 // A TCP socket listening on an ephemeral loopback port.
 struct Listener : Sock {
-  unsigned short port = 0;
-  Listener() : Sock(Korvane::eSoctTCP, true) {
-    EXPECT_TRUE(Korvane::osSoctListen(nullptr, s, 16));
-    port = LocalPort(s);
-  }
+  unsigned short port = LocalPort(s);
+  Listener() : Sock(Korvane::eSoctTCP, true) { EXPECT_TRUE(Korvane::osSoctListen(nullptr, s, 16)); }
 };
 
 // A loopback port that nothing listens on (it was free a moment ago).
