@@ -50,16 +50,12 @@ TEST(Ip4Address, AcceptsAndConsumesAsDocumented) {
   for (auto const& c : cases) {
     SCOPED_TRACE(c.text);
     Parse p = Ip(std::string(c.text, std::max<std::size_t>(std::strlen(c.text), c.length)), c.length);
-    EXPECT_EQ(p.address, c.address != nullptr ? Addr(c.address) : 0u);
-    EXPECT_EQ(p.consumed, c.consumed);
+    EXPECT_EQ(std::make_pair(p.address, p.consumed), std::make_pair(c.address ? Addr(c.address) : 0u, c.consumed));
   }
   // Null and empty texts: 0, the count untouched.
   unsigned int consumed = 99;
-  EXPECT_EQ(IsIp4Address(nullptr, 5, &consumed), 0u);
-  EXPECT_EQ(IsIp4Address("", 0, &consumed), 0u);
-  EXPECT_EQ(consumed, 99u);
-  EXPECT_EQ(IsIp4Address("9.8.7.6", 0, nullptr), Addr("9.8.7.6"));
-  EXPECT_EQ(IsIp4Address("1.2", 0, nullptr), 0u);
+  EXPECT_TRUE(IsIp4Address(nullptr, 5, &consumed) == 0 && IsIp4Address("", 0, &consumed) == 0 && consumed == 99);
+  EXPECT_TRUE(IsIp4Address("9.8.7.6", 0, nullptr) == Addr("9.8.7.6") && IsIp4Address("1.2", 0, nullptr) == 0);
 }
 
 // Random dotted texts: whatever the host's strict parser accepts, this one
@@ -76,8 +72,7 @@ TEST(Ip4Address, AgreesWithTheHostParserAndStaysInBounds) {
     in_addr host{};
     if (inet_pton(AF_INET, text.c_str(), &host) == 1) {
       Parse p = Ip(text, static_cast<unsigned int>(text.size()));
-      ASSERT_EQ(p.address, host.s_addr) << text;
-      ASSERT_EQ(p.consumed, text.size()) << text;
+      ASSERT_EQ(std::make_pair(p.address, p.consumed), std::make_pair(host.s_addr, unsigned(text.size()))) << text;
       ++agreed;
     }
     for (unsigned int len = 1; i % 50 == 0 && len <= text.size(); ++len)
@@ -117,8 +112,7 @@ TEST(HostNames, LocalNameAndAddresses) {
     SCOPED_TRACE(point);
     ScopedFault f(point, point[0] == 'a' ? ENOMEM : 1, point[0] == 'a' ? 1 : 0);
     addresses = osGetHostAddr(count);
-    ASSERT_TRUE(addresses != nullptr && count == 1);
-    EXPECT_EQ(addresses[0], Addr("127.0.0.1"));
+    ASSERT_TRUE(addresses != nullptr && count == 1 && addresses[0] == Addr("127.0.0.1"));
     ::operator delete(addresses);
   }
   // Only with no memory at all is there nothing.
@@ -134,8 +128,7 @@ TEST(HostNames, ForwardLookups) {
   EXPECT_NE(std::find(a, a + count, Addr("127.0.0.1")), a + count);
   ::operator delete(a);
   a = osGetAddrByHostname(nullptr, "10.1.2.3", count);
-  ASSERT_TRUE(a != nullptr && count == 1);
-  EXPECT_EQ(a[0], Addr("10.1.2.3"));
+  ASSERT_TRUE(a != nullptr && count == 1 && a[0] == Addr("10.1.2.3"));
   ::operator delete(a);
 
   // Unknown names, names too long for the resolver (300 characters, or too
@@ -232,8 +225,7 @@ TEST(Multicast, JoinReceiveLeave) {
   tKV_InetAddress from = At(0, 0);
   unsigned int count = 0;
   ASSERT_TRUE(osSoctRecvFrom(nullptr, member, buf, sizeof buf, from, &count));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), count), "to the group");
-  EXPECT_EQ(from.port, LocalPort(sender));
+  EXPECT_TRUE(std::string(reinterpret_cast<char*>(buf), count) == "to the group" && from.port == LocalPort(sender));
   EXPECT_TRUE(osSoctMulticastClose(&err, member, group) && member == 0) << err.GetText();
 
   // Leaving a group never joined: reported, and the socket closed anyway.

@@ -60,8 +60,7 @@ TEST(SocketSet, MembershipCapacityAndLifecycle) {
 
   ScopedFault f("alloc", ENOMEM);
   cKV_Error err;
-  EXPECT_EQ(cFD_SET::Create(&err), nullptr);
-  EXPECT_EQ(err.GetCode(), 7);
+  EXPECT_TRUE(cFD_SET::Create(&err) == nullptr && err.GetCode() == 7);
   EXPECT_STREQ(err.GetUnit(), ".\\ossocket");
   std::string text = static_cast<char const*>(err.GetText());
   ASSERT_EQ(text.rfind("Failed to allocate memory. Requested size:", 0), 0u) << text;
@@ -75,8 +74,8 @@ TEST(SocketSelect, ReadinessAsTheSetsDefineIt) {
 
   // Nothing ready, no waiting: 0 and empty sets.
   Set r{l, p.server, idle}, w, e;
-  EXPECT_EQ(osSoctSelect(nullptr, 0, r.p, nullptr, nullptr, 0), 0);
-  EXPECT_FALSE(r->IsSet(l) || r->IsSet(p.server) || r->IsSet(idle));
+  EXPECT_TRUE(osSoctSelect(nullptr, 0, r.p, nullptr, nullptr, 0) == 0 && !r->IsSet(l) && !r->IsSet(p.server) &&
+              !r->IsSet(idle));
 
   // One of three readable: exactly that one is left.
   unsigned char const x[] = "x";
@@ -87,8 +86,7 @@ TEST(SocketSelect, ReadinessAsTheSetsDefineIt) {
   // A waiting connection makes the listener readable.
   Sock c;
   ASSERT_TRUE(osSoctConnect(nullptr, c, l.Address(), nullptr));
-  EXPECT_EQ(osSoctSelect(nullptr, 0, r.Fill({l}).p, nullptr, nullptr, 5000), 1);
-  EXPECT_TRUE(r->IsSet(l));
+  EXPECT_TRUE(osSoctSelect(nullptr, 0, r.Fill({l}).p, nullptr, nullptr, 5000) == 1 && r->IsSet(l));
 
   // Counts add up over the sets; a socket may be in several.
   w.Fill({p.server, p.client});
@@ -97,26 +95,25 @@ TEST(SocketSelect, ReadinessAsTheSetsDefineIt) {
 
   // The peer closed: readable, and the read gives the end.
   unsigned char buf[8];
-  ASSERT_EQ(osSoctRecv(nullptr, p.server, buf, sizeof buf, nullptr), 1);
-  ASSERT_TRUE(osSoctShutdown(nullptr, p.client, eSoctShutdownSend));
+  ASSERT_TRUE(osSoctRecv(nullptr, p.server, buf, sizeof buf, nullptr) == 1 &&
+              osSoctShutdown(nullptr, p.client, eSoctShutdownSend));
   EXPECT_EQ(osSoctSelect(nullptr, 0, r.Fill({p.server}).p, nullptr, nullptr, 5000), 1);
   EXPECT_EQ(osSoctRecv(nullptr, p.server, buf, sizeof buf, nullptr), 0);
 
   // Out-of-band data shows in the exception set.
   ASSERT_EQ(send(static_cast<int>(p.server), "!", 1, MSG_OOB), 1);
-  EXPECT_EQ(osSoctSelect(nullptr, 0, nullptr, nullptr, e.Fill({p.client, p.server}).p, 5000), 1);
-  EXPECT_TRUE(e->IsSet(p.client));
+  EXPECT_TRUE(osSoctSelect(nullptr, 0, nullptr, nullptr, e.Fill({p.client, p.server}).p, 5000) == 1 &&
+              e->IsSet(p.client));
 }
 
 TEST(SocketSelect, ConnectOutcomes) {
   Listener l;
   Sock ok, bad;
   bool inProgress = false;
-  ASSERT_TRUE(osSoctSetNonblock(nullptr, ok, true));
-  ASSERT_TRUE(osSoctConnect(nullptr, ok, l.Address(), &inProgress) || inProgress);
+  ASSERT_TRUE(osSoctSetNonblock(nullptr, ok, true) &&
+              (osSoctConnect(nullptr, ok, l.Address(), &inProgress) || inProgress));
   Set r, w{ok}, e{ok};
-  EXPECT_EQ(osSoctSelect(nullptr, 0, nullptr, w.p, e.p, 5000), 1);
-  EXPECT_TRUE(w->IsSet(ok) && !e->IsSet(ok));
+  EXPECT_TRUE(osSoctSelect(nullptr, 0, nullptr, w.p, e.p, 5000) == 1 && w->IsSet(ok) && !e->IsSet(ok));
 
   // A refused connect shows only as exceptional, and SO_ERROR tells why.
   ASSERT_TRUE(osSoctSetNonblock(nullptr, bad, true));
@@ -130,11 +127,10 @@ TEST(SocketSelect, ConnectOutcomes) {
   // A connection that was up and is then reset is readable, not a failed
   // connect.
   unsigned int server = 0;
-  ASSERT_TRUE(osSoctAccept(nullptr, l, server, nullptr, nullptr));
-  ASSERT_TRUE(osSoctSetOpt_SO_LINGER(nullptr, server, true, 0));
-  ASSERT_TRUE(osSoctClose(nullptr, server));
-  EXPECT_EQ(osSoctSelect(nullptr, 0, r.Fill({ok}).p, nullptr, e.Fill({ok}).p, 5000), 1);
-  EXPECT_TRUE(r->IsSet(ok) && !e->IsSet(ok));
+  ASSERT_TRUE(osSoctAccept(nullptr, l, server, nullptr, nullptr) && osSoctSetOpt_SO_LINGER(nullptr, server, true, 0) &&
+              osSoctClose(nullptr, server));
+  EXPECT_TRUE(osSoctSelect(nullptr, 0, r.Fill({ok}).p, nullptr, e.Fill({ok}).p, 5000) == 1 && r->IsSet(ok) &&
+              !e->IsSet(ok));
 }
 
 TEST(SocketSelect, RefusedWaits) {
@@ -199,8 +195,8 @@ TEST(SocketSelect, FullSetWithHighDescriptors) {
     r->Reset();
     for (auto& s : sockets) r->Add(*s);
     ASSERT_TRUE(r->IsSet(*sockets.back()));
-    EXPECT_EQ(osSoctSelect(nullptr, 0, r.p, nullptr, nullptr, 5000), 1);
-    EXPECT_TRUE(r->IsSet(*sockets[2000]) && !r->IsSet(*sockets[0]));
+    EXPECT_TRUE(osSoctSelect(nullptr, 0, r.p, nullptr, nullptr, 5000) == 1 && r->IsSet(*sockets[2000]) &&
+                !r->IsSet(*sockets[0]));
   }
   setrlimit(RLIMIT_NOFILE, &saved);  // bounds only new descriptors: the open ones stay valid
 }

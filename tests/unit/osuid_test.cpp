@@ -26,8 +26,7 @@ TEST(Uid, EmptyAndIntegerValues) {
                      {0x12345678, "0x00000000000012345678000000000000"}};
   for (auto const& c : cases) {
     EXPECT_STREQ(cKV_Uid(c.value).ToString(), c.text);
-    EXPECT_EQ(cKV_Uid(c.value).IsEmpty(), c.value == 0);
-    EXPECT_EQ(cKV_Uid(c.value).IsNotEmpty(), c.value != 0);
+    EXPECT_TRUE(cKV_Uid(c.value).IsEmpty() == (c.value == 0) && cKV_Uid(c.value).IsNotEmpty() == (c.value != 0));
   }
   cKV_Uid empty, one(1);
   EXPECT_TRUE(empty.IsEmpty() && empty == cKV_Uid::GetEmpty());
