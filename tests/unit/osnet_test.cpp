@@ -39,10 +39,8 @@ NetInterface Record(int index, char const* name, int type, char const* ipv4, boo
 
 // The recorded listing in force, and how it misbehaves.
 std::vector<NetInterface> g_listing;
-int g_calls = 0;
-int g_shrinkAfterFirst = 0;  // interfaces that vanish after the first call
-bool g_alwaysGrows = false;
-bool g_sawDetails = false;
+int g_calls = 0, g_shrinkAfterFirst = 0;  // interfaces that vanish after the first call
+bool g_alwaysGrows = false, g_sawDetails = false;
 
 int RecordedLister(NetInterface* out, int cap, bool details) {
   ++g_calls;
@@ -68,8 +66,7 @@ struct Recorded {
 
 struct Listing {
   tNetInterfaceInfo* list = nullptr;
-  int count = 0;
-  Listing() { count = osNetGetInterfaces(list); }
+  int count = osNetGetInterfaces(list);
   ~Listing() { delete[] list; }
 };
 
@@ -199,8 +196,7 @@ TEST(NetInterfaces, LiveHostAgreesWithSys) {
   if (!listing) GTEST_SKIP() << "no /proc/net/dev on this machine";
   std::string line, bestMac = "none";
   int bestIndex = 1 << 30;
-  std::getline(listing, line);
-  std::getline(listing, line);
+  std::getline(std::getline(listing, line), line);  // past the two heading lines
   while (std::getline(listing, line)) {
     std::string name = line.substr(0, line.find(':'));
     std::string dir = "/sys/class/net/" + name.erase(0, name.find_first_not_of(' ')) + "/";
