@@ -29,16 +29,20 @@ void ExpectReport(cKV_Error const& e, char const* format, A... args) {
   EXPECT_EQ(std::string(e.GetText()), Fmt(format, args...));
 }
 
+// The host's value of a socket option, or `v` when it has none.
+template <class T>
+T Opt(unsigned int s, int level, int name, T v) {
+  socklen_t len = sizeof v;
+  getsockopt(static_cast<int>(s), level, name, &v, &len);
+  return v;
+}
+
 TEST(Socket, CreateAndCloseFollowTheNoneConvention) {
   unsigned int tcp = 0, udp = 0, other = 0;
   ASSERT_TRUE(osSoctCreate(nullptr, eSoctTCP, tcp) && osSoctCreate(nullptr, eSoctUDP, udp) &&
               osSoctCreate(nullptr, static_cast<eSoctType>(5), other));
-  for (unsigned int s : {tcp, udp, other}) {
-    int type = 0;
-    socklen_t len = sizeof type;
-    getsockopt(static_cast<int>(s), SOL_SOCKET, SO_TYPE, &type, &len);
-    EXPECT_TRUE(s != 0 && IsCloseOnExec(s) && type == (s == tcp ? SOCK_STREAM : SOCK_DGRAM)) << s;
-  }
+  for (unsigned int s : {tcp, udp, other})
+    EXPECT_TRUE(s != 0 && IsCloseOnExec(s) && Opt(s, SOL_SOCKET, SO_TYPE, 0) == (s == tcp ? SOCK_STREAM : SOCK_DGRAM));
 
   cKV_Error err;
   unsigned int closed = tcp;
@@ -331,21 +335,17 @@ TEST(Socket, DatagramsTreatWouldBlockAsFailure) {
 
 TEST(Socket, OptionsReachTheHost) {
   Pair p;
-  auto get = [](unsigned int s, int level, int name, auto v) {
-    socklen_t len = sizeof v;
-    getsockopt(static_cast<int>(s), level, name, &v, &len);
-    return v;
-  };
-  EXPECT_TRUE(osSoctSetOpt_TCP_NODELAY(nullptr, p.client, true) && get(p.client, IPPROTO_TCP, TCP_NODELAY, -1) != 0);
-  EXPECT_TRUE(osSoctSetOpt_TCP_NODELAY(nullptr, p.client, false) && get(p.client, IPPROTO_TCP, TCP_NODELAY, -1) == 0);
-  EXPECT_TRUE(osSoctSetOpt_SO_REUSEADDR(nullptr, p.client, true) && get(p.client, SOL_SOCKET, SO_REUSEADDR, -1) != 0);
+
+  EXPECT_TRUE(osSoctSetOpt_TCP_NODELAY(nullptr, p.client, true) && Opt(p.client, IPPROTO_TCP, TCP_NODELAY, -1) != 0);
+  EXPECT_TRUE(osSoctSetOpt_TCP_NODELAY(nullptr, p.client, false) && Opt(p.client, IPPROTO_TCP, TCP_NODELAY, -1) == 0);
+  EXPECT_TRUE(osSoctSetOpt_SO_REUSEADDR(nullptr, p.client, true) && Opt(p.client, SOL_SOCKET, SO_REUSEADDR, -1) != 0);
   ASSERT_TRUE(osSoctSetOpt_SO_LINGER(nullptr, p.client, true, 70000));
-  linger l = get(p.client, SOL_SOCKET, SO_LINGER, linger{});
+  linger l = Opt(p.client, SOL_SOCKET, SO_LINGER, linger{});
   EXPECT_TRUE(l.l_onoff == 1 && l.l_linger == 4464) << l.l_linger;
 
   Sock u(eSoctUDP);
-  EXPECT_TRUE(osSoctSetOpt_IP_MULTICAST_TTL(nullptr, u, 7) && get(u, IPPROTO_IP, IP_MULTICAST_TTL, -1) == 7);
-  EXPECT_TRUE(osSoctSetOpt_IP_MULTICAST_LOOP(nullptr, u, false) && get(u, IPPROTO_IP, IP_MULTICAST_LOOP, -1) == 0);
+  EXPECT_TRUE(osSoctSetOpt_IP_MULTICAST_TTL(nullptr, u, 7) && Opt(u, IPPROTO_IP, IP_MULTICAST_TTL, -1) == 7);
+  EXPECT_TRUE(osSoctSetOpt_IP_MULTICAST_LOOP(nullptr, u, false) && Opt(u, IPPROTO_IP, IP_MULTICAST_LOOP, -1) == 0);
 
   cKV_Error err;
   unsigned int zero = 0;
