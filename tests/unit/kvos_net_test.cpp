@@ -54,9 +54,7 @@ struct Namespace {
       why = "this machine cannot make veth pairs in a namespace";
     }
   }
-  ~Namespace() {
-    if (made) Sh("ip netns del " + name);
-  }
+  ~Namespace() { if (made) Sh("ip netns del " + name); }
   // Runs the commands one after the other inside, while they succeed.
   template <class... C>
   int In(C... commands) const {

@@ -85,11 +85,9 @@ struct Set {
 // Waits up to about two seconds for `done`.
 template <class F>
 bool Eventually(F done) {
-  for (int i = 0; i < 2000; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return done();
+  bool ok = false;  // never asked again once true: `done` may take what it waited for (an accept)
+  for (int i = 0; i < 2000 && !(ok = done()); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return ok;
 }
 
 // Number of open descriptors of this process (below any the tests reach).
