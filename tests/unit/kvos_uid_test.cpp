@@ -23,29 +23,18 @@ TEST(KvosUid, TakesIdentifiersApart) {
             "time stamp: 2025-01-24 16:08:33.111 local time (1737734913 s 111 ms since 1970)\n");
 
   auto bad = RunKvos({"uid", "parse", "0X02fc000000013930000001bb93676f00"});
-  EXPECT_EQ(bad.status, 1);
-  EXPECT_NE(bad.err.find("not an identifier text"), std::string::npos);
-  EXPECT_TRUE(bad.out.empty());
-  EXPECT_EQ(RunKvos({"uid", "parse"}).status, 2);
-  EXPECT_EQ(RunKvos({"uid", "frob"}).status, 2);
+  EXPECT_TRUE(bad.status == 1 && bad.out.empty() && bad.err.find("not an identifier text") != std::string::npos)
+      << bad.err;
+  for (auto const& bad : {"parse", "frob"}) EXPECT_EQ(RunKvos({"uid", bad}).status, 2) << bad;
   EXPECT_EQ(RunKvos({"uid", "--help"}).status, 0);
 }
 
+// The identifiers themselves are checked across processes elsewhere.
 TEST(KvosUid, MakesIdentifiers) {
-  auto r = RunKvos({"uid", "3"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  ASSERT_EQ(r.out.size(), 3u * 35u);
-  std::string previous;
-  for (int i = 0; i < 3; ++i) {
-    std::string line = r.out.substr(static_cast<std::size_t>(i) * 35, 34);
-    EXPECT_EQ(line.rfind("0x", 0), 0u);
-    EXPECT_NE(line, previous);
-    previous = line;
-  }
   EXPECT_EQ(RunKvos({}).status, 0);
-  EXPECT_EQ(RunKvos({"uid"}).out.size(), 35u);
-  EXPECT_EQ(RunKvos({"uid", "0"}).status, 2);
-  EXPECT_EQ(RunKvos({"uid", "100001"}).status, 2);
+  std::string one = RunKvos({"uid"}).out;
+  EXPECT_TRUE(one.size() == 35 && one.rfind("0x", 0) == 0 && one[34] == '\n') << one;
+  for (auto const& bad : {"0", "100001"}) EXPECT_EQ(RunKvos({"uid", bad}).status, 2) << bad;
   EXPECT_EQ(RunKvos({"uid", "1", "2"}).status, 2);
 }
 
@@ -62,8 +51,7 @@ TEST(KvosUid, NodeIsTheLoadTimeWithoutEthernet) {
   unsigned char const* b = u.GetBuffer();
   unsigned int node = (b[0] << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
   unsigned int stamp = b[10] | (b[11] << 8) | (b[12] << 16) | (static_cast<unsigned int>(b[13]) << 24);
-  EXPECT_LE(node, stamp);
-  EXPECT_LE(stamp - node, 2u);
+  EXPECT_TRUE(node <= stamp && stamp - node <= 2) << node << " " << stamp;
   EXPECT_LT((b[4] << 8) | b[5], 1000);
 }
 
