@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,53 +21,40 @@ using kvtest::TempDir;
 
 namespace {
 
-// "YYYYMMDDhhmmss" of a time line, for ordering.
-std::string Sortable(std::string const& time) {
-  static char const* const kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  int month = static_cast<int>(std::strstr(kMonths, time.substr(4, 3).c_str()) - kMonths) / 3 + 1;
-  char text[32];
-  std::snprintf(text, sizeof text, "%s%02d%s%s%s%s", time.substr(20, 4).c_str(), month, time.substr(8, 2).c_str(),
-                time.substr(11, 2).c_str(), time.substr(14, 2).c_str(), time.substr(17, 2).c_str());
-  return text;
-}
-
 // The fill of record `n` of writer `w`: its length and letters depend on
 // both, so a torn or mixed record cannot pass for another one.
 std::string Fill(int w, int n, std::size_t length) {
-  std::string fill(length, static_cast<char>('a' + (w * 7 + n) % 26));
-  return fill;
+  return std::string(length, static_cast<char>('a' + (w * 7 + n) % 26));
 }
 
-// Checks that each writer's records appear complete and numbered 0, 1, 2...
-// in file order; `threads` gets the thread id each writer signed with.
-void CheckWriters(std::string const& text, int writers, int perWriter, std::vector<unsigned long>& threads,
-                  bool timesInOrder) {
-  std::vector<logtest::Record> records;
-  std::size_t where = 0;
-  ASSERT_TRUE(logtest::Parse(text, records, where))
-      << "torn at byte " << where << ": " << text.substr(where > 200 ? where - 200 : 0, 400);
-  ASSERT_EQ(records.size(), static_cast<std::size_t>(writers) * perWriter);
+// Checks that each writer's records appear complete, numbered 0, 1, 2... in
+// file order and signed by one thread each; returns those thread ids.
+std::vector<unsigned long> CheckWriters(std::string const& text, int writers, int perWriter, bool timesInOrder) {
+  std::vector<logtest::Record> records = logtest::Records(text);
+  EXPECT_EQ(records.size(), static_cast<std::size_t>(writers) * perWriter);
   std::vector<int> next(static_cast<std::size_t>(writers), 0);
-  threads.assign(static_cast<std::size_t>(writers), 0);
-  std::string last;
+  std::vector<unsigned long> threads(static_cast<std::size_t>(writers), 0);
+  long long last = 0;
   for (auto const& r : records) {
     int w = -1, n = -1, used = 0;
-    ASSERT_EQ(std::sscanf(r.message.c_str(), "w=%d n=%d %n", &w, &n, &used), 2) << r.message.substr(0, 80);
-    ASSERT_TRUE(w >= 0 && w < writers);
-    auto& expected = next[static_cast<std::size_t>(w)];
-    ASSERT_EQ(n, expected) << "writer " << w;
-    ++expected;
-    ASSERT_TRUE(r.message.compare(static_cast<std::size_t>(used), std::string::npos,
-                                  Fill(w, n, r.message.size() - static_cast<std::size_t>(used))) == 0);
-    ASSERT_EQ(r.line, n);
-    if (threads[static_cast<std::size_t>(w)] == 0) threads[static_cast<std::size_t>(w)] = r.thread;
-    ASSERT_EQ(r.thread, threads[static_cast<std::size_t>(w)]);
+    if (std::sscanf(r.message.c_str(), "w=%d n=%d %n", &w, &n, &used) != 2 || w < 0 || w >= writers) {
+      ADD_FAILURE() << "not a writer's record: " << r.message.substr(0, 80);
+      break;
+    }
+    auto const i = static_cast<std::size_t>(w);
+    if (threads[i] == 0) threads[i] = r.thread;
+    bool const whole = r.message.compare(static_cast<std::size_t>(used), std::string::npos,
+                                         Fill(w, n, r.message.size() - static_cast<std::size_t>(used))) == 0;
+    if (n != next[i]++ || r.line != n || r.thread != threads[i] || !whole) {
+      ADD_FAILURE() << "writer " << w << " record " << n << " out of order, mixed or torn: " << r.message.substr(0, 80);
+      break;
+    }
     if (timesInOrder) {
-      std::string now = Sortable(r.time);
-      ASSERT_LE(last, now) << "a record of an earlier second follows a later one";
-      last = now;
+      EXPECT_LE(last, logtest::TimeOf(r.time)) << "a record of an earlier second follows a later one";
+      last = logtest::TimeOf(r.time);
     }
   }
+  return threads;
 }
 
 TEST(LogConcurrency, EightThreadsKeepEveryRecordWholeAndInOrder) {
@@ -76,7 +62,7 @@ TEST(LogConcurrency, EightThreadsKeepEveryRecordWholeAndInOrder) {
   std::string path = dir / "threads.log";
   cKV_Log* log = cKV_Log::Create(nullptr, path.c_str());
   constexpr int kThreads = 8, kRecords = 100000;
-  std::vector<unsigned int> ids(kThreads);
+  std::vector<unsigned long> ids(kThreads);
   std::vector<std::thread> threads;
   for (int w = 0; w < kThreads; ++w)
     threads.emplace_back([&, w] {
@@ -86,9 +72,7 @@ TEST(LogConcurrency, EightThreadsKeepEveryRecordWholeAndInOrder) {
     });
   for (auto& t : threads) t.join();
   delete log;
-  std::vector<unsigned long> signedWith;
-  ASSERT_NO_FATAL_FAILURE(CheckWriters(ReadFile(path), kThreads, kRecords, signedWith, true));
-  for (int w = 0; w < kThreads; ++w) EXPECT_EQ(signedWith[static_cast<std::size_t>(w)], ids[static_cast<std::size_t>(w)]);
+  EXPECT_EQ(CheckWriters(ReadFile(path), kThreads, kRecords, true), ids);
 }
 
 TEST(LogConcurrency, TwoProcessesAppendingToOneFile) {
@@ -98,10 +82,8 @@ TEST(LogConcurrency, TwoProcessesAppendingToOneFile) {
   // Every 1000th record is far beyond 64 KiB.
   auto write = [&](int w) {
     cKV_Log* log = cKV_Log::Create(nullptr, path.c_str());
-    for (int n = 0; n < kRecords; ++n) {
-      std::size_t length = n % 1000 == 999 ? 300000 : 50 + n % 200;
-      cKV_Log::Log(log, 0, "p", n, "w=%d n=%d %s", w, n, Fill(w, n, length).c_str());
-    }
+    for (int n = 0; n < kRecords; ++n)
+      cKV_Log::Log(log, 0, "p", n, "w=%d n=%d %s", w, n, Fill(w, n, n % 1000 == 999 ? 300000 : 50 + n % 200).c_str());
     delete log;
   };
   pid_t child = fork();
@@ -114,8 +96,7 @@ TEST(LogConcurrency, TwoProcessesAppendingToOneFile) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::vector<unsigned long> signedWith;
-  ASSERT_NO_FATAL_FAILURE(CheckWriters(ReadFile(path), 2, kRecords, signedWith, false));
+  std::vector<unsigned long> signedWith = CheckWriters(ReadFile(path), 2, kRecords, false);
   EXPECT_NE(signedWith[0], signedWith[1]);
 }
 
@@ -145,12 +126,8 @@ TEST(LogConcurrency, LevelChangesNeverSplitOrLoseARecord) {
   done = true;
   changer.join();
   delete log;
-
-  std::vector<logtest::Record> records;
-  std::size_t where = 0;
-  ASSERT_TRUE(logtest::Parse(ReadFile(path), records, where)) << where;
   int always = 0;
-  for (auto const& r : records) {
+  for (auto const& r : logtest::Records(ReadFile(path))) {
     EXPECT_EQ(r.file, r.level == 1 ? "always" : "sometimes");
     always += r.level == 1;
   }
@@ -163,22 +140,20 @@ TEST(LogConcurrency, SeparateLogsOverOneStreamKeepRecordsWhole) {
   FILE* stream = std::fopen(path.c_str(), "w");
   // Two logs with locks of their own: only the stream's lock keeps them
   // from cutting into each other's records.
-  cKV_Log* first = cKV_Log::Create(nullptr, static_cast<void*>(stream));
-  cKV_Log* second = cKV_Log::Create(nullptr, static_cast<void*>(stream));
+  cKV_Log* logs[] = {cKV_Log::Create(nullptr, static_cast<void*>(stream)),
+                     cKV_Log::Create(nullptr, static_cast<void*>(stream))};
   constexpr int kRecords = 5000;
   std::vector<std::thread> threads;
   for (int w = 0; w < 4; ++w)
     threads.emplace_back([&, w] {
-      cKV_Log* log = w % 2 == 0 ? first : second;
       for (int n = 0; n < kRecords; ++n)
-        cKV_Log::Log(log, 0, "s", n, "w=%d n=%d %s", w, n, Fill(w, n, 20 + n % 3000).c_str());
+        cKV_Log::Log(logs[w % 2], 0, "s", n, "w=%d n=%d %s", w, n, Fill(w, n, 20 + n % 3000).c_str());
     });
   for (auto& t : threads) t.join();
-  delete first;
-  delete second;
+  delete logs[0];
+  delete logs[1];
   std::fclose(stream);
-  std::vector<unsigned long> signedWith;
-  ASSERT_NO_FATAL_FAILURE(CheckWriters(ReadFile(path), 4, kRecords, signedWith, false));
+  CheckWriters(ReadFile(path), 4, kRecords, false);
 }
 
 }  // namespace

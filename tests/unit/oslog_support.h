@@ -3,9 +3,11 @@
 #ifndef KV_TESTS_OSLOG_SUPPORT_H
 #define KV_TESTS_OSLOG_SUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -20,58 +22,45 @@ struct Record {
   std::string message;
 };
 
-inline bool IsTimeText(std::string const& t) {
-  static char const* const kDays = "SunMonTueWedThuFriSat";
-  static char const* const kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  if (t.size() != 24) return false;
-  std::string day = t.substr(0, 3), month = t.substr(4, 3);
-  if (std::strstr(kDays, day.c_str()) == nullptr || (std::strstr(kDays, day.c_str()) - kDays) % 3 != 0) return false;
-  if (std::strstr(kMonths, month.c_str()) == nullptr || (std::strstr(kMonths, month.c_str()) - kMonths) % 3 != 0)
-    return false;
-  char const* pattern = "xxx xxx 00 00:00:00 0000";
-  for (int i = 0; i < 24; ++i) {
-    if (pattern[i] == '0' && (t[i] < '0' || t[i] > '9')) return false;
-    if ((pattern[i] == ' ' || pattern[i] == ':') && t[i] != pattern[i]) return false;
-  }
-  return true;
+// Seconds of a time line read as UTC (for ordering), or -1 unless it is
+// exactly "Www Mmm dd hh:mm:ss yyyy": it must print back the same.
+inline long long TimeOf(std::string const& t) {
+  static char const kFormat[] = "%a %b %d %H:%M:%S %Y";
+  std::tm tm{};
+  char back[32];
+  if (t.size() != 24 || strptime(t.c_str(), kFormat, &tm) != t.c_str() + 24) return -1;
+  return std::strftime(back, sizeof back, kFormat, &tm) == 24 && t == back ? timegm(&tm) : -1;
 }
 
-// Parses every record of `text`; false (with `where` at the first byte that
-// does not fit) when anything is torn or out of layout.
-inline bool Parse(std::string const& text, std::vector<Record>& out, std::size_t& where) {
-  std::size_t at = 0;
-  while (at < text.size()) {
-    where = at;
+// Every record of `text`; anything torn or out of layout fails the test at
+// the first byte that does not fit.
+inline std::vector<Record> Records(std::string const& text) {
+  constexpr std::size_t npos = std::string::npos;
+  std::vector<Record> out;
+  for (std::size_t at = 0; at < text.size();) {
     Record r;
+    char hex[16];
+    int head = 0, tail = 0;
     std::size_t eol = text.find('\n', at);
-    if (eol == std::string::npos) return false;
-    r.time = text.substr(at, eol - at);
-    if (!IsTimeText(r.time)) return false;
-    at = eol + 1;
-    eol = text.find('\n', at);
-    if (eol == std::string::npos) return false;
-    std::string header = text.substr(at, eol - at);
-    char hex[16], rest[4];
-    int consumed = 0;
-    if (std::sscanf(header.c_str(), " [%15[0-9A-F]] LEVEL:%ld FILE:%n", hex, &r.level, &consumed) != 2 ||
-        consumed == 0 || header.compare(0, 2, " [") != 0)
-      return false;
-    r.thread = std::strtoul(hex, nullptr, 16);
+    std::size_t msg = eol == npos ? npos : text.find("\n MSG:", eol + 1);
+    std::size_t end = msg == npos ? npos : text.find("\n\n", msg + 6);
+    std::string header = end == npos ? "" : text.substr(eol + 1, msg - eol - 1);
     std::size_t open = header.rfind('[');
-    if (open == std::string::npos || open < static_cast<std::size_t>(consumed) || header.back() != ']') return false;
-    r.file = header.substr(static_cast<std::size_t>(consumed), open - static_cast<std::size_t>(consumed));
-    if (std::sscanf(header.c_str() + open, "[%ld]%3s", &r.line, rest) != 1) return false;
-    at = eol + 1;
-    if (text.compare(at, 5, " MSG:") != 0) return false;
-    at += 5;
-    std::size_t end = text.find("\n\n", at);
-    if (end == std::string::npos) return false;
-    r.message = text.substr(at, end - at);
-    at = end + 2;
+    r.time = text.substr(at, eol - at);
+    if (end == npos || TimeOf(r.time) < 0 || header.compare(0, 2, " [") != 0 || header.find('\n') != npos ||
+        std::sscanf(header.c_str(), " [%15[0-9A-F]] LEVEL:%ld FILE:%n", hex, &r.level, &head) != 2 || head == 0 ||
+        open == npos || open < static_cast<std::size_t>(head) ||
+        std::sscanf(header.c_str() + open, "[%ld]%n", &r.line, &tail) != 1 || open + tail != header.size()) {
+      ADD_FAILURE() << "out of the record layout at byte " << at << ": " << text.substr(at, 300);
+      break;
+    }
+    r.thread = std::strtoul(hex, nullptr, 16);
+    r.file = header.substr(static_cast<std::size_t>(head), open - static_cast<std::size_t>(head));
+    r.message = text.substr(msg + 6, end - msg - 6);
     out.push_back(std::move(r));
+    at = end + 2;
   }
-  where = at;
-  return true;
+  return out;
 }
 
 }  // namespace logtest
