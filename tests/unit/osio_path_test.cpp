@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include "OS/osio.h"
@@ -16,6 +17,12 @@ using kvtest::ScopedRecordedRoot;
 namespace {
 
 std::string Text(cKV_String const& s) { return std::string(static_cast<char const*>(s)); }
+
+void ExpectReport(cKV_Error const& e, std::string const& text) {
+  EXPECT_EQ(e.GetCode(), 3);
+  EXPECT_STREQ(e.GetUnit(), ".\\osio");
+  EXPECT_EQ(Text(e.GetText()), text);
+}
 
 std::string Recorded(char const* table) { return std::string(KVOS_TEST_DATA_DIR) + "/osio/" + table; }
 
@@ -55,150 +62,114 @@ TEST(PathString, NameFolderAndExtensionWithBothSeparators) {
 
 TEST(PathString, ChangingExtensionsAndSeparators) {
   struct {
-    char const* path;
-    char const* ext;
-    char const* result;
+    char const *path, *ext, *result;
   } const cases[] = {
       {"C:\\a\\b.txt", "log", "C:\\a\\b.log"}, {"C:\\a.d\\b", "log", "C:\\a.d\\b.log"},
       {"b.tar.gz", "zip", "b.tar.zip"},        {"b.txt", "", "b."},
       {"b.txt", ".x", "b..x"},                 {"", "cfg", ".cfg"},
-      {"dir.v2/file", "o", "dir.v2/file.o"},
+      {"dir.v2/file", "o", "dir.v2/file.o"},   {"a.b", nullptr, "a."},
   };
   for (auto const& c : cases) {
     cKV_String s(c.path);
     osChangeFileExt(s, c.ext);
     EXPECT_EQ(Text(s), c.result) << c.path;
   }
-  cKV_String s("a.b");
-  osChangeFileExt(s, nullptr);
-  EXPECT_EQ(Text(s), "a.");
-  s = "keep.txt";
+  cKV_String s("keep.txt");
   {
     ScopedFault fault("alloc", ENOMEM);
     osChangeFileExt(s, "log");
   }
   EXPECT_EQ(Text(s), "keep.txt");
 
-  cKV_String p("C:\\a/b\\c");
-  osEnsureCorrectDirSlash(p);
-  EXPECT_EQ(Text(p), "C:/a/b/c");
-  cKV_String none;
-  osEnsureCorrectDirSlash(none);
-  osEnsureTrailingSlash(none);
-  osEnsureNoTrailingSlash(none);
-  EXPECT_EQ(Text(none), "");
-  for (char const* kept : {"C:/a/", "C:\\a\\"}) {
-    cKV_String t(kept);
-    osEnsureTrailingSlash(t);
-    EXPECT_EQ(Text(t), kept);
+  struct {
+    void (*fix)(cKV_String&);
+    char const *path, *result;
+  } const slashes[] = {
+      {osEnsureCorrectDirSlash, "C:\\a/b\\c", "C:/a/b/c"}, {osEnsureCorrectDirSlash, "", ""},
+      {osEnsureTrailingSlash, "", ""},                     {osEnsureTrailingSlash, "C:/a/", "C:/a/"},
+      {osEnsureTrailingSlash, "C:\\a\\", "C:\\a\\"},       {osEnsureTrailingSlash, "C:/a", "C:/a/"},
+      {osEnsureNoTrailingSlash, "", ""},                   {osEnsureNoTrailingSlash, "/", ""},
+      {osEnsureNoTrailingSlash, "C:\\a\\\\", "C:\\a\\"},  // only the last one goes
+  };
+  for (auto const& c : slashes) {
+    cKV_String p(c.path);
+    c.fix(p);
+    EXPECT_EQ(Text(p), c.result) << c.path;
   }
-  cKV_String t("C:/a");
-  osEnsureTrailingSlash(t);
-  EXPECT_EQ(Text(t), "C:/a/");
-  cKV_String n("C:\\a\\\\");
-  osEnsureNoTrailingSlash(n);
-  EXPECT_EQ(Text(n), "C:\\a\\");  // only the last one goes
-  cKV_String root("/");
-  osEnsureNoTrailingSlash(root);
-  EXPECT_EQ(Text(root), "");
 }
 
 TEST(PathString, UniPathsEncodeAndDecode) {
-  EXPECT_TRUE(osIsUniPath("host|C:\\x"));
-  EXPECT_TRUE(osIsUniPath("name"));
-  EXPECT_TRUE(osIsUniPath(""));
-  EXPECT_TRUE(osIsUniPath(nullptr));
-  EXPECT_FALSE(osIsUniPath("C:\\x|y"));
-  EXPECT_FALSE(osIsUniPath("a\\b"));
-  EXPECT_FALSE(osIsUniPath("a/b"));
-
-  cKV_String first("untouched"), second("untouched too");
-  EXPECT_FALSE(osDecodeUniPath("a\\b|c", first, second));
-  EXPECT_FALSE(osDecodeUniPath("a/b", first, second));
-  EXPECT_EQ(Text(first), "untouched");
-  EXPECT_EQ(Text(second), "untouched too");
+  for (auto [path, uni] : {std::pair<char const*, bool>{"host|C:\\x", true}, {"name", true}, {"", true},
+                           {nullptr, true}, {"C:\\x|y", false}, {"a\\b", false}, {"a/b", false}})
+    EXPECT_EQ(osIsUniPath(path), uni) << (path ? path : "null");
 
   struct {
     char const* text;
-    char const* first;
-    char const* second;
+    bool ok;
+    char const *first, *second;
   } const cases[] = {
-      {"host|C:\\x", "host", "C:\\x"}, {"|x", "", "x"},        {"host|", "host", ""},
-      {"name", "name", ""},            {"a|b|c/d", "a", "b|c/d"}, {"", "", ""},
+      {"host|C:\\x", true, "host", "C:\\x"}, {"|x", true, "", "x"},       {"host|", true, "host", ""},
+      {"name", true, "name", ""},            {"a|b|c/d", true, "a", "b|c/d"}, {"", true, "", ""},
+      {"a\\b|c", false, "untouched", "untouched"}, {"a/b", false, "untouched", "untouched"},
   };
   for (auto const& c : cases) {
-    cKV_String a("a much longer previous text"), b("a much longer previous text");
-    ASSERT_TRUE(osDecodeUniPath(c.text, a, b)) << c.text;
+    cKV_String a("untouched"), b("untouched");
+    EXPECT_EQ(osDecodeUniPath(c.text, a, b), c.ok) << c.text;
     EXPECT_EQ(Text(a), c.first) << c.text;
     EXPECT_EQ(Text(b), c.second) << c.text;
   }
+  cKV_String keepA("A"), keepB("B");
+  {
+    ScopedFault fault("alloc", ENOMEM);
+    EXPECT_FALSE(osDecodeUniPath("first|second", keepA, keepB));
+  }
+  EXPECT_EQ(Text(keepA) + Text(keepB), "AB");
 
   cKV_String encoded;
   osEncodeUniPath("srv", "/var/log/x|y", encoded);
   EXPECT_EQ(Text(encoded), "srv|/var/log/x|y");
   osEncodeUniPath(nullptr, nullptr, encoded);
   EXPECT_EQ(Text(encoded), "|");
-
   // Inputs that are the outputs themselves.
-  cKV_String self("left|right");
+  cKV_String self("left|right"), other;
   osEncodeUniPath(self, "more", self);
   EXPECT_EQ(Text(self), "left|right|more");
-  cKV_String other;
   ASSERT_TRUE(osDecodeUniPath(self, self, other));
   EXPECT_EQ(Text(self), "left");
   EXPECT_EQ(Text(other), "right|more");
-
-  cKV_String keepA("A"), keepB("B");
-  {
-    ScopedFault fault("alloc", ENOMEM);
-    EXPECT_FALSE(osDecodeUniPath("first|second", keepA, keepB));
-  }
-  EXPECT_EQ(Text(keepA), "A");
-  EXPECT_EQ(Text(keepB), "B");
 }
 
 TEST(PathUnc, TextFormsAreSplitWithoutAskingTheHost) {
-  EXPECT_TRUE(osIsUncPath("\\\\srv\\x"));
-  EXPECT_TRUE(osIsUncPath("//srv/x"));
-  EXPECT_TRUE(osIsUncPath("\\/srv"));
-  EXPECT_FALSE(osIsUncPath("\\\\?\\C:\\x"));
-  EXPECT_FALSE(osIsUncPath("\\x"));
-  EXPECT_FALSE(osIsUncPath(""));
-  EXPECT_FALSE(osIsUncPath(nullptr));
+  for (auto [path, unc] : {std::pair<char const*, bool>{"\\\\srv\\x", true}, {"//srv/x", true}, {"\\/srv", true},
+                           {"\\\\?\\C:\\x", false}, {"\\x", false}, {"", false}, {nullptr, false}})
+    EXPECT_EQ(osIsUncPath(path), unc) << (path ? path : "null");
 
   cKV_Error err;
   cKV_String server("s"), path("p");
   // Reading the mount table would fail: none of these may need it.
   ScopedFault noTable("io.hostfile", EIO, 0, 100);
   ASSERT_TRUE(osConvertToUnc(&err, "\\\\srv\\share\\dir\\f.txt", server, path));
-  EXPECT_EQ(Text(server), "srv");
-  EXPECT_EQ(Text(path), "share\\dir\\f.txt");
+  EXPECT_EQ(Text(server) + " " + Text(path), "srv share\\dir\\f.txt");
   ASSERT_TRUE(osConvertToUnc(&err, "\\\\srv", server, path));
-  EXPECT_EQ(Text(server), "srv");
-  EXPECT_EQ(Text(path), "");
+  EXPECT_EQ(Text(server) + " " + Text(path), "srv ");
   EXPECT_TRUE(err.IsNotError());
   EXPECT_EQ(noTable.Failures(), 0u);
 
   for (char const* bad : {"//srv/x", "\\/srv\\x", "/\\srv"}) {
     EXPECT_FALSE(osConvertToUnc(&err, bad, server, path));
-    EXPECT_EQ(err.GetCode(), 3);
-    EXPECT_STREQ(err.GetUnit(), ".\\osio");
-    EXPECT_EQ(Text(err.GetText()), std::string("Failed to convert [") + bad + "] to UNC path: Invalid path");
+    ExpectReport(err, std::string("Failed to convert [") + bad + "] to UNC path: Invalid path");
   }
   EXPECT_EQ(Text(server), "srv");  // failures write nothing
 
   cKV_String self("\\\\host\\vol\\x");
   ASSERT_TRUE(osConvertToUnc(nullptr, self, self, path));
-  EXPECT_EQ(Text(self), "host");
-  EXPECT_EQ(Text(path), "vol\\x");
+  EXPECT_EQ(Text(self) + " " + Text(path), "host vol\\x");
 }
 
 TEST(PathUnc, NetworkMountsFromTheMountTable) {
   ScopedRecordedRoot root(Recorded("network"));
   struct {
-    char const* local;
-    char const* server;
-    char const* onServer;
+    char const *local, *server, *onServer;  // no server: not on a network mount
   } const cases[] = {
       {"/mnt/fs1/reports/x.txt", "fs1", "data/reports/x.txt"},
       {"/mnt/fs1", "fs1", "data"},
@@ -211,20 +182,19 @@ TEST(PathUnc, NetworkMountsFromTheMountTable) {
       {"/mnt/old share/f", "oldbox", "vol/a b/f"},
       {"/mnt/v6/x", "fd00::5", "vol/x"},
       {"/mnt/deep/src/main.c", "fs3", "team/projects/alpha/src/main.c"},
+      // Local file systems, also where they sit on or hide a network mount.
+      {"/mnt/fs1/scratch/a", nullptr, nullptr},
+      {"/mnt/fs10/x", nullptr, nullptr},
+      {"/mnt/stack/x", nullptr, nullptr},
+      {"/etc/passwd", nullptr, nullptr},
+      {"/", nullptr, nullptr},
+      {"", nullptr, nullptr},
   };
   cKV_Error err;
   for (auto const& c : cases) {
-    cKV_String server, onServer;
-    ASSERT_TRUE(osConvertToUnc(&err, c.local, server, onServer)) << c.local;
-    EXPECT_EQ(Text(server), c.server) << c.local;
-    EXPECT_EQ(Text(onServer), c.onServer) << c.local;
-  }
-  // Local file systems, also where they sit on or hide a network mount.
-  for (char const* local : {"/mnt/fs1/scratch/a", "/mnt/fs10/x", "/mnt/stack/x", "/etc/passwd", "/", ""}) {
     cKV_String server("s"), onServer("p");
-    EXPECT_FALSE(osConvertToUnc(&err, local, server, onServer)) << local;
-    EXPECT_EQ(Text(server), "s");
-    EXPECT_EQ(Text(onServer), "p");
+    EXPECT_EQ(osConvertToUnc(&err, c.local, server, onServer), c.server != nullptr) << c.local;
+    EXPECT_EQ(Text(server) + " " + Text(onServer), c.server ? std::string(c.server) + " " + c.onServer : "s p");
   }
   EXPECT_TRUE(err.IsNotError());
 
@@ -240,41 +210,36 @@ TEST(PathUnc, RelativePathsAndUnreadableSources) {
   cKV_String server, onServer;
   {
     // A network mount on the current directory, whatever it is.
-    char cwd[4096];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     std::string point;
-    for (char const* p = cwd; *p != '\0'; ++p)
-      point += *p == ' ' ? std::string("\\040") : std::string(1, *p);
+    for (char c : std::filesystem::current_path().string())
+      point += c == ' ' ? std::string("\\040") : std::string(1, c);
     kvtest::TempDir table;
-    ASSERT_EQ(system(("mkdir -p '" + table.Path() + "/proc/self'").c_str()), 0);
-    kvtest::WriteFile(table / "proc/self/mountinfo",
-                      "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                      "2 1 0:40 / " + point + " rw shared:2 - cifs //rel/share rw\n");
+    std::filesystem::create_directories(table / "proc/self");
+    kvtest::WriteFile(table / "proc/self/mountinfo", "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 0:40 / " + point +
+                                                         " rw shared:2 - cifs //rel/share rw\n");
     ScopedRecordedRoot root(table.Path());
     ASSERT_TRUE(osConvertToUnc(&err, "sub/../f.txt", server, onServer));
-    EXPECT_EQ(Text(server), "rel");
-    EXPECT_EQ(Text(onServer), "share/f.txt");
+    EXPECT_EQ(Text(server) + " " + Text(onServer), "rel share/f.txt");
     ScopedFault noCwd("io.getcwd", ERANGE);
     EXPECT_FALSE(osConvertToUnc(&err, "f.txt", server, onServer));
     EXPECT_TRUE(err.IsNotError());
   }
-  {
-    ScopedRecordedRoot root(Recorded("badsource"));
-    EXPECT_FALSE(osConvertToUnc(&err, "/mnt/bad/x", server, onServer));
-    EXPECT_EQ(err.GetCode(), 3);
-    EXPECT_EQ(Text(err.GetText()),
-              "Failed to convert [/mnt/bad/x] to UNC path: Invalid data received from WNetGetUniversalName:fs9share");
-    EXPECT_FALSE(osConvertToUnc(&err, "/mnt/badnfs/y", server, onServer));
-    EXPECT_EQ(Text(err.GetText()),
-              "Failed to convert [/mnt/badnfs/y] to UNC path: Invalid data received from "
-              "WNetGetUniversalName:noserverpart");
-  }
-  {
-    ScopedRecordedRoot root(Recorded("local"));
+  std::string const bad = "] to UNC path: Invalid data received from WNetGetUniversalName:";
+  struct {
+    char const *table, *path;
+    std::string report;
+  } const sources[] = {
+      {"badsource", "/mnt/bad/x", "Failed to convert [/mnt/bad/x" + bad + "fs9share"},
+      {"badsource", "/mnt/badnfs/y", "Failed to convert [/mnt/badnfs/y" + bad + "noserverpart"},
+      {"local", "/tmp/x", ""},
+      {"local", "/data/a/b", ""},
+  };
+  for (auto const& c : sources) {
+    ScopedRecordedRoot root(Recorded(c.table));
     err.Reset();
-    EXPECT_FALSE(osConvertToUnc(&err, "/tmp/x", server, onServer));
-    EXPECT_FALSE(osConvertToUnc(&err, "/data/a/b", server, onServer));
-    EXPECT_TRUE(err.IsNotError());
+    EXPECT_FALSE(osConvertToUnc(&err, c.path, server, onServer)) << c.path;
+    EXPECT_EQ(err.GetCode(), c.report.empty() ? 0 : 3);
+    EXPECT_EQ(Text(err.GetText()), c.report);
   }
 }
 
