@@ -17,54 +17,39 @@ using namespace Korvane;
 
 namespace {
 
-// Puts `fd` in place of standard input for the scope.
+// Puts `fd` (none when negative) in place of standard input for the scope.
 class ScopedStdin {
  public:
-  explicit ScopedStdin(int fd) : _saved(dup(STDIN_FILENO)) {
-    if (fd >= 0)
-      dup2(fd, STDIN_FILENO);
-    else
-      close(STDIN_FILENO);
-  }
+  explicit ScopedStdin(int fd) : _saved(dup(STDIN_FILENO)) { fd >= 0 ? dup2(fd, STDIN_FILENO) : close(STDIN_FILENO); }
   ~ScopedStdin() {
-    if (_saved >= 0) {
-      dup2(_saved, STDIN_FILENO);
-      close(_saved);
-    }
+    dup2(_saved, STDIN_FILENO);
+    close(_saved);
   }
-  ScopedStdin(ScopedStdin const&) = delete;
-  ScopedStdin& operator=(ScopedStdin const&) = delete;
 
  private:
   int _saved;
 };
 
 struct Pty {
-  int master = -1;
-  int slave = -1;
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), slave = -1;
   Pty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-    char const* name = ptsname(master);
-    if (name != nullptr) slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname(master) != nullptr)
+      slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
   }
   ~Pty() {
-    if (slave >= 0) close(slave);
-    if (master >= 0) close(master);
+    close(slave);
+    close(master);
   }
   // What the terminal has shown since the last call.
-  std::string Shown() {
+  std::string Shown() const {
     std::string out;
+    char buf[256];
     pollfd p{master, POLLIN, 0};
-    while (poll(&p, 1, 100) > 0) {
-      char buf[256];
-      ssize_t n = read(master, buf, sizeof buf);
-      if (n <= 0) break;
+    for (ssize_t n; poll(&p, 1, 100) > 0 && (n = read(master, buf, sizeof buf)) > 0;)
       out.append(buf, static_cast<std::size_t>(n));
-    }
     return out;
   }
-  void Type(char const* keys) const { ASSERT_EQ(write(master, keys, strlen(keys)), static_cast<ssize_t>(strlen(keys))); }
+  void Type(char const* keys) const { ASSERT_EQ(write(master, keys, strlen(keys)), ssize_t(strlen(keys))); }
 };
 
 TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
@@ -91,15 +76,14 @@ TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
   EXPECT_FALSE(osWaitForConsoleInput(0, key));
 
   // Enter comes as a line feed, whether the terminal maps CR or not.
-  pty.Type("\r");
-  ASSERT_TRUE(osWaitForConsoleInput(2000, key));
-  EXPECT_EQ(key, '\n');
   termios raw = before;
   raw.c_iflag &= static_cast<tcflag_t>(~ICRNL);
-  ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &raw), 0);
-  pty.Type("\r");
-  ASSERT_TRUE(osWaitForConsoleInput(2000, key));
-  EXPECT_EQ(key, '\n');
+  for (termios const* mode : {&before, &raw}) {
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, mode), 0);
+    pty.Type("\r");
+    ASSERT_TRUE(osWaitForConsoleInput(2000, key));
+    EXPECT_EQ(key, '\n');
+  }
   ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &before), 0);
 
   // A key pressed while the call waits.

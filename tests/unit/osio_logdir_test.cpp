@@ -13,10 +13,7 @@ using kvtest::TempDir;
 namespace {
 
 std::string LogDirFor(char const* wdir) {
-  if (wdir == nullptr)
-    unsetenv("WDIR");
-  else
-    setenv("WDIR", wdir, 1);
+  wdir == nullptr ? unsetenv("WDIR") : setenv("WDIR", wdir, 1);
   std::string dir(static_cast<char const*>(Korvane::osGetLogDir()));
   unsetenv("WDIR");
   return dir;
@@ -26,18 +23,18 @@ bool IsDir(std::string const& path) { return Korvane::osIsDirectory(path.c_str()
 
 class LogDir : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("TMPDIR", temp.Path().c_str(), 1); }
+  void SetUp() override {
+    setenv("TMPDIR", temp.Path().c_str(), 1);
+    ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, app.c_str(), false));
+  }
   void TearDown() override { unsetenv("TMPDIR"); }
 
   TempDir temp;  // the temporary directory of the process
   TempDir tree;  // where the WDIR candidates live
+  std::string const inTemp = temp.Path() + "/TLQ_Logs/", app = tree / "app", missing = tree / "missing";
 };
 
 TEST_F(LogDir, ListedDirectoriesAndTheTemporaryForm) {
-  std::string const inTemp = temp.Path() + "/TLQ_Logs/";
-  std::string const app = tree / "app";
-  ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, app.c_str(), false));
-
   EXPECT_EQ(LogDirFor(nullptr), inTemp);
   EXPECT_EQ(LogDirFor(""), inTemp);
   EXPECT_FALSE(IsDir(inTemp));
@@ -45,12 +42,10 @@ TEST_F(LogDir, ListedDirectoriesAndTheTemporaryForm) {
   // One candidate, with or without its separator, in either spelling.
   EXPECT_EQ(LogDirFor(app.c_str()), app + "/Logs");
   EXPECT_EQ(LogDirFor((app + "/").c_str()), app + "/Logs");
-  std::string backslashed = tree.Path() + "\\app\\";
-  EXPECT_EQ(LogDirFor(backslashed.c_str()), app + "/Logs");
+  EXPECT_EQ(LogDirFor((tree.Path() + "\\app\\").c_str()), app + "/Logs");
   EXPECT_FALSE(IsDir(app + "/Logs"));
 
   // The first candidate that exists wins; the missing ones are not made.
-  std::string const missing = tree / "missing";
   EXPECT_EQ(LogDirFor((missing + ";" + app).c_str()), app + "/Logs");
   EXPECT_EQ(LogDirFor((missing + ";" + app + ";").c_str()), app + "/Logs");
   EXPECT_FALSE(IsDir(missing));
@@ -61,8 +56,7 @@ TEST_F(LogDir, ListedDirectoriesAndTheTemporaryForm) {
   EXPECT_TRUE(IsDir(fresh));
   EXPECT_FALSE(IsDir(missing));
   EXPECT_FALSE(IsDir(fresh + "/Logs"));
-  std::string const deep = tree / "a/b/c";
-  EXPECT_EQ(LogDirFor(deep.c_str()), inTemp);
+  EXPECT_EQ(LogDirFor((tree / "a/b/c").c_str()), inTemp);
   EXPECT_FALSE(IsDir(tree / "a"));
 
   // A trailing ';' ends the list: the candidate before it is still made.
@@ -72,11 +66,6 @@ TEST_F(LogDir, ListedDirectoriesAndTheTemporaryForm) {
 }
 
 TEST_F(LogDir, CandidatesAreNeverEmpty) {
-  std::string const inTemp = temp.Path() + "/TLQ_Logs/";
-  std::string const app = tree / "app";
-  ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, app.c_str(), false));
-  std::string const missing = tree / "missing";
-
   // A leading ';' is the start of the first candidate (";/...", a
   // relative name that does not exist and cannot be made).
   EXPECT_EQ(LogDirFor((";" + app).c_str()), inTemp);
@@ -92,7 +81,6 @@ TEST_F(LogDir, CandidatesAreNeverEmpty) {
 }
 
 TEST_F(LogDir, CandidatesThatCannotServe) {
-  std::string const inTemp = temp.Path() + "/TLQ_Logs/";
   // A file where a directory is wanted.
   std::string const file = tree / "file";
   kvtest::WriteFile(file, "x");
@@ -103,8 +91,7 @@ TEST_F(LogDir, CandidatesThatCannotServe) {
   std::string huge;
   while (huge.size() < 100000) huge += tree / (std::string(300, 'x') + ";");
   EXPECT_EQ(LogDirFor(huge.c_str()), inTemp);
-  std::string one(100000, 'y');
-  EXPECT_EQ(LogDirFor(one.c_str()), inTemp);
+  EXPECT_EQ(LogDirFor(std::string(100000, 'y').c_str()), inTemp);
 
   // Without a usable TMPDIR the temporary form is /tmp's.
   setenv("TMPDIR", file.c_str(), 1);
