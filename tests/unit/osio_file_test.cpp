@@ -268,28 +268,11 @@ TEST(FileReadLine, LineEndsLimitsAndThePositionLeftBehind) {
   check(std::string(65534, 'a') + "\n" + std::string(65535, 'b') + "\n", 0, {std::string(65534, 'a')}, 65535);
   check("", 0, {}, 0);
 
-  // A refused line is read once the limit allows it; reads of other kinds
-  // continue exactly behind a line.
-  kvtest::WriteFile(path, "abcdef\nrest\nlast");
-  void* f = osFileOpen(path.c_str(), 1, 0x300);
-  cKV_String line;
-  EXPECT_FALSE(osFileReadLine(f, line, 6));
-  EXPECT_EQ(osFileTell(f), 0);
-  EXPECT_TRUE(osFileReadLine(f, line, 7));
-  EXPECT_EQ(Text(line), "abcdef");
-  unsigned char buf[3];
-  unsigned int n = 0;
-  ASSERT_TRUE(osFileRead(f, buf, 3, n));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), n), "res");
-  EXPECT_TRUE(osFileReadLine(f, line, 0));
-  EXPECT_EQ(Text(line), "t");
-  EXPECT_FALSE(osFileReadLine(f, line, 0));  // "last" has no end
-  EXPECT_EQ(osFileTell(f), 12);
-  osFileClose(f);
-
   // A write-only handle cannot be read: false, position unmoved.
-  f = osFileOpen(path.c_str(), 2, 0x300);
+  kvtest::WriteFile(path, "abcdef\nrest\n");
+  void* f = osFileOpen(path.c_str(), 2, 0x300);
   osFileSeek(f, 3, eFileSeekBegin);
+  cKV_String line;
   EXPECT_FALSE(osFileReadLine(f, line, 0));
   EXPECT_EQ(osFileTell(f), 3);
   osFileClose(f);
@@ -390,9 +373,8 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
     std::string content;
     unsigned int cap;
     std::string text;
-  } const reads[] = {{"0123456789", 100, "0123456789"}, {"0123456789", 4, "0123"},
-                     {"0123456789", 0, ""},             {"0123456789", 0xFFFFFFFFu, "0123456789"},
-                     {"", 100, ""},                     {std::string("ab\0cd", 5), 100, "ab"},
+  } const reads[] = {{"0123456789", 100, "0123456789"}, {"0123456789", 4, "0123"}, {"0123456789", 0, ""},
+                     {"0123456789", 0xFFFFFFFFu, "0123456789"}, {"", 100, ""}, {std::string("ab\0cd", 5), 100, "ab"},
                      {high, 100, high}};
   cKV_Error err;
   cKV_String text("previous, longer text");
