@@ -272,16 +272,9 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRules) {
   Names all(files.begin(), files.end());
   all.insert({".", "..", "sub"});
   std::pair<std::string, Names> const cases[] = {
-      {"*", all},
-      {"*.*", all},
-      {"*.txt", {"a.txt", "B.TXT", "r\xE9sum\xE9.txt"}},
-      {"?.txt", {"a.txt", "B.TXT"}},
-      {"??", {"..", "ab"}},
-      {"NOEXT.*", {"noext"}},
-      {"*.gz", {"x.tar.gz"}},
-      {"x*z", {"x.tar.gz"}},
-      {"R\xE9SUM\xE9.txt", {"r\xE9sum\xE9.txt"}},  // only ASCII folds
-      {"r\xC9sum\xC9.txt", {}},
+      {"*", all}, {"*.*", all}, {"*.txt", {"a.txt", "B.TXT", "r\xE9sum\xE9.txt"}}, {"?.txt", {"a.txt", "B.TXT"}},
+      {"??", {"..", "ab"}}, {"NOEXT.*", {"noext"}}, {"*.gz", {"x.tar.gz"}}, {"x*z", {"x.tar.gz"}},
+      {"R\xE9SUM\xE9.txt", {"r\xE9sum\xE9.txt"}}, {"r\xC9sum\xC9.txt", {}},  // only ASCII letters fold
       {"sub/*.log", {"s.log"}},
   };
   for (auto const& [mask, names] : cases) EXPECT_EQ(FindAll(dir.Path(), mask.c_str()), names) << mask;
@@ -303,9 +296,8 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRules) {
 TEST(DirFind, HandlesNeverLeakAndSurviveAVanishingDirectory) {
   TempDir dir;
   std::string sub = dir / "sub";
-  std::vector<std::string> files;
-  for (int i = 0; i < 50; ++i) files.push_back("f" + std::to_string(i));
-  MakeTree(sub, files);
+  fs::create_directories(sub);
+  for (int i = 0; i < 50; ++i) kvtest::WriteFile(sub + "/f" + std::to_string(i), "");
   int const descriptors = OpenDescriptors();
   cKV_String name;
   for (int i = 0; i < 20; ++i) {
