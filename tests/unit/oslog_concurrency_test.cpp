@@ -21,32 +21,30 @@ using kvtest::TempDir;
 
 namespace {
 
-// The fill of record `n` of writer `w`: its length and letters depend on
-// both, so a torn or mixed record cannot pass for another one.
-std::string Fill(int w, int n, std::size_t length) {
-  return std::string(length, static_cast<char>('a' + (w * 7 + n) % 26));
+// Record `n` of writer `w`: its length and letters depend on both, so a torn
+// or mixed record cannot pass for another one.
+std::string Message(std::size_t w, int n, std::size_t length) {
+  return "w=" + std::to_string(w) + " n=" + std::to_string(n) + " " +
+         std::string(length, static_cast<char>('a' + (w * 7 + n) % 26));
 }
 
-// Checks that each writer's records appear complete, numbered 0, 1, 2... in
+// Checks that each writer's records appear whole, numbered 0, 1, 2... in
 // file order and signed by one thread each; returns those thread ids.
-std::vector<unsigned long> CheckWriters(std::string const& text, int writers, int perWriter, bool timesInOrder) {
+std::vector<unsigned long> CheckWriters(std::string const& text, std::size_t writers, int perWriter,
+                                        std::size_t (*length)(int n), bool timesInOrder) {
   std::vector<logtest::Record> records = logtest::Records(text);
-  EXPECT_EQ(records.size(), static_cast<std::size_t>(writers) * perWriter);
-  std::vector<int> next(static_cast<std::size_t>(writers), 0);
-  std::vector<unsigned long> threads(static_cast<std::size_t>(writers), 0);
+  EXPECT_EQ(records.size(), writers * perWriter);
+  std::vector<int> next(writers, 0);
+  std::vector<unsigned long> threads(writers, 0);
   long long last = 0;
   for (auto const& r : records) {
-    int w = -1, n = -1, used = 0;
-    if (std::sscanf(r.message.c_str(), "w=%d n=%d %n", &w, &n, &used) != 2 || w < 0 || w >= writers) {
-      ADD_FAILURE() << "not a writer's record: " << r.message.substr(0, 80);
-      break;
-    }
-    auto const i = static_cast<std::size_t>(w);
-    if (threads[i] == 0) threads[i] = r.thread;
-    bool const whole = r.message.compare(static_cast<std::size_t>(used), std::string::npos,
-                                         Fill(w, n, r.message.size() - static_cast<std::size_t>(used))) == 0;
-    if (n != next[i]++ || r.line != n || r.thread != threads[i] || !whole) {
-      ADD_FAILURE() << "writer " << w << " record " << n << " out of order, mixed or torn: " << r.message.substr(0, 80);
+    std::size_t w = writers;
+    int n = -1;
+    std::sscanf(r.message.c_str(), "w=%zu n=%d", &w, &n);
+    if (w < writers && threads[w] == 0) threads[w] = r.thread;
+    if (w >= writers || n != next[w]++ || r.line != n || r.thread != threads[w] ||
+        r.message != Message(w, n, length(n))) {
+      ADD_FAILURE() << "out of order, mixed or torn: " << r.message.substr(0, 80);
       break;
     }
     if (timesInOrder) {
@@ -62,17 +60,18 @@ TEST(LogConcurrency, EightThreadsKeepEveryRecordWholeAndInOrder) {
   std::string path = dir / "threads.log";
   cKV_Log* log = cKV_Log::Create(nullptr, path.c_str());
   constexpr int kThreads = 8, kRecords = 100000;
+  auto length = [](int n) -> std::size_t { return 40 + n % 60; };
   std::vector<unsigned long> ids(kThreads);
   std::vector<std::thread> threads;
-  for (int w = 0; w < kThreads; ++w)
+  for (std::size_t w = 0; w < kThreads; ++w)
     threads.emplace_back([&, w] {
-      ids[static_cast<std::size_t>(w)] = Korvane::osGetCurrentThreadId();
+      ids[w] = Korvane::osGetCurrentThreadId();
       for (int n = 0; n < kRecords; ++n)
-        cKV_Log::Log(log, n % 3, "worker.cpp", n, "w=%d n=%d %s", w, n, Fill(w, n, 40 + n % 60).c_str());
+        cKV_Log::Log(log, n % 3, "worker.cpp", n, "%s", Message(w, n, length(n)).c_str());
     });
   for (auto& t : threads) t.join();
   delete log;
-  EXPECT_EQ(CheckWriters(ReadFile(path), kThreads, kRecords, true), ids);
+  EXPECT_EQ(CheckWriters(ReadFile(path), kThreads, kRecords, length, true), ids);
 }
 
 TEST(LogConcurrency, TwoProcessesAppendingToOneFile) {
@@ -80,10 +79,10 @@ TEST(LogConcurrency, TwoProcessesAppendingToOneFile) {
   std::string path = dir / "processes.log";
   constexpr int kRecords = 20000;
   // Every 1000th record is far beyond 64 KiB.
-  auto write = [&](int w) {
+  auto length = [](int n) -> std::size_t { return n % 1000 == 999 ? 300000 : 50 + n % 200; };
+  auto write = [&](std::size_t w) {
     cKV_Log* log = cKV_Log::Create(nullptr, path.c_str());
-    for (int n = 0; n < kRecords; ++n)
-      cKV_Log::Log(log, 0, "p", n, "w=%d n=%d %s", w, n, Fill(w, n, n % 1000 == 999 ? 300000 : 50 + n % 200).c_str());
+    for (int n = 0; n < kRecords; ++n) cKV_Log::Log(log, 0, "p", n, "%s", Message(w, n, length(n)).c_str());
     delete log;
   };
   pid_t child = fork();
@@ -96,7 +95,7 @@ TEST(LogConcurrency, TwoProcessesAppendingToOneFile) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::vector<unsigned long> signedWith = CheckWriters(ReadFile(path), 2, kRecords, false);
+  std::vector<unsigned long> signedWith = CheckWriters(ReadFile(path), 2, kRecords, length, false);
   EXPECT_NE(signedWith[0], signedWith[1]);
 }
 
@@ -143,17 +142,17 @@ TEST(LogConcurrency, SeparateLogsOverOneStreamKeepRecordsWhole) {
   cKV_Log* logs[] = {cKV_Log::Create(nullptr, static_cast<void*>(stream)),
                      cKV_Log::Create(nullptr, static_cast<void*>(stream))};
   constexpr int kRecords = 5000;
+  auto length = [](int n) -> std::size_t { return 20 + n % 3000; };
   std::vector<std::thread> threads;
-  for (int w = 0; w < 4; ++w)
+  for (std::size_t w = 0; w < 4; ++w)
     threads.emplace_back([&, w] {
-      for (int n = 0; n < kRecords; ++n)
-        cKV_Log::Log(logs[w % 2], 0, "s", n, "w=%d n=%d %s", w, n, Fill(w, n, 20 + n % 3000).c_str());
+      for (int n = 0; n < kRecords; ++n) cKV_Log::Log(logs[w % 2], 0, "s", n, "%s", Message(w, n, length(n)).c_str());
     });
   for (auto& t : threads) t.join();
   delete logs[0];
   delete logs[1];
   std::fclose(stream);
-  CheckWriters(ReadFile(path), 4, kRecords, false);
+  CheckWriters(ReadFile(path), 4, kRecords, length, false);
 }
 
 }  // namespace
