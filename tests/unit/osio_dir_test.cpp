@@ -176,13 +176,15 @@ TEST(DirDelete, ItemsThatStayAreReportedInTheOrderMet) {
   TempDir dir;
   cKV_Error err;
   std::string root = dir / "tree";
+  // Deletes the tree while `point` fails with `error`.
+  auto deleteFailing = [&](char const* point, int error, std::string const& report) {
+    ScopedFault fault(point, error, 0, 100);
+    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
+    ExpectReport(err, report);
+  };
   // One file in the whole tree, so that the one refused deletion is its.
   MakeTree(root, {"a/b/stuck.txt", "a/empty/", "e1/", "e2/e3/"});
-  {
-    ScopedFault fault("io.unlink", EACCES, 0, 100);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
-  }
-  ExpectReport(err, "file [" + root + "/a/b/stuck.txt] " + SysText(EACCES) + "\n");
+  deleteFailing("io.unlink", EACCES, "file [" + root + "/a/b/stuck.txt] " + SysText(EACCES) + "\n");
   // Everything else went; the directories on the way to the file stayed.
   EXPECT_TRUE(osFileIsExist((root + "/a/b/stuck.txt").c_str()));
   for (char const* gone : {"/a/empty", "/e1", "/e2"}) EXPECT_FALSE(osFileIsExist((root + gone).c_str())) << gone;
@@ -196,29 +198,18 @@ TEST(DirDelete, ItemsThatStayAreReportedInTheOrderMet) {
     if (name != "." && name != "..") expected += "file [" + root + "/" + name + "] " + SysText(EPERM) + "\n";
   }
   closedir(d);
-  {
-    ScopedFault fault("io.unlink", EPERM, 0, 100);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
-  }
-  ExpectReport(err, expected);
+  deleteFailing("io.unlink", EPERM, expected);
 
   // The directory itself refusing to go is reported with its separator.
   MakeTree(root, {"gone"});
-  {
-    ScopedFault fault("io.rmdir", EBUSY);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
-  }
-  ExpectReport(err, "dir [" + root + "/] " + SysText(EBUSY) + "\n");
+  deleteFailing("io.rmdir", EBUSY, "dir [" + root + "/] " + SysText(EBUSY) + "\n");
   EXPECT_FALSE(osFileIsExist((root + "/gone").c_str()));
-
   // A directory that vanishes while it is listed: nothing to list, and the
   // removal that follows says why.
   {
-    ScopedFault fault("io.opendir", ENOENT);
-    ScopedFault gone("io.rmdir", ENOENT);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
+    ScopedFault vanished("io.opendir", ENOENT);
+    deleteFailing("io.rmdir", ENOENT, "dir [" + root + "/] " + SysText(ENOENT) + "\n");
   }
-  ExpectReport(err, "dir [" + root + "/] " + SysText(ENOENT) + "\n");
   EXPECT_TRUE(osDeleteDirectory(&err, root.c_str(), true));
 }
 
