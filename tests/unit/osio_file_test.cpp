@@ -143,11 +143,10 @@ TEST(FileShare, EveryPairOfModesFollowsTheSharingRule) {
   }
   void* reader = osFileOpen(path.c_str(), 1, 0x100);
   EXPECT_NE(reader, kInvalid);
-  osFileClose(reader);
-
   // A refused create leaves the file as it was.
   EXPECT_EQ(osFileOpen(path.c_str(), 2 | 4, 0x300), kInvalid);
   EXPECT_EQ(kvtest::ReadFile(path), "content");
+  osFileClose(reader);
 
   // File systems without record locks still open, with nothing to enforce.
   void* first = osFileOpen(path.c_str(), 1, 0);
