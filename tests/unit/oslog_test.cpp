@@ -23,7 +23,6 @@
 #include "OS/osthread.h"
 #include "OS/ostime.h"
 #include "support/testing.h"
-#include "unit/oslog_support.h"
 
 using Korvane::cKV_Error;
 using Korvane::cKV_Log;
@@ -33,6 +32,58 @@ using kvtest::TempDir;
 
 namespace {
 
+// Reading log files back: a strict parser of the record layout for messages
+// without empty lines.
+struct Record {
+  std::string time;  // without its line feed
+  unsigned long thread = 0;
+  long level = 0;
+  std::string file;
+  long line = 0;
+  std::string message;
+};
+
+// Seconds of a time line read as UTC (for ordering), or -1 unless it is
+// exactly "Www Mmm dd hh:mm:ss yyyy": it must print back the same.
+long long TimeOf(std::string const& t) {
+  static char const kFormat[] = "%a %b %d %H:%M:%S %Y";
+  std::tm tm{};
+  char back[32];
+  if (t.size() != 24 || strptime(t.c_str(), kFormat, &tm) != t.c_str() + 24) return -1;
+  return std::strftime(back, sizeof back, kFormat, &tm) == 24 && t == back ? timegm(&tm) : -1;
+}
+
+// Every record of `text`; anything torn or out of layout fails the test at
+// the first byte that does not fit.
+std::vector<Record> Records(std::string const& text) {
+  constexpr std::size_t npos = std::string::npos;
+  std::vector<Record> out;
+  for (std::size_t at = 0; at < text.size();) {
+    Record r;
+    char hex[16];
+    int head = 0, tail = 0;
+    std::size_t eol = text.find('\n', at);
+    std::size_t msg = eol == npos ? npos : text.find("\n MSG:", eol + 1);
+    std::size_t end = msg == npos ? npos : text.find("\n\n", msg + 6);
+    std::string header = end == npos ? "" : text.substr(eol + 1, msg - eol - 1);
+    std::size_t open = header.rfind('[');
+    r.time = text.substr(at, eol - at);
+    if (end == npos || TimeOf(r.time) < 0 || header.compare(0, 2, " [") != 0 || header.find('\n') != npos ||
+        std::sscanf(header.c_str(), " [%15[0-9A-F]] LEVEL:%ld FILE:%n", hex, &r.level, &head) != 2 || head == 0 ||
+        open == npos || open < static_cast<std::size_t>(head) ||
+        std::sscanf(header.c_str() + open, "[%ld]%n", &r.line, &tail) != 1 || open + tail != header.size()) {
+      ADD_FAILURE() << "out of the record layout at byte " << at << ": " << text.substr(at, 300);
+      break;
+    }
+    r.thread = std::strtoul(hex, nullptr, 16);
+    r.file = header.substr(static_cast<std::size_t>(head), open - static_cast<std::size_t>(head));
+    r.message = text.substr(msg + 6, end - msg - 6);
+    out.push_back(std::move(r));
+    at = end + 2;
+  }
+  return out;
+}
+
 std::string Tid() {
   char text[16];
   std::snprintf(text, sizeof text, "%X", Korvane::osGetCurrentThreadId());
@@ -41,7 +92,7 @@ std::string Tid() {
 
 cKV_Log* Open(std::string const& path) { return cKV_Log::Create(nullptr, path.c_str()); }
 
-std::vector<logtest::Record> RecordsOf(std::string const& path) { return logtest::Records(ReadFile(path)); }
+std::vector<Record> RecordsOf(std::string const& path) { return Records(ReadFile(path)); }
 
 // The descriptor of this process that is open on `path`, or -1.
 int DescriptorOf(std::string const& path) {
@@ -117,7 +168,7 @@ TEST(LogRecord, MessagesOfAnyLengthAndContent) {
   messages.insert(messages.end(), {binary + "|(null)", "", "x"});
   delete log;
 
-  std::vector<logtest::Record> records = RecordsOf(path);
+  std::vector<Record> records = RecordsOf(path);
   ASSERT_EQ(records.size(), messages.size());
   for (std::size_t i = 0; i < records.size(); ++i) {
     EXPECT_TRUE(records[i].message == messages[i]) << "record " << i << " of length " << messages[i].size();
@@ -178,7 +229,7 @@ TEST(LogDestination, CallersStreamAndStandardOutput) {
   for (cKV_Log* l : logs) delete l;
   EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
   EXPECT_FALSE(Korvane::osFileIsExist((dir / "missing").c_str()));
-  std::vector<logtest::Record> records = logtest::Records(testing::internal::GetCapturedStdout());
+  std::vector<Record> records = Records(testing::internal::GetCapturedStdout());
   ASSERT_EQ(records.size(), 4u);
   for (std::size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].line, static_cast<long>(i));
 }
@@ -214,7 +265,7 @@ TEST(LogCopy, CopiesShareTheFileAndReleaseItOnce) {
 
   std::string text = ReadFile(first);
   ASSERT_EQ(text.substr(0, 5), "kept\n");
-  std::vector<logtest::Record> records = logtest::Records(text.substr(5));
+  std::vector<Record> records = Records(text.substr(5));
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].message, "through the assigned");
 }
@@ -290,7 +341,7 @@ TEST(LogFailure, HostFailuresLoseRecordsNotTheLog) {
     ScopedFault fault("alloc", ENOMEM, 0, 100);
     cKV_Log::Log(log, 0, "f", 4, "%s", std::string(200000, 'x').c_str());
   }
-  std::vector<logtest::Record> records = RecordsOf(path);
+  std::vector<Record> records = RecordsOf(path);
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[1].message, "three");
   EXPECT_GT(records[2].message.size(), 500u);
@@ -329,7 +380,7 @@ std::string Message(std::size_t w, int n, std::size_t length) {
 
 // Checks that each writer's records appear whole, numbered 0, 1, 2... in
 // file order and signed by one thread each; returns those thread ids.
-std::vector<unsigned long> CheckWriters(std::vector<logtest::Record> const& records, std::size_t writers,
+std::vector<unsigned long> CheckWriters(std::vector<Record> const& records, std::size_t writers,
                                         int perWriter, std::size_t (*length)(int n), bool timesInOrder) {
   EXPECT_EQ(records.size(), writers * perWriter);
   std::vector<int> next(writers, 0);
@@ -346,8 +397,8 @@ std::vector<unsigned long> CheckWriters(std::vector<logtest::Record> const& reco
       break;
     }
     if (timesInOrder) {
-      EXPECT_LE(last, logtest::TimeOf(r.time)) << "a record of an earlier second follows a later one";
-      last = logtest::TimeOf(r.time);
+      EXPECT_LE(last, TimeOf(r.time)) << "a record of an earlier second follows a later one";
+      last = TimeOf(r.time);
     }
   }
   return threads;
@@ -430,8 +481,8 @@ TEST(LogConcurrency, LevelChangesAndSeparateLogsOverOneStream) {
   delete logs[0];
   delete logs[1];
   std::fclose(stream);
-  std::vector<logtest::Record> always;
-  for (auto& r : logtest::Records(ReadFile(path))) {
+  std::vector<Record> always;
+  for (auto& r : Records(ReadFile(path))) {
     EXPECT_TRUE(r.level == 1 || (r.level == 3 && (r.message == "w=1" || r.message == "w=3"))) << r.message;
     if (r.level == 1) always.push_back(std::move(r));
   }
