@@ -43,7 +43,7 @@ void ExpectReport(cKV_Error const& e, std::string const& text) {
   EXPECT_EQ(std::string(e.GetText()), text);
 }
 
-TEST(FileHandle, OpenModesCloseAndTheInvalidHandle) {
+TEST(FileHandle, OpenModesSeekSizeCloseAndTheInvalidHandle) {
   TempDir dir;
   std::string path = dir / "a.bin";
   errno = 0;
@@ -56,9 +56,9 @@ TEST(FileHandle, OpenModesCloseAndTheInvalidHandle) {
   void* f = osFileOpen(path.c_str(), 3 | 4, 0x300);
   ASSERT_NE(f, kInvalid);
   EXPECT_NE(fcntl(static_cast<int>(reinterpret_cast<std::intptr_t>(f)), F_GETFD) & FD_CLOEXEC, 0);
-  unsigned int written = 0;
-  EXPECT_TRUE(osFileWrite(f, reinterpret_cast<unsigned char const*>("hello"), 5, written));
-  EXPECT_EQ(written, 5u);
+  unsigned int n = 0;
+  EXPECT_TRUE(osFileWrite(f, reinterpret_cast<unsigned char const*>("hello"), 5, n));
+  EXPECT_EQ(n, 5u);
   EXPECT_TRUE(osFlushFileBuffers(f));
   EXPECT_TRUE(osFileClose(f));
   EXPECT_EQ(f, kInvalid);
@@ -75,20 +75,16 @@ TEST(FileHandle, OpenModesCloseAndTheInvalidHandle) {
   }
 
   // A value that cannot be a descriptor must not be truncated into one.
-  unsigned char buf[4];
-  unsigned int count = 77;
+  unsigned char buf[8];
   void* bogus = reinterpret_cast<void*>(std::uintptr_t{1} << 40 | 1);
-  EXPECT_FALSE(osFileRead(bogus, buf, 4, count));
+  EXPECT_FALSE(osFileRead(bogus, buf, 4, n));
   EXPECT_EQ(osFileTell(bogus), -1);
-}
 
-TEST(FileHandle, SeekTellAndSizeWithLargePositions) {
-  TempDir dir;
-  void* f = osFileOpen((dir / "big.bin").c_str(), 3 | 4, 0);
+  // Positions beyond 32 bits (sparse), the three origins, the size.
+  f = osFileOpen(path.c_str(), 3 | 4, 0);
   ASSERT_NE(f, kInvalid);
-  long long const far = 5LL << 30;  // beyond 32 bits: sparse
+  long long const far = 5LL << 30;
   EXPECT_EQ(osFileSeek(f, far, eFileSeekBegin), far);
-  unsigned int n = 0;
   ASSERT_TRUE(osFileWrite(f, reinterpret_cast<unsigned char const*>("xyz"), 3, n));
   EXPECT_EQ(osFileTell(f), far + 3);
   EXPECT_EQ(osFileSeek(f, -2, eFileSeekCurrent), far + 1);
@@ -99,7 +95,6 @@ TEST(FileHandle, SeekTellAndSizeWithLargePositions) {
   EXPECT_EQ(osFileSeek(f, -1, eFileSeekBegin), -1);
 
   // Reading: a count per request, 0 at the end; host failures as results.
-  unsigned char buf[8];
   ASSERT_EQ(osFileSeek(f, far, eFileSeekBegin), far);
   EXPECT_TRUE(osFileRead(f, buf, sizeof buf, n));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), n), "xyz");
@@ -193,17 +188,15 @@ TEST(FileShare, RacingConflictingOpensNeverBothSucceed) {
   TempDir dir;
   std::string path = dir / "race.txt";
   kvtest::WriteFile(path, "r");
-  std::barrier sync(2);
-  std::atomic<int> both{0};
   std::atomic<bool> ok[2] = {false, false};
+  int both = 0;
+  std::barrier sync(2, [&]() noexcept { both += ok[0] && ok[1]; });
   // A reads and refuses writers; B writes.
   auto run = [&](int access, int share) {
     for (int i = 0; i < 300; ++i) {
       void* f = osFileOpen(path.c_str(), access, share);
       ok[access - 1] = f != osInvalidFileHandle();
-      sync.arrive_and_wait();
-      if (access == 1 && ok[0] && ok[1]) ++both;
-      sync.arrive_and_wait();
+      sync.arrive_and_wait();  // both tried: count the round
       osFileClose(f);
       sync.arrive_and_wait();
     }
@@ -211,7 +204,7 @@ TEST(FileShare, RacingConflictingOpensNeverBothSucceed) {
   std::thread a(run, 1, 0x100), b(run, 2, 0x300);
   a.join();
   b.join();
-  EXPECT_EQ(both.load(), 0);
+  EXPECT_EQ(both, 0);
 }
 
 // The reference: the line ended by the first LF or NUL within `limit` bytes
@@ -432,6 +425,12 @@ struct Pty {
   void Type(char const* keys) const { ASSERT_EQ(write(master, keys, strlen(keys)), ssize_t(strlen(keys))); }
 };
 
+// The key that standard input delivers within `ms`, or "none".
+std::string KeyWithin(unsigned int ms) {
+  char key = 0;
+  return osWaitForConsoleInput(ms, key) ? std::string(1, key) : "none";
+}
+
 TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
   Pty pty;
   if (pty.slave < 0) GTEST_SKIP() << "no pseudo-terminals on this machine";
@@ -448,12 +447,10 @@ TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
   // Typed before the call, without Enter: the line is not complete, yet the
   // keys come one at a time.
   pty.Type("xy");
-  ASSERT_TRUE(osWaitForConsoleInput(2000, key));
-  EXPECT_EQ(key, 'x');
-  ASSERT_TRUE(osWaitForConsoleInput(0, key));
-  EXPECT_EQ(key, 'y');
+  EXPECT_EQ(KeyWithin(2000), "x");
+  EXPECT_EQ(KeyWithin(0), "y");
   EXPECT_EQ(pty.Shown(), "xy");  // each key shown once
-  EXPECT_FALSE(osWaitForConsoleInput(0, key));
+  EXPECT_EQ(KeyWithin(0), "none");
 
   // Enter comes as a line feed, whether the terminal maps CR or not.
   termios raw = before;
@@ -461,8 +458,7 @@ TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
   for (termios const* mode : {&before, &raw}) {
     ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, mode), 0);
     pty.Type("\r");
-    ASSERT_TRUE(osWaitForConsoleInput(2000, key));
-    EXPECT_EQ(key, '\n');
+    EXPECT_EQ(KeyWithin(2000), "\n");
   }
   ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &before), 0);
 
@@ -471,10 +467,8 @@ TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     pty.Type("k");
   });
-  bool got = osWaitForConsoleInput(500, key);
+  EXPECT_EQ(KeyWithin(500), "k");
   typist.join();
-  ASSERT_TRUE(got);
-  EXPECT_EQ(key, 'k');
 
   termios after;
   ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
@@ -489,19 +483,15 @@ TEST(ConsoleKey, PipesAndMissingInput) {
   {
     ScopedStdin in(fds[0]);
     ASSERT_EQ(write(fds[1], "q\r\nz", 4), 4);
-    char key = 0;
     std::string keys;
-    for (int i = 0; i < 4; ++i) {
-      ASSERT_TRUE(osWaitForConsoleInput(0, key));
-      keys += key;
-    }
+    for (int i = 0; i < 4; ++i) keys += KeyWithin(0);
     EXPECT_EQ(keys, "q\n\nz");
-    EXPECT_FALSE(osWaitForConsoleInput(10, key));
+    EXPECT_EQ(KeyWithin(10), "none");
     close(fds[1]);
     // At the end of the input the wait still takes its time, so a polling
     // caller does not spin.
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(osWaitForConsoleInput(20, key));
+    EXPECT_EQ(KeyWithin(20), "none");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
   }
   close(fds[0]);
