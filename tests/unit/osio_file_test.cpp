@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -403,28 +404,6 @@ class ScopedStdin {
   int _saved;
 };
 
-struct Pty {
-  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC), slave = -1;
-  Pty() {
-    if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname(master) != nullptr)
-      slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  }
-  ~Pty() {
-    close(slave);
-    close(master);
-  }
-  // What the terminal has shown since the last call.
-  std::string Shown() const {
-    std::string out;
-    char buf[256];
-    pollfd p{master, POLLIN, 0};
-    for (ssize_t n; poll(&p, 1, 100) > 0 && (n = read(master, buf, sizeof buf)) > 0;)
-      out.append(buf, static_cast<std::size_t>(n));
-    return out;
-  }
-  void Type(char const* keys) const { ASSERT_EQ(write(master, keys, strlen(keys)), ssize_t(strlen(keys))); }
-};
-
 // The key that standard input delivers within `ms`, or "none".
 std::string KeyWithin(unsigned int ms) {
   char key = 0;
@@ -432,8 +411,24 @@ std::string KeyWithin(unsigned int ms) {
 }
 
 TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
-  Pty pty;
-  if (pty.slave < 0) GTEST_SKIP() << "no pseudo-terminals on this machine";
+  struct Pty {
+    int master = -1, slave = -1;
+    ~Pty() {
+      close(slave);
+      close(master);
+    }
+  } pty;
+  if (openpty(&pty.master, &pty.slave, nullptr, nullptr, nullptr) != 0) GTEST_SKIP() << "no pseudo-terminals here";
+  // What the terminal has shown since the last look; typing on it.
+  auto shown = [&pty] {
+    std::string out;
+    char buf[256];
+    pollfd p{pty.master, POLLIN, 0};
+    for (ssize_t n; poll(&p, 1, 100) > 0 && (n = read(pty.master, buf, sizeof buf)) > 0;)
+      out.append(buf, static_cast<std::size_t>(n));
+    return out;
+  };
+  auto type = [&pty](char const* keys) { EXPECT_EQ(write(pty.master, keys, strlen(keys)), ssize_t(strlen(keys))); };
   ScopedStdin in(pty.slave);
   termios before;
   ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
@@ -446,10 +441,10 @@ TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
 
   // Typed before the call, without Enter: the line is not complete, yet the
   // keys come one at a time.
-  pty.Type("xy");
+  type("xy");
   EXPECT_EQ(KeyWithin(2000), "x");
   EXPECT_EQ(KeyWithin(0), "y");
-  EXPECT_EQ(pty.Shown(), "xy");  // each key shown once
+  EXPECT_EQ(shown(), "xy");  // each key shown once
   EXPECT_EQ(KeyWithin(0), "none");
 
   // Enter comes as a line feed, whether the terminal maps CR or not.
@@ -457,15 +452,15 @@ TEST(ConsoleKey, TerminalDeliversSingleKeysEchoedOnceAndRestoresItsModes) {
   raw.c_iflag &= static_cast<tcflag_t>(~ICRNL);
   for (termios const* mode : {&before, &raw}) {
     ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, mode), 0);
-    pty.Type("\r");
+    type("\r");
     EXPECT_EQ(KeyWithin(2000), "\n");
   }
   ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &before), 0);
 
   // A key pressed while the call waits.
-  std::thread typist([&pty] {
+  std::thread typist([&type] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    pty.Type("k");
+    type("k");
   });
   EXPECT_EQ(KeyWithin(500), "k");
   typist.join();
