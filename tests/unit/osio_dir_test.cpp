@@ -385,7 +385,7 @@ TEST_F(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
 // Path strings and network paths.
 std::string Recorded(char const* table) { return std::string(KVOS_TEST_DATA_DIR) + "/osio/" + table; }
 
-TEST(PathString, NameFolderAndExtensionWithBothSeparators) {
+TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
   std::string const longFolder = std::string(5000, 'd') + "/", longPath = longFolder + std::string(5000, 'f') + ".e";
   struct {
     char const *path, *name, *folder, *ext;
@@ -405,18 +405,17 @@ TEST(PathString, NameFolderAndExtensionWithBothSeparators) {
     EXPECT_EQ(Text(osExtractFilepath(c.path)), c.folder);
     EXPECT_EQ(Text(osExtractFileExt(c.path)), c.ext);
   }
-}
 
-TEST(PathString, ChangingExtensionsAndSeparators) {
+  // Changing extensions and separators.
   struct {
     char const *path, *ext, *result;
-  } const cases[] = {
+  } const exts[] = {
       {"C:\\a\\b.txt", "log", "C:\\a\\b.log"}, {"C:\\a.d\\b", "log", "C:\\a.d\\b.log"},
       {"b.tar.gz", "zip", "b.tar.zip"},        {"b.txt", "", "b."},
       {"b.txt", ".x", "b..x"},                 {"", "cfg", ".cfg"},
       {"dir.v2/file", "o", "dir.v2/file.o"},   {"a.b", nullptr, "a."},
   };
-  for (auto const& c : cases) {
+  for (auto const& c : exts) {
     cKV_String s(c.path);
     osChangeFileExt(s, c.ext);
     EXPECT_EQ(Text(s), c.result) << c.path;
@@ -443,9 +442,8 @@ TEST(PathString, ChangingExtensionsAndSeparators) {
     c.fix(p);
     EXPECT_EQ(Text(p), c.result) << c.path;
   }
-}
 
-TEST(PathString, UniPathsEncodeAndDecode) {
+  // Uni paths.
   for (auto [path, uni] : {std::pair<char const*, bool>{"host|C:\\x", true}, {"name", true}, {"", true},
                            {nullptr, true}, {"C:\\x|y", false}, {"a\\b", false}, {"a/b", false}})
     EXPECT_EQ(osIsUniPath(path), uni) << (path ? path : "null");
@@ -454,12 +452,12 @@ TEST(PathString, UniPathsEncodeAndDecode) {
     char const* text;
     bool ok;
     char const *first, *second;
-  } const cases[] = {
+  } const decodes[] = {
       {"host|C:\\x", true, "host", "C:\\x"}, {"|x", true, "", "x"},       {"host|", true, "host", ""},
       {"name", true, "name", ""},            {"a|b|c/d", true, "a", "b|c/d"}, {"", true, "", ""},
       {"a\\b|c", false, "untouched", "untouched"}, {"a/b", false, "untouched", "untouched"},
   };
-  for (auto const& c : cases) {
+  for (auto const& c : decodes) {
     cKV_String a("untouched"), b("untouched");
     EXPECT_EQ(osDecodeUniPath(c.text, a, b), c.ok) << c.text;
     EXPECT_EQ(Text(a), c.first) << c.text;
@@ -543,7 +541,7 @@ TEST(PathUnc, NetworkMountsFromTheMountTable) {
   EXPECT_TRUE(err.IsNotError());
 }
 
-TEST(PathUnc, RelativePathsAndUnreadableSources) {
+TEST(PathUnc, RelativePathsUnreadableSourcesAndThisMachine) {
   cKV_Error err;
   cKV_String server, onServer;
   {
@@ -579,20 +577,18 @@ TEST(PathUnc, RelativePathsAndUnreadableSources) {
     EXPECT_EQ(err.GetCode(), c.report.empty() ? 0 : 3);
     EXPECT_EQ(Text(err.GetText()), c.report);
   }
-}
 
-TEST(PathUnc, LocalPathsOfThisMachine) {
-  kvtest::TempDir dir;
+  // Local paths of this machine, by its own mount table.
+  TempDir dir;
   struct statfs fs;
   ASSERT_EQ(statfs(dir.Path().c_str(), &fs), 0);
   if (fs.f_type == 0x6969 || fs.f_type == static_cast<decltype(fs.f_type)>(0xFF534D42) ||
       fs.f_type == static_cast<decltype(fs.f_type)>(0xFE534D42))
     GTEST_SKIP() << "the temporary directory lies on a network file system";
-  cKV_Error err;
-  cKV_String server("s"), onServer("p");
+  server = "s";
+  err.Reset();
   EXPECT_FALSE(osConvertToUnc(&err, (dir / "x").c_str(), server, onServer));
-  std::string longPath = dir.Path() + "/" + std::string(8000, 'q');
-  EXPECT_FALSE(osConvertToUnc(&err, longPath.c_str(), server, onServer));
+  EXPECT_FALSE(osConvertToUnc(&err, (dir / std::string(8000, 'q')).c_str(), server, onServer));
   EXPECT_TRUE(err.IsNotError());
   EXPECT_EQ(Text(server), "s");
 }
