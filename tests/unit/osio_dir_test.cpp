@@ -318,18 +318,9 @@ std::string LogDirFor(char const* wdir) {
   return dir;
 }
 
-bool IsDir(std::string const& path) { return osIsDirectory(path.c_str()); }
-
-class LogDir : public ::testing::Test {
- protected:
-  void SetUp() override { setenv("TMPDIR", temp.Path().c_str(), 1); }
-  void TearDown() override { unsetenv("TMPDIR"); }
-
-  TempDir temp;  // the temporary directory of the process
-  TempDir tree;  // where the WDIR candidates live
-};
-
-TEST_F(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
+TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
+  TempDir temp, tree;  // the temporary directory of the process; where the candidates live
+  setenv("TMPDIR", temp.Path().c_str(), 1);
   std::string const inTemp = temp.Path() + "/TLQ_Logs/", app = tree / "app", missing = tree / "missing",
                     fresh = tree / "fresh", file = tree / "file";
   ASSERT_TRUE(osCreateDirectory(nullptr, app.c_str(), false));
@@ -344,8 +335,7 @@ TEST_F(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
       {"", inTemp, "", {inTemp}},
       // One candidate, with or without its separator, in either spelling.
       {app, app + "/Logs", "", {app + "/Logs"}},
-      {app + "/", app + "/Logs", "", {}},
-      {tree.Path() + "\\app\\", app + "/Logs", "", {}},
+      {app + "/", app + "/Logs", "", {}}, {tree.Path() + "\\app\\", app + "/Logs", "", {}},
       // The first candidate that exists wins; the missing ones are not made.
       {missing + ";" + app, app + "/Logs", "", {missing}},
       {missing + ";" + app + ";", app + "/Logs", "", {missing}},
@@ -364,22 +354,21 @@ TEST_F(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
       // not made, being no first candidate.
       {tree / "other;;", tree / "other/Logs", tree / "other", {";"}},
       // Candidates that cannot serve: a file, names too long for the host.
-      {file, inTemp, "", {}},
-      {huge, inTemp, "", {}},
-      {std::string(100000, 'y'), inTemp, "", {}},
+      {file, inTemp, "", {}}, {huge, inTemp, "", {}}, {std::string(100000, 'y'), inTemp, "", {}},
   };
   EXPECT_EQ(LogDirFor(nullptr), inTemp);
   for (auto const& c : cases) {
     SCOPED_TRACE(c.wdir.substr(0, 200));
     EXPECT_EQ(LogDirFor(c.wdir.c_str()), c.dir);
-    EXPECT_TRUE(c.made.empty() || IsDir(c.made)) << c.made;
-    for (auto const& path : c.notMade) EXPECT_FALSE(IsDir(path)) << path;
+    EXPECT_TRUE(c.made.empty() || osIsDirectory(c.made.c_str())) << c.made;
+    for (auto const& path : c.notMade) EXPECT_FALSE(osIsDirectory(path.c_str())) << path;
   }
   EXPECT_EQ(kvtest::ReadFile(file), "x");
 
   // Without a usable TMPDIR the temporary form is /tmp's.
   setenv("TMPDIR", file.c_str(), 1);
   EXPECT_EQ(LogDirFor(nullptr), "/tmp/TLQ_Logs/");
+  unsetenv("TMPDIR");
 }
 
 // Path strings and network paths.
