@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "OS/osio.h"
@@ -54,15 +55,13 @@ TEST(DirNames, ExistenceKindAndDeletingFiles) {
   kvtest::WriteFile(file, "x");
   ASSERT_EQ(symlink("nowhere", dangling.c_str()), 0);
   ASSERT_EQ(symlink(dir.Path().c_str(), (dir / "todir").c_str()), 0);
-  struct {
-    std::string path;
-    bool exists, isDir;
-  } const names[] = {{file, true, false},          {dir.Path(), true, true}, {dir.Path() + "/", true, true},
-                     {dir / "todir", true, true},  {dangling, true, false},  {dir / "missing", false, false},
-                     {"", false, false},           {dir / std::string(5000, 'z'), false, false}};
-  for (auto const& n : names) {
-    EXPECT_EQ(osFileIsExist(n.path.c_str()), n.exists) << n.path;
-    EXPECT_EQ(osIsDirectory(n.path.c_str()), n.isDir) << n.path;
+  std::tuple<std::string, bool, bool> const names[] = {
+      {file, true, false},         {dir.Path(), true, true}, {dir.Path() + "/", true, true},
+      {dir / "todir", true, true}, {dangling, true, false},  {dir / "missing", false, false},
+      {"", false, false},          {dir / std::string(5000, 'z'), false, false}};
+  for (auto const& [path, exists, isDir] : names) {
+    EXPECT_EQ(osFileIsExist(path.c_str()), exists) << path;
+    EXPECT_EQ(osIsDirectory(path.c_str()), isDir) << path;
   }
   EXPECT_FALSE(osFileIsExist(nullptr));
   EXPECT_FALSE(osIsDirectory(nullptr));
@@ -94,12 +93,8 @@ TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
   // frame each for; the file in the way ends the walk cheaply.
   std::string longPath = dir / "file";
   while (longPath.size() < 65536) longPath += "/d";
-  struct {
-    std::string path;
-    bool parents;
-    unsigned skip, refusals;  // of io.mkdir
-    std::string report;
-  } const failures[] = {
+  // path, parents, io.mkdir passes before and refusals, report
+  std::tuple<std::string, bool, unsigned, unsigned, std::string> const failures[] = {
       {"", true, 0, 0, "Directory with empty name can not be created"},
       {nested, false, 0, 0, made + nested + ". " + SysText(ENOENT)},
       {dir / "file/sub", true, 0, 0, made + dir / "file. " + SysText(EEXIST)},
@@ -114,10 +109,10 @@ TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
       // fail for want of a parent, r is made; then q is refused.
       {dir / "r/q/p", true, 3, 1, made + dir / "r/q. " + SysText(EACCES)},
   };
-  for (auto const& f : failures) {
-    ScopedFault fault("io.mkdir", EACCES, f.skip, f.refusals);
-    EXPECT_FALSE(osCreateDirectory(&err, f.path.c_str(), f.parents)) << f.path.substr(0, 200);
-    ExpectReport(err, f.report);
+  for (auto const& [path, parents, skip, refusals, report] : failures) {
+    ScopedFault fault("io.mkdir", EACCES, skip, refusals);
+    EXPECT_FALSE(osCreateDirectory(&err, path.c_str(), parents)) << path.substr(0, 200);
+    ExpectReport(err, report);
   }
   EXPECT_TRUE(osIsDirectory((dir / "r").c_str()));
   EXPECT_FALSE(osIsDirectory((dir / "r/q").c_str()));
@@ -328,10 +323,8 @@ TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
   std::string huge;  // names too long for the host
   while (huge.size() < 100000) huge += tree / (std::string(300, 'x') + ";");
   // In order: a row may rely on what the rows before it made.
-  struct {
-    std::string wdir, dir, made;
-    std::vector<std::string> notMade;
-  } const cases[] = {
+  // WDIR, the directory chosen, one that must be made, ones that must not be
+  std::tuple<std::string, std::string, std::string, std::vector<std::string>> const cases[] = {
       {"", inTemp, "", {inTemp}},
       // One candidate, with or without its separator, in either spelling.
       {app, app + "/Logs", "", {app + "/Logs"}},
@@ -357,11 +350,11 @@ TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
       {file, inTemp, "", {}}, {huge, inTemp, "", {}}, {std::string(100000, 'y'), inTemp, "", {}},
   };
   EXPECT_EQ(LogDirFor(nullptr), inTemp);
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.wdir.substr(0, 200));
-    EXPECT_EQ(LogDirFor(c.wdir.c_str()), c.dir);
-    EXPECT_TRUE(c.made.empty() || osIsDirectory(c.made.c_str())) << c.made;
-    for (auto const& path : c.notMade) EXPECT_FALSE(osIsDirectory(path.c_str())) << path;
+  for (auto const& [wdir, chosen, made, notMade] : cases) {
+    SCOPED_TRACE(wdir.substr(0, 200));
+    EXPECT_EQ(LogDirFor(wdir.c_str()), chosen);
+    EXPECT_TRUE(made.empty() || osIsDirectory(made.c_str())) << made;
+    for (auto const& path : notMade) EXPECT_FALSE(osIsDirectory(path.c_str())) << path;
   }
   EXPECT_EQ(kvtest::ReadFile(file), "x");
 
@@ -376,9 +369,7 @@ std::string Recorded(char const* table) { return std::string(KVOS_TEST_DATA_DIR)
 
 TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
   std::string const longFolder = std::string(5000, 'd') + "/", longPath = longFolder + std::string(5000, 'f') + ".e";
-  struct {
-    char const *path, *name, *folder, *ext;
-  } const cases[] = {
+  std::tuple<char const*, char const*, char const*, char const*> const cases[] = {
       {"C:\\a\\b.txt", "b.txt", "C:\\a\\", "txt"},         {"C:\\a\\", "C:\\a\\", "C:\\a\\", ""},
       {"b.txt", "b.txt", "", "txt"},                       {"a/b", "b", "a/", ""},
       {"/usr/lib\\x.so.1", "x.so.1", "/usr/lib\\", "1"},   {"C:\\a.d\\b", "b", "C:\\a.d\\", ""},
@@ -388,26 +379,24 @@ TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
       {"dir/caf\xC3\xA9.t\xFFt", "caf\xC3\xA9.t\xFFt", "dir/", "t\xFFt"},
       {longPath.c_str(), longPath.c_str() + 5001, longFolder.c_str(), "e"},
   };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.path == nullptr ? "null" : std::string(c.path).substr(0, 100));
-    EXPECT_EQ(Text(osExtractFilename(c.path)), c.name);
-    EXPECT_EQ(Text(osExtractFilepath(c.path)), c.folder);
-    EXPECT_EQ(Text(osExtractFileExt(c.path)), c.ext);
+  for (auto const& [path, name, folder, ext] : cases) {
+    SCOPED_TRACE(path == nullptr ? "null" : std::string(path).substr(0, 100));
+    EXPECT_EQ(Text(osExtractFilename(path)), name);
+    EXPECT_EQ(Text(osExtractFilepath(path)), folder);
+    EXPECT_EQ(Text(osExtractFileExt(path)), ext);
   }
 
   // Changing extensions and separators.
-  struct {
-    char const *path, *ext, *result;
-  } const exts[] = {
+  std::tuple<char const*, char const*, char const*> const exts[] = {
       {"C:\\a\\b.txt", "log", "C:\\a\\b.log"}, {"C:\\a.d\\b", "log", "C:\\a.d\\b.log"},
       {"b.tar.gz", "zip", "b.tar.zip"},        {"b.txt", "", "b."},
       {"b.txt", ".x", "b..x"},                 {"", "cfg", ".cfg"},
       {"dir.v2/file", "o", "dir.v2/file.o"},   {"a.b", nullptr, "a."},
   };
-  for (auto const& c : exts) {
-    cKV_String s(c.path);
-    osChangeFileExt(s, c.ext);
-    EXPECT_EQ(Text(s), c.result) << c.path;
+  for (auto const& [path, ext, result] : exts) {
+    cKV_String s(path);
+    osChangeFileExt(s, ext);
+    EXPECT_EQ(Text(s), result) << path;
   }
   cKV_String s("keep.txt");
   {
@@ -416,20 +405,17 @@ TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
   }
   EXPECT_EQ(Text(s), "keep.txt");
 
-  struct {
-    void (*fix)(cKV_String&);
-    char const *path, *result;
-  } const slashes[] = {
+  std::tuple<void (*)(cKV_String&), char const*, char const*> const slashes[] = {
       {osEnsureCorrectDirSlash, "C:\\a/b\\c", "C:/a/b/c"}, {osEnsureCorrectDirSlash, "", ""},
       {osEnsureTrailingSlash, "", ""},                     {osEnsureTrailingSlash, "C:/a/", "C:/a/"},
       {osEnsureTrailingSlash, "C:\\a\\", "C:\\a\\"},       {osEnsureTrailingSlash, "C:/a", "C:/a/"},
       {osEnsureNoTrailingSlash, "", ""},                   {osEnsureNoTrailingSlash, "/", ""},
       {osEnsureNoTrailingSlash, "C:\\a\\\\", "C:\\a\\"},  // only the last one goes
   };
-  for (auto const& c : slashes) {
-    cKV_String p(c.path);
-    c.fix(p);
-    EXPECT_EQ(Text(p), c.result) << c.path;
+  for (auto const& [fix, path, result] : slashes) {
+    cKV_String p(path);
+    fix(p);
+    EXPECT_EQ(Text(p), result) << path;
   }
 
   // Uni paths.
@@ -437,20 +423,16 @@ TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
                            {nullptr, true}, {"C:\\x|y", false}, {"a\\b", false}, {"a/b", false}})
     EXPECT_EQ(osIsUniPath(path), uni) << (path ? path : "null");
 
-  struct {
-    char const* text;
-    bool ok;
-    char const *first, *second;
-  } const decodes[] = {
+  std::tuple<char const*, bool, char const*, char const*> const decodes[] = {
       {"host|C:\\x", true, "host", "C:\\x"}, {"|x", true, "", "x"},       {"host|", true, "host", ""},
       {"name", true, "name", ""},            {"a|b|c/d", true, "a", "b|c/d"}, {"", true, "", ""},
       {"a\\b|c", false, "untouched", "untouched"}, {"a/b", false, "untouched", "untouched"},
   };
-  for (auto const& c : decodes) {
+  for (auto const& [text, ok, first, second] : decodes) {
     cKV_String a("untouched"), b("untouched");
-    EXPECT_EQ(osDecodeUniPath(c.text, a, b), c.ok) << c.text;
-    EXPECT_EQ(Text(a), c.first) << c.text;
-    EXPECT_EQ(Text(b), c.second) << c.text;
+    EXPECT_EQ(osDecodeUniPath(text, a, b), ok) << text;
+    EXPECT_EQ(Text(a), first) << text;
+    EXPECT_EQ(Text(b), second) << text;
   }
   cKV_String keepA("A"), keepB("B");
   {
@@ -502,9 +484,8 @@ TEST(PathUnc, TextFormsAreSplitWithoutAskingTheHost) {
 
 TEST(PathUnc, NetworkMountsFromTheMountTable) {
   ScopedRecordedRoot root(Recorded("network"));
-  struct {
-    char const *local, *server, *onServer;  // no server: not on a network mount
-  } const cases[] = {
+  // No server: not on a network mount.
+  std::tuple<char const*, char const*, char const*> const cases[] = {
       {"/mnt/fs1/reports/x.txt", "fs1", "data/reports/x.txt"}, {"/mnt/fs1", "fs1", "data"},
       {"/mnt/fs1/", "fs1", "data"},                              {"/mnt/fs1/a/../b/./c", "fs1", "data/b/c"},
       {"/mnt/x/../fs1//y", "fs1", "data/y"},                     {"/mnt/fs1\\docs\\a.txt", "fs1", "data/docs/a.txt"},
@@ -516,10 +497,10 @@ TEST(PathUnc, NetworkMountsFromTheMountTable) {
       {"/etc/passwd", nullptr, nullptr},        {"/", nullptr, nullptr},           {"", nullptr, nullptr},
   };
   cKV_Error err;
-  for (auto const& c : cases) {
+  for (auto const& [local, host, onHost] : cases) {
     cKV_String server("s"), onServer("p");
-    EXPECT_EQ(osConvertToUnc(&err, c.local, server, onServer), c.server != nullptr) << c.local;
-    EXPECT_EQ(Text(server) + " " + Text(onServer), c.server ? std::string(c.server) + " " + c.onServer : "s p");
+    EXPECT_EQ(osConvertToUnc(&err, local, server, onServer), host != nullptr) << local;
+    EXPECT_EQ(Text(server) + " " + Text(onServer), host ? std::string(host) + " " + onHost : "s p");
   }
   EXPECT_TRUE(err.IsNotError());
 
@@ -550,21 +531,18 @@ TEST(PathUnc, RelativePathsUnreadableSourcesAndThisMachine) {
     EXPECT_TRUE(err.IsNotError());
   }
   std::string const bad = "] to UNC path: Invalid data received from WNetGetUniversalName:";
-  struct {
-    char const *table, *path;
-    std::string report;
-  } const sources[] = {
+  std::tuple<char const*, char const*, std::string> const sources[] = {
       {"badsource", "/mnt/bad/x", "Failed to convert [/mnt/bad/x" + bad + "fs9share"},
       {"badsource", "/mnt/badnfs/y", "Failed to convert [/mnt/badnfs/y" + bad + "noserverpart"},
       {"local", "/tmp/x", ""},
       {"local", "/data/a/b", ""},
   };
-  for (auto const& c : sources) {
-    ScopedRecordedRoot root(Recorded(c.table));
+  for (auto const& [table, path, report] : sources) {
+    ScopedRecordedRoot root(Recorded(table));
     err.Reset();
-    EXPECT_FALSE(osConvertToUnc(&err, c.path, server, onServer)) << c.path;
-    EXPECT_EQ(err.GetCode(), c.report.empty() ? 0 : 3);
-    EXPECT_EQ(Text(err.GetText()), c.report);
+    EXPECT_FALSE(osConvertToUnc(&err, path, server, onServer)) << path;
+    EXPECT_EQ(err.GetCode(), report.empty() ? 0 : 3);
+    EXPECT_EQ(Text(err.GetText()), report);
   }
 
   // Local paths of this machine, by its own mount table.

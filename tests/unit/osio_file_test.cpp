@@ -20,6 +20,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "OS/osio.h"
 #include "support/testing.h"
@@ -331,30 +332,24 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
   TempDir dir;
   std::string path = dir / "text.txt";
   std::string const high = "\xC3\xA9t\xE9\r\n\xFF";  // byte for byte, line ends included
-  struct {
-    std::string content;
-    unsigned int cap;
-    std::string text;
-  } const reads[] = {{"0123456789", 100, "0123456789"}, {"0123456789", 4, "0123"}, {"0123456789", 0, ""},
-                     {"0123456789", 0xFFFFFFFFu, "0123456789"}, {"", 100, ""}, {std::string("ab\0cd", 5), 100, "ab"},
-                     {high, 100, high}};
+  std::tuple<std::string, unsigned int, std::string> const reads[] = {
+      {"0123456789", 100, "0123456789"}, {"0123456789", 4, "0123"}, {"0123456789", 0, ""},
+      {"0123456789", 0xFFFFFFFFu, "0123456789"}, {"", 100, ""}, {std::string("ab\0cd", 5), 100, "ab"},
+      {high, 100, high}};
   cKV_Error err;
   cKV_String text("previous, longer text");
-  for (auto const& r : reads) {
-    kvtest::WriteFile(path, r.content);
-    EXPECT_TRUE(osReadFileTxt(&err, path.c_str(), text, r.cap));
-    EXPECT_EQ(Text(text), r.text) << r.cap;
+  for (auto const& [content, cap, want] : reads) {
+    kvtest::WriteFile(path, content);
+    EXPECT_TRUE(osReadFileTxt(&err, path.c_str(), text, cap));
+    EXPECT_EQ(Text(text), want) << cap;
   }
   EXPECT_TRUE(err.IsNotError());
 
   int const descriptors = OpenDescriptors();
   std::string missing = dir / "missing.txt", longName = dir.Path() + "/" + std::string(5000, 'n');
   kvtest::WriteFile(path, "0123456789");
-  struct {
-    char const *path, *point;  // no point: the host fails on its own
-    int error;
-    std::string report;
-  } const failures[] = {
+  // No fault point: the host fails on its own.
+  std::tuple<char const*, char const*, int, std::string> const failures[] = {
       {missing.c_str(), nullptr, 0, "Failed to open file [" + missing + "]"},
       {dir.Path().c_str(), nullptr, 0, "Failed to open file [" + dir.Path() + "]"},
       {nullptr, nullptr, 0, "Failed to open file []"},
@@ -363,11 +358,11 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
       {path.c_str(), "alloc", ENOMEM, "Failed to alloc 11 bytes of memory"},
       {path.c_str(), "io.read", EIO, "Failed to read 10 bytes from file [" + path + "]"},
   };
-  for (auto const& c : failures) {
+  for (auto const& [name, point, error, report] : failures) {
     std::optional<ScopedFault> fault;
-    if (c.point != nullptr) fault.emplace(c.point, c.error);
-    EXPECT_FALSE(osReadFileTxt(&err, c.path, text, 100));
-    ExpectReport(err, c.report);
+    if (point != nullptr) fault.emplace(point, error);
+    EXPECT_FALSE(osReadFileTxt(&err, name, text, 100));
+    ExpectReport(err, report);
   }
   // Every failure closed what it opened, and a null record is fine.
   EXPECT_EQ(OpenDescriptors(), descriptors);

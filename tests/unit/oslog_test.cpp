@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "OS/oserror.h"
@@ -272,26 +273,23 @@ TEST(LogFactory, FileNamedFromFiveStrings) {
   // after its parent leaves the note of its first attempt.
   std::string const note = "Failed to create directory " + dir / "a/b. " +
                            static_cast<char const*>(Korvane::osGetSysErrorStr(ENOENT));
-  struct {
-    char const *sub, *prefix, *name, *suffix, *file;
-    std::string report;
-  } const cases[] = {
+  std::tuple<char const*, char const*, char const*, char const*, char const*, std::string> const cases[] = {
       {"server", "node1", "main", "3", "server/node1_main_3.log", "x"},
       {"server", "", "main", "", "server/main.log", "x"},
       {"server", nullptr, "main", nullptr, "server/main.log", "x"},
       {"a/b\\c", "p", "n", nullptr, "a/b/c/p_n.log", note},
       {"", nullptr, "top", "s", "top_s.log", "x"},
   };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.file);
+  for (auto const& [sub, prefix, name, suffix, file, report] : cases) {
+    SCOPED_TRACE(file);
     cKV_Error err;
     err.Set(99, "untouched", 1, "x");
-    cKV_Log* log = cKV_Log::Create(&err, dir.Path().c_str(), c.sub, c.prefix, c.name, c.suffix);
+    cKV_Log* log = cKV_Log::Create(&err, dir.Path().c_str(), sub, prefix, name, suffix);
     ASSERT_NE(log, nullptr);
-    EXPECT_EQ(std::string(err.GetText()), c.report);
+    EXPECT_EQ(std::string(err.GetText()), report);
     cKV_Log::Log(log, 0, "f", 1, "here");
     delete log;
-    EXPECT_NE(ReadFile(dir / c.file).find("MSG:here"), std::string::npos);
+    EXPECT_NE(ReadFile(dir / file).find("MSG:here"), std::string::npos);
   }
   // The base with a trailing separator, written with backslashes.
   delete cKV_Log::Create(nullptr, (dir.Path() + "\\").c_str(), "w", nullptr, "x", nullptr);
