@@ -1,14 +1,17 @@
 // kvos log as shell scripts use it: records in the applications' layout,
 // the log directory and why, and reading files back whole.
+
+// GCC 12 warns falsely about std::regex's innards in optimised builds.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 
 #include "OS/osio.h"
 #include "OS/oslog.h"
 #include "support/testing.h"
-#include "unit/oslog_support.h"
 
 using kvtest::ReadFile;
 using kvtest::RunKvos;
@@ -23,22 +26,14 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   ASSERT_EQ(r.status, 0) << r.err;
   std::string const file = dir.Path() + "/jobs/nightly.log";
   EXPECT_EQ(r.out, file + "\n");
-  ASSERT_EQ(RunKvos({"log", "write", "--dir", dir.Path(), "--sub", "jobs", "--name", "nightly", "--", "--not",
-                     "an option\nsecond line"})
-                .status,
-            0);
-  std::vector<logtest::Record> records;
-  std::size_t where = 0;
-  ASSERT_TRUE(logtest::Parse(ReadFile(file), records, where)) << ReadFile(file);
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].level, 5);
-  EXPECT_EQ(records[0].file, "backup.sh");
-  EXPECT_EQ(records[0].line, 12);
-  EXPECT_EQ(records[0].message, "started 100% %s");
-  EXPECT_EQ(records[1].level, 2);
-  EXPECT_EQ(records[1].file, "unknown");
-  EXPECT_EQ(records[1].line, 0);
-  EXPECT_EQ(records[1].message, "--not an option\nsecond line");
+  r = RunKvos({"log", "write", "--dir", dir.Path(), "--sub", "jobs", "--name", "nightly", "--", "--not",
+               "an option\nsecond line"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The applications' layout, byte for byte but for the time and thread id.
+  std::string const head = "[A-Z][a-z]{2} [A-Z][a-z]{2} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}\n \\[[0-9A-F]+\\] LEVEL:";
+  std::regex const both(head + "5 FILE:backup\\.sh\\[12\\]\n MSG:started 100% %s\n\n" + head +
+                        "2 FILE:unknown\\[0\\]\n MSG:--not an option\nsecond line\n\n");
+  EXPECT_TRUE(std::regex_match(ReadFile(file), both)) << ReadFile(file);
 
   // Bad arguments change nothing.
   std::string before = ReadFile(file);
@@ -57,10 +52,7 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   auto blocked = RunKvos({"log", "write", "--dir", dir / "plain", "m"});
   EXPECT_EQ(blocked.status, 1);
   EXPECT_NE(blocked.err.find("plain"), std::string::npos) << blocked.err;
-  ASSERT_EQ(RunKvos({"log", "write", "--dir", dir.Path(), "--name", "taken", "m"}).status, 0);
-  std::string taken = dir / "taken.log";
-  std::remove(taken.c_str());
-  ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, taken.c_str(), false));
+  ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, (dir / "taken.log").c_str(), false));
   auto isDir = RunKvos({"log", "write", "--dir", dir.Path(), "--name", "taken", "to stdout"});
   EXPECT_EQ(isDir.status, 1);
   EXPECT_NE(isDir.out.find("MSG:to stdout\n\n"), std::string::npos);
@@ -72,27 +64,19 @@ TEST(KvosLog, WhereTellsWhichCandidate) {
   std::string const app = dir / "app";
   ASSERT_TRUE(Korvane::osCreateDirectory(nullptr, app.c_str(), false));
   setenv("TMPDIR", dir.Path().c_str(), 1);
-
+  std::string const temp = dir.Path() + "/TLQ_Logs/\ntemporary directory: ";
   unsetenv("WDIR");
-  auto r = RunKvos({"log", "where"});
-  EXPECT_EQ(r.out, dir.Path() + "/TLQ_Logs/\ntemporary directory: WDIR is not set\n");
-
-  setenv("WDIR", (dir / "missing;" + app).c_str(), 1);
-  r = RunKvos({"log", "where"});
-  EXPECT_EQ(r.out, app + "/Logs\nWDIR element 2 of 2: " + app + "\n");
-
-  setenv("WDIR", (dir / "new;" + dir / "other").c_str(), 1);
-  r = RunKvos({"log", "where"});
-  EXPECT_EQ(r.out, dir / "new/Logs\nWDIR element 1 of 2, created now: " + dir / "new\n");
-
-  setenv("WDIR", (dir / "x/y;").c_str(), 1);
-  r = RunKvos({"log", "where"});
-  EXPECT_EQ(r.out, dir.Path() + "/TLQ_Logs/\ntemporary directory: no WDIR element is a directory, and the first (" +
-                       dir / "x/y) could not be created\n");
-
-  setenv("WDIR", "", 1);
-  r = RunKvos({"log", "where"});
-  EXPECT_EQ(r.out, dir.Path() + "/TLQ_Logs/\ntemporary directory: WDIR is empty\n");
+  EXPECT_EQ(RunKvos({"log", "where"}).out, temp + "WDIR is not set\n");
+  std::pair<std::string, std::string> const cases[] = {
+      {dir / "missing;" + app, app + "/Logs\nWDIR element 2 of 2: " + app + "\n"},
+      {dir / "new;" + dir / "other", dir / "new/Logs\nWDIR element 1 of 2, created now: " + dir / "new\n"},
+      {dir / "x/y;", temp + "no WDIR element is a directory, and the first (" + dir / "x/y) could not be created\n"},
+      {"", temp + "WDIR is empty\n"},
+  };
+  for (auto const& [wdir, out] : cases) {
+    setenv("WDIR", wdir.c_str(), 1);
+    EXPECT_EQ(RunKvos({"log", "where"}).out, out) << wdir;
+  }
   EXPECT_EQ(RunKvos({"log", "where", "extra"}).status, 2);
   unsetenv("WDIR");
   unsetenv("TMPDIR");

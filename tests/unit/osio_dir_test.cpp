@@ -1,15 +1,17 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "OS/osio.h"
@@ -17,13 +19,14 @@
 
 using namespace Korvane;
 using kvtest::ScopedFault;
+using kvtest::ScopedRecordedRoot;
 using kvtest::TempDir;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Text(cKV_String const& s) { return std::string(static_cast<char const*>(s)); }
+std::string Text(cKV_String const& s) { return static_cast<char const*>(s); }
 
 std::string SysText(int code) { return Text(osGetSysErrorStr(code)); }
 
@@ -33,57 +36,44 @@ void ExpectReport(cKV_Error const& e, std::string const& text) {
   EXPECT_EQ(Text(e.GetText()), text);
 }
 
-int OpenDescriptors() {
-  int count = 0;
-  for (auto const& entry : fs::directory_iterator("/proc/self/fd")) {
-    (void)entry;
-    ++count;
-  }
-  return count;
-}
+int OpenDescriptors() { return static_cast<int>(std::distance(fs::directory_iterator("/proc/self/fd"), {})); }
 
-// Names of a directory in the order the host lists them.
-std::vector<std::string> ListingOrder(std::string const& dir) {
-  std::vector<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (dirent* e = readdir(d))
-    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-  closedir(d);
-  return names;
+// Makes a fresh tree under `root`: names ending in '/' are directories, the
+// others files.
+void MakeTree(std::string const& root, std::vector<std::string> const& entries) {
+  fs::remove_all(root);
+  fs::create_directories(root);
+  for (auto const& e : entries) {
+    fs::create_directories(fs::path(root + "/" + e).parent_path());
+    if (e.back() != '/') kvtest::WriteFile(root + "/" + e, "x");
+  }
 }
 
 TEST(DirNames, ExistenceKindAndDeletingFiles) {
   TempDir dir;
-  std::string file = dir / "f.txt";
+  std::string file = dir / "f.txt", dangling = dir / "dangling";
   kvtest::WriteFile(file, "x");
-  ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", dangling.c_str()), 0);
   ASSERT_EQ(symlink(dir.Path().c_str(), (dir / "todir").c_str()), 0);
-
-  EXPECT_TRUE(osFileIsExist(file.c_str()));
-  EXPECT_TRUE(osFileIsExist(dir.Path().c_str()));
-  EXPECT_TRUE(osFileIsExist((dir / "dangling").c_str()));
-  EXPECT_FALSE(osFileIsExist((dir / "missing").c_str()));
-  EXPECT_FALSE(osFileIsExist(""));
+  std::tuple<std::string, bool, bool> const names[] = {
+      {file, true, false},         {dir.Path(), true, true}, {dir.Path() + "/", true, true},
+      {dir / "todir", true, true}, {dangling, true, false},  {dir / "missing", false, false},
+      {"", false, false},          {dir / std::string(5000, 'z'), false, false}};
+  for (auto const& [path, exists, isDir] : names) {
+    EXPECT_EQ(osFileIsExist(path.c_str()), exists) << path;
+    EXPECT_EQ(osIsDirectory(path.c_str()), isDir) << path;
+  }
   EXPECT_FALSE(osFileIsExist(nullptr));
-  EXPECT_TRUE(osIsDirectory(dir.Path().c_str()));
-  EXPECT_TRUE(osIsDirectory((dir.Path() + "/").c_str()));
-  EXPECT_TRUE(osIsDirectory((dir / "todir").c_str()));
-  EXPECT_FALSE(osIsDirectory(file.c_str()));
-  EXPECT_FALSE(osIsDirectory((dir / "dangling").c_str()));
   EXPECT_FALSE(osIsDirectory(nullptr));
-  std::string longName = dir.Path() + "/" + std::string(5000, 'z');
-  EXPECT_FALSE(osFileIsExist(longName.c_str()));
 
   cKV_Error err;
   EXPECT_TRUE(osDeleteFile(&err, file.c_str()));
-  EXPECT_FALSE(osFileIsExist(file.c_str()));
+  EXPECT_TRUE(osDeleteFile(&err, dangling.c_str()));
   EXPECT_TRUE(err.IsNotError());
   EXPECT_FALSE(osDeleteFile(&err, file.c_str()));
   ExpectReport(err, "Failed to delete file [" + file + "]. " + SysText(ENOENT));
   EXPECT_FALSE(osDeleteFile(&err, dir.Path().c_str()));
   ExpectReport(err, "Failed to delete file [" + dir.Path() + "]. " + SysText(EISDIR));
-  EXPECT_TRUE(osDeleteFile(&err, (dir / "dangling").c_str()));
-
   // Root may delete anything; a refusal comes through the seam.
   kvtest::WriteFile(file, "x");
   {
@@ -97,100 +87,65 @@ TEST(DirNames, ExistenceKindAndDeletingFiles) {
 TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
   TempDir dir;
   cKV_Error err;
-  EXPECT_TRUE(osCreateDirectory(nullptr, dir.Path().c_str(), false));
-  EXPECT_TRUE(osCreateDirectory(&err, dir.Path().c_str(), true));
-  EXPECT_TRUE(err.IsNotError());
-
-  EXPECT_FALSE(osCreateDirectory(&err, "", true));
-  ExpectReport(err, "Directory with empty name can not be created");
-  EXPECT_FALSE(osCreateDirectory(&err, nullptr, false));
-  ExpectReport(err, "Directory with empty name can not be created");
-
-  // Missing parents without and with the flag, both separators.
-  std::string nested = dir.Path() + "/a\\b/c/";
-  EXPECT_FALSE(osCreateDirectory(&err, nested.c_str(), false));
-  ExpectReport(err, "Failed to create directory " + nested + ". " + SysText(ENOENT));
-  // To the host a backslash is part of a name: "a\b" is one directory.
-  EXPECT_TRUE(osCreateDirectory(&err, nested.c_str(), true));
-  EXPECT_TRUE(osIsDirectory((dir.Path() + "/a\\b/c").c_str()));
-  std::string deep = dir.Path() + "/x/y/z/";
-  EXPECT_TRUE(osCreateDirectory(&err, deep.c_str(), true));
-  EXPECT_TRUE(osIsDirectory(deep.c_str()));
-  // The record may keep the report of a failed attempt on the way up.
-  ExpectReport(err, "Failed to create directory " + dir.Path() + "/x/y. " + SysText(ENOENT));
-
-  // A file in the way.
   kvtest::WriteFile(dir / "file", "");
-  std::string blocked = dir.Path() + "/file/sub";
-  EXPECT_FALSE(osCreateDirectory(&err, blocked.c_str(), true));
-  ExpectReport(err, "Failed to create directory " + dir.Path() + "/file. " + SysText(EEXIST));
-
-  // No separator left to go up: the short report.
-  {
-    ScopedFault fault("io.mkdir", EACCES);
-    EXPECT_FALSE(osCreateDirectory(&err, "kvos-no-such-dir-here", true));
-  }
-  ExpectReport(err, "Failed to create directory kvos-no-such-dir-here");
-  {
-    ScopedFault fault("io.mkdir", EACCES);
-    EXPECT_FALSE(osCreateDirectory(&err, "kvos-no-such-dir-here", false));
-  }
-  ExpectReport(err, "Failed to create directory kvos-no-such-dir-here. " + SysText(EACCES));
-  // Going up past the only separator ends at the empty parent.
-  {
-    ScopedFault fault("io.mkdir", EACCES, 0, 10);
-    EXPECT_FALSE(osCreateDirectory(&err, "/kvos-no-such-dir-here", true));
-  }
-  ExpectReport(err, "Directory with empty name can not be created");
-  // A deeper level failing leaves the parents that were made.
-  {
-    // The first three attempts are real: p and q fail for want of a
-    // parent, r is made; then q is refused.
-    ScopedFault fault("io.mkdir", EACCES, 3);
-    std::string chain = dir.Path() + "/r/q/p";
-    EXPECT_FALSE(osCreateDirectory(&err, chain.c_str(), true));
-    ExpectReport(err, "Failed to create directory " + dir.Path() + "/r/q. " + SysText(EACCES));
+  std::string const nested = dir.Path() + "/a\\b/c/", made = "Failed to create directory ";
+  // 64 KiB of two-byte levels, far more than a stack of calls could take one
+  // frame each for; the file in the way ends the walk cheaply.
+  std::string longPath = dir / "file";
+  while (longPath.size() < 65536) longPath += "/d";
+  // path, parents, io.mkdir passes before and refusals, report
+  std::tuple<std::string, bool, unsigned, unsigned, std::string> const failures[] = {
+      {"", true, 0, 0, "Directory with empty name can not be created"},
+      {nested, false, 0, 0, made + nested + ". " + SysText(ENOENT)},
+      {dir / "file/sub", true, 0, 0, made + dir / "file. " + SysText(EEXIST)},
+      {longPath, true, 0, 0, made + dir / "file. " + SysText(EEXIST)},
+      {longPath, false, 0, 0, made + longPath + ". " + SysText(ENAMETOOLONG)},
+      // No separator left to go up: the short report.
+      {"kvos-no-such-dir-here", true, 0, 1, made + "kvos-no-such-dir-here"},
+      {"kvos-no-such-dir-here", false, 0, 1, made + "kvos-no-such-dir-here. " + SysText(EACCES)},
+      // Going up past the only separator ends at the empty parent.
+      {"/kvos-no-such-dir-here", true, 0, 10, "Directory with empty name can not be created"},
+      // A deeper level failing leaves the parents that were made: p and q
+      // fail for want of a parent, r is made; then q is refused.
+      {dir / "r/q/p", true, 3, 1, made + dir / "r/q. " + SysText(EACCES)},
+  };
+  for (auto const& [path, parents, skip, refusals, report] : failures) {
+    ScopedFault fault("io.mkdir", EACCES, skip, refusals);
+    EXPECT_FALSE(osCreateDirectory(&err, path.c_str(), parents)) << path.substr(0, 200);
+    ExpectReport(err, report);
   }
   EXPECT_TRUE(osIsDirectory((dir / "r").c_str()));
   EXPECT_FALSE(osIsDirectory((dir / "r/q").c_str()));
+  EXPECT_FALSE(osCreateDirectory(&err, nullptr, false));
+  ExpectReport(err, "Directory with empty name can not be created");
+
+  err.Reset();
+  EXPECT_TRUE(osCreateDirectory(nullptr, dir.Path().c_str(), false));
+  EXPECT_TRUE(osCreateDirectory(&err, dir.Path().c_str(), true));
+  EXPECT_TRUE(err.IsNotError());
+  // To the host a backslash is part of a name: "a\b" is one directory.
+  EXPECT_TRUE(osCreateDirectory(&err, nested.c_str(), true));
+  EXPECT_TRUE(osIsDirectory((dir.Path() + "/a\\b/c").c_str()));
+  EXPECT_TRUE(osCreateDirectory(&err, (dir / "x/y/z/").c_str(), true));
+  EXPECT_TRUE(osIsDirectory((dir / "x/y/z").c_str()));
+  // The record may keep the report of a failed attempt on the way up.
+  ExpectReport(err, made + dir / "x/y. " + SysText(ENOENT));
 }
 
-TEST(DirCreate, PathsLongerThanTheHostTakesNeitherCrashNorHang) {
+TEST(DirDelete, TreesWithAndWithoutTheFlagAndWhatStays) {
   TempDir dir;
   cKV_Error err;
-  // 64 KiB of two-byte levels, far more levels than a stack of calls could
-  // take one frame each for; a file in the way ends the walk cheaply.
-  kvtest::WriteFile(dir / "file", "");
-  std::string path = dir / "file";
-  while (path.size() < 65536) path += "/d";
-  EXPECT_FALSE(osCreateDirectory(&err, path.c_str(), true));
-  ExpectReport(err, "Failed to create directory " + dir / "file" + ". " + SysText(EEXIST));
-  EXPECT_FALSE(osCreateDirectory(&err, path.c_str(), false));
-  ExpectReport(err, "Failed to create directory " + path + ". " + SysText(ENAMETOOLONG));
-}
-
-TEST(DirDelete, TreesWithAndWithoutTheFlag) {
-  TempDir dir;
-  cKV_Error err;
-  std::string root = dir / "tree";
-  fs::create_directories(root + "/a/b/c");
-  fs::create_directories(root + "/e");
-  kvtest::WriteFile(root + "/top.txt", "1");
-  kvtest::WriteFile(root + "/a/b/c/deep.txt", "2");
-  kvtest::WriteFile(root + "/a/\xE9t\xE9.txt", "3");
-  std::string outside = dir / "outside";
-  fs::create_directories(outside);
-  kvtest::WriteFile(outside + "/keep.txt", "k");
+  std::string root = dir / "tree", outside = dir / "outside";
+  MakeTree(outside, {"keep.txt"});
+  MakeTree(root, {"a/b/c/deep.txt", "e/", "top.txt", "a/\xE9t\xE9.txt"});
   ASSERT_EQ(symlink(outside.c_str(), (root + "/a/link").c_str()), 0);
 
-  // Without the flag: the plain entries go, a non-empty subdirectory is
-  // reported and the tree itself stays.
+  // Without the flag: the plain entries and an empty subdirectory go, a
+  // non-empty subdirectory is reported and the tree itself stays.
   EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), false));
-  std::string aLine = "dir [" + root + "/a] " + SysText(ENOTEMPTY) + "\n";
-  std::string e = root + "/e";
-  ExpectReport(err, aLine);
+  ExpectReport(err, "dir [" + root + "/a] " + SysText(ENOTEMPTY) + "\n");
   EXPECT_FALSE(osFileIsExist((root + "/top.txt").c_str()));
-  EXPECT_FALSE(osFileIsExist(e.c_str()));  // an empty subdirectory goes
+  EXPECT_FALSE(osFileIsExist((root + "/e").c_str()));
   EXPECT_TRUE(osIsDirectory((root + "/a/b/c").c_str()));
 
   // With the flag everything goes; a link is removed, not followed.
@@ -203,107 +158,77 @@ TEST(DirDelete, TreesWithAndWithoutTheFlag) {
   // A path that names a file deletes the file; a missing one is reported.
   kvtest::WriteFile(dir / "plain", "p");
   EXPECT_TRUE(osDeleteDirectory(&err, (dir / "plain").c_str(), true));
-  EXPECT_FALSE(osFileIsExist((dir / "plain").c_str()));
   EXPECT_FALSE(osDeleteDirectory(&err, (dir / "plain").c_str(), true));
   ExpectReport(err, "Failed to delete file [" + dir / "plain" + "]. " + SysText(ENOENT));
   EXPECT_FALSE(osDeleteDirectory(&err, "", true));
   ExpectReport(err, "Failed to delete file []. " + SysText(ENOENT));
 
   // A link to a directory given as the path: the link goes, the target stays.
-  std::string link = dir / "link";
-  ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
-  EXPECT_TRUE(osDeleteDirectory(&err, (link + "/").c_str(), true));
-  EXPECT_FALSE(osFileIsExist(link.c_str()));
+  ASSERT_EQ(symlink(outside.c_str(), (dir / "link").c_str()), 0);
+  EXPECT_TRUE(osDeleteDirectory(&err, (dir / "link/").c_str(), true));
+  EXPECT_FALSE(osFileIsExist((dir / "link").c_str()));
   EXPECT_TRUE(osFileIsExist((outside + "/keep.txt").c_str()));
-}
 
-TEST(DirDelete, ItemsThatStayAreReportedInTheOrderMet) {
-  TempDir dir;
-  cKV_Error err;
-  // One file in the whole tree, so that the one refused deletion is its.
-  std::string root = dir / "tree";
-  fs::create_directories(root + "/a/b");
-  fs::create_directories(root + "/a/empty");
-  fs::create_directories(root + "/e1");
-  fs::create_directories(root + "/e2/e3");
-  kvtest::WriteFile(root + "/a/b/stuck.txt", "s");
-  {
-    ScopedFault fault("io.unlink", EACCES, 0, 100);
+  // Items that stay are reported one line each, in the order met.
+  // Deletes the tree while `point` fails with `error`.
+  auto deleteFailing = [&](char const* point, int error, std::string const& report) {
+    ScopedFault fault(point, error, 0, 100);
     EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
-  }
-  ExpectReport(err, "file [" + root + "/a/b/stuck.txt] " + SysText(EACCES) + "\n");
+    ExpectReport(err, report);
+  };
+  // One file in the whole tree, so that the one refused deletion is its.
+  MakeTree(root, {"a/b/stuck.txt", "a/empty/", "e1/", "e2/e3/"});
+  deleteFailing("io.unlink", EACCES, "file [" + root + "/a/b/stuck.txt] " + SysText(EACCES) + "\n");
   // Everything else went; the directories on the way to the file stayed.
   EXPECT_TRUE(osFileIsExist((root + "/a/b/stuck.txt").c_str()));
-  EXPECT_FALSE(osFileIsExist((root + "/a/empty").c_str()));
-  EXPECT_FALSE(osFileIsExist((root + "/e1").c_str()));
-  EXPECT_FALSE(osFileIsExist((root + "/e2").c_str()));
+  for (char const* gone : {"/a/empty", "/e1", "/e2"}) EXPECT_FALSE(osFileIsExist((root + gone).c_str())) << gone;
 
   // Several failures: one line each, in listing order, sub-trees in place.
-  fs::remove_all(root);
-  fs::create_directories(root + "/sub");
-  for (char const* name : {"f1", "f2", "f3"}) kvtest::WriteFile(root + "/" + name, "x");
-  kvtest::WriteFile(root + "/sub/inner", "x");
+  MakeTree(root, {"f1", "f2", "f3", "sub/inner"});
   std::string expected;
-  for (auto const& name : ListingOrder(root)) {
-    if (name == "sub")
-      expected += "file [" + root + "/sub/inner] " + SysText(EPERM) + "\n";
-    else
-      expected += "file [" + root + "/" + name + "] " + SysText(EPERM) + "\n";
+  DIR* d = opendir(root.c_str());
+  for (dirent* e; (e = readdir(d)) != nullptr;) {
+    std::string name = e->d_name == std::string("sub") ? "sub/inner" : e->d_name;
+    if (name != "." && name != "..") expected += "file [" + root + "/" + name + "] " + SysText(EPERM) + "\n";
   }
-  {
-    ScopedFault fault("io.unlink", EPERM, 0, 100);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
-  }
-  ExpectReport(err, expected);
+  closedir(d);
+  deleteFailing("io.unlink", EPERM, expected);
 
   // The directory itself refusing to go is reported with its separator.
-  fs::remove_all(root);
-  fs::create_directories(root);
-  kvtest::WriteFile(root + "/gone", "x");
-  {
-    ScopedFault fault("io.rmdir", EBUSY);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
-  }
-  ExpectReport(err, "dir [" + root + "/] " + SysText(EBUSY) + "\n");
+  MakeTree(root, {"gone"});
+  deleteFailing("io.rmdir", EBUSY, "dir [" + root + "/] " + SysText(EBUSY) + "\n");
   EXPECT_FALSE(osFileIsExist((root + "/gone").c_str()));
-
   // A directory that vanishes while it is listed: nothing to list, and the
   // removal that follows says why.
   {
-    ScopedFault fault("io.opendir", ENOENT);
-    ScopedFault gone("io.rmdir", ENOENT);
-    EXPECT_FALSE(osDeleteDirectory(&err, root.c_str(), true));
+    ScopedFault vanished("io.opendir", ENOENT);
+    deleteFailing("io.rmdir", ENOENT, "dir [" + root + "/] " + SysText(ENOENT) + "\n");
   }
-  ExpectReport(err, "dir [" + root + "/] " + SysText(ENOENT) + "\n");
   EXPECT_TRUE(osDeleteDirectory(&err, root.c_str(), true));
 }
 
 TEST(DirTime, ModificationTimesRoundTrip) {
   TempDir dir;
-  std::string file = dir / "t";
+  std::string file = dir / "t", missing = dir / "missing";
   kvtest::WriteFile(file, "t");
   cKV_Error err;
   unsigned int time = 1;
-  ASSERT_TRUE(osSetFileTime(&err, file.c_str(), 0));
-  ASSERT_TRUE(osGetFileTime(&err, file.c_str(), time));
-  EXPECT_EQ(time, 0u);
-  ASSERT_TRUE(osSetFileTime(&err, file.c_str(), 4000000000u));  // beyond 2038
-  ASSERT_TRUE(osGetFileTime(&err, file.c_str(), time));
-  EXPECT_EQ(time, 4000000000u);
+  for (unsigned int set : {0u, 4000000000u}) {  // the second beyond 2038
+    ASSERT_TRUE(osSetFileTime(&err, file.c_str(), set));
+    ASSERT_TRUE(osGetFileTime(&err, file.c_str(), time));
+    EXPECT_EQ(time, set);
+  }
   struct stat st;
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_atime, 4000000000);
   EXPECT_TRUE(err.IsNotError());
 
-  std::string missing = dir / "missing";
   time = 5;
   EXPECT_FALSE(osGetFileTime(&err, missing.c_str(), time));
   ExpectReport(err, "File not found:" + missing);
-  EXPECT_EQ(time, 5u);
   EXPECT_FALSE(osSetFileTime(&err, missing.c_str(), 1));
   ExpectReport(err, "File not found:" + missing);
   EXPECT_FALSE(osGetFileTime(nullptr, nullptr, time));
-
   // Times a 32-bit count cannot hold are not passed on cut.
   struct timespec before[2] = {{-100, 0}, {-100, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), before, 0), 0);
@@ -323,27 +248,22 @@ std::set<std::string> FindAll(std::string const& dir, char const* mask) {
   return names;
 }
 
-TEST(DirFind, MasksFollowTheOriginalWildcardRules) {
+TEST(DirFind, MasksFollowTheOriginalWildcardRulesAndHandlesNeverLeak) {
   TempDir dir;
-  for (char const* name : {"a.txt", "B.TXT", "c.log", "noext", ".hidden", "r\xE9sum\xE9.txt", "x.tar.gz", "ab"})
-    kvtest::WriteFile(dir / name, "");
-  fs::create_directories(dir / "sub");
-  kvtest::WriteFile(dir / "sub/s.log", "");
-
+  std::vector<std::string> files{"a.txt", "B.TXT", "c.log", "noext", ".hidden", "r\xE9sum\xE9.txt", "x.tar.gz", "ab"};
+  MakeTree(dir.Path(), files);
+  MakeTree(dir / "sub", {"s.log"});
   using Names = std::set<std::string>;
-  Names all{".", "..", "a.txt", "B.TXT", "c.log", "noext", ".hidden", "r\xE9sum\xE9.txt", "x.tar.gz", "ab", "sub"};
-  EXPECT_EQ(FindAll(dir.Path(), "*"), all);
-  EXPECT_EQ(FindAll(dir.Path(), "*.*"), all);
+  Names all(files.begin(), files.end());
+  all.insert({".", "..", "sub"});
+  std::pair<std::string, Names> const cases[] = {
+      {"*", all}, {"*.*", all}, {"*.txt", {"a.txt", "B.TXT", "r\xE9sum\xE9.txt"}}, {"?.txt", {"a.txt", "B.TXT"}},
+      {"??", {"..", "ab"}}, {"NOEXT.*", {"noext"}}, {"*.gz", {"x.tar.gz"}}, {"x*z", {"x.tar.gz"}},
+      {"R\xE9SUM\xE9.txt", {"r\xE9sum\xE9.txt"}}, {"r\xC9sum\xC9.txt", {}},  // only ASCII letters fold
+      {"sub/*.log", {"s.log"}},
+  };
+  for (auto const& [mask, names] : cases) EXPECT_EQ(FindAll(dir.Path(), mask.c_str()), names) << mask;
   EXPECT_EQ(FindAll(dir.Path() + "/", "*"), all);
-  EXPECT_EQ(FindAll(dir.Path(), "*.txt"), (Names{"a.txt", "B.TXT", "r\xE9sum\xE9.txt"}));
-  EXPECT_EQ(FindAll(dir.Path(), "?.txt"), (Names{"a.txt", "B.TXT"}));
-  EXPECT_EQ(FindAll(dir.Path(), "??"), (Names{"..", "ab"}));
-  EXPECT_EQ(FindAll(dir.Path(), "NOEXT.*"), (Names{"noext"}));
-  EXPECT_EQ(FindAll(dir.Path(), "*.gz"), (Names{"x.tar.gz"}));
-  EXPECT_EQ(FindAll(dir.Path(), "x*z"), (Names{"x.tar.gz"}));
-  EXPECT_EQ(FindAll(dir.Path(), "R\xE9SUM\xE9.txt"), (Names{"r\xE9sum\xE9.txt"}));  // only ASCII folds
-  EXPECT_EQ(FindAll(dir.Path(), "r\xC9sum\xC9.txt"), Names{});
-  EXPECT_EQ(FindAll(dir.Path(), "sub/*.log"), (Names{"s.log"}));
 
   // Nothing matches, or nothing to read: null, and the name untouched.
   cKV_String name("untouched");
@@ -356,19 +276,15 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRules) {
   void* none = nullptr;
   osFileFindEnd(none);
   EXPECT_EQ(none, nullptr);
-}
 
-TEST(DirFind, HandlesNeverLeakAndSurviveAVanishingDirectory) {
-  TempDir dir;
-  std::string sub = dir / "sub";
+  // Handles never leak, and survive a directory that vanishes.
+  std::string sub = dir / "many";
   fs::create_directories(sub);
   for (int i = 0; i < 50; ++i) kvtest::WriteFile(sub + "/f" + std::to_string(i), "");
   int const descriptors = OpenDescriptors();
-  cKV_String name;
   for (int i = 0; i < 20; ++i) {
-    void* find = osFileFindFirst(sub.c_str(), "*.none", name);
-    EXPECT_EQ(find, nullptr);
-    find = osFileFindFirst(sub.c_str(), "f1*", name);
+    EXPECT_EQ(osFileFindFirst(sub.c_str(), "*.none", name), nullptr);
+    void* find = osFileFindFirst(sub.c_str(), "f1*", name);
     ASSERT_NE(find, nullptr);
     osFileFindEnd(find);
     // The pattern, the mask and the handle's own state.
@@ -387,6 +303,261 @@ TEST(DirFind, HandlesNeverLeakAndSurviveAVanishingDirectory) {
   EXPECT_LT(more, 1000);
   osFileFindEnd(find);
   EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+// The log directory chosen from WDIR, through a real directory tree.
+std::string LogDirFor(char const* wdir) {
+  wdir == nullptr ? unsetenv("WDIR") : setenv("WDIR", wdir, 1);
+  std::string dir(static_cast<char const*>(osGetLogDir()));
+  unsetenv("WDIR");
+  return dir;
+}
+
+TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
+  TempDir temp, tree;  // the temporary directory of the process; where the candidates live
+  setenv("TMPDIR", temp.Path().c_str(), 1);
+  std::string const inTemp = temp.Path() + "/TLQ_Logs/", app = tree / "app", missing = tree / "missing",
+                    fresh = tree / "fresh", file = tree / "file";
+  ASSERT_TRUE(osCreateDirectory(nullptr, app.c_str(), false));
+  kvtest::WriteFile(file, "x");
+  std::string huge;  // names too long for the host
+  while (huge.size() < 100000) huge += tree / (std::string(300, 'x') + ";");
+  // In order: a row may rely on what the rows before it made.
+  // WDIR, the directory chosen, one that must be made, ones that must not be
+  std::tuple<std::string, std::string, std::string, std::vector<std::string>> const cases[] = {
+      {"", inTemp, "", {inTemp}},
+      // One candidate, with or without its separator, in either spelling.
+      {app, app + "/Logs", "", {app + "/Logs"}},
+      {app + "/", app + "/Logs", "", {}}, {tree.Path() + "\\app\\", app + "/Logs", "", {}},
+      // The first candidate that exists wins; the missing ones are not made.
+      {missing + ";" + app, app + "/Logs", "", {missing}},
+      {missing + ";" + app + ";", app + "/Logs", "", {missing}},
+      // Nothing exists: the first candidate alone is made, without parents.
+      {fresh + ";" + missing, fresh + "/Logs", fresh, {missing, fresh + "/Logs"}},
+      {tree / "a/b/c", inTemp, "", {tree / "a"}},
+      // A trailing ';' ends the list: the candidate before it is still made.
+      {tree / "trailing;", tree / "trailing/Logs", tree / "trailing", {}},
+      // A leading ';' is the start of the first candidate (";/...", a
+      // relative name that does not exist and cannot be made).
+      {";" + app, inTemp, "", {}},
+      // ";;" makes the second ';' part of the next candidate, which then does
+      // not exist; so the first candidate is made.
+      {missing + ";;" + app, missing + "/Logs", missing, {}},
+      // The last ';' of ";;" at the end is a candidate of its own, ";"; it is
+      // not made, being no first candidate.
+      {tree / "other;;", tree / "other/Logs", tree / "other", {";"}},
+      // Candidates that cannot serve: a file, names too long for the host.
+      {file, inTemp, "", {}}, {huge, inTemp, "", {}}, {std::string(100000, 'y'), inTemp, "", {}},
+  };
+  EXPECT_EQ(LogDirFor(nullptr), inTemp);
+  for (auto const& [wdir, chosen, made, notMade] : cases) {
+    SCOPED_TRACE(wdir.substr(0, 200));
+    EXPECT_EQ(LogDirFor(wdir.c_str()), chosen);
+    EXPECT_TRUE(made.empty() || osIsDirectory(made.c_str())) << made;
+    for (auto const& path : notMade) EXPECT_FALSE(osIsDirectory(path.c_str())) << path;
+  }
+  EXPECT_EQ(kvtest::ReadFile(file), "x");
+
+  // Without a usable TMPDIR the temporary form is /tmp's.
+  setenv("TMPDIR", file.c_str(), 1);
+  EXPECT_EQ(LogDirFor(nullptr), "/tmp/TLQ_Logs/");
+  unsetenv("TMPDIR");
+}
+
+// Path strings and network paths.
+std::string Recorded(char const* table) { return std::string(KVOS_TEST_DATA_DIR) + "/osio/" + table; }
+
+TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
+  std::string const longFolder = std::string(5000, 'd') + "/", longPath = longFolder + std::string(5000, 'f') + ".e";
+  std::tuple<char const*, char const*, char const*, char const*> const cases[] = {
+      {"C:\\a\\b.txt", "b.txt", "C:\\a\\", "txt"},         {"C:\\a\\", "C:\\a\\", "C:\\a\\", ""},
+      {"b.txt", "b.txt", "", "txt"},                       {"a/b", "b", "a/", ""},
+      {"/usr/lib\\x.so.1", "x.so.1", "/usr/lib\\", "1"},   {"C:\\a.d\\b", "b", "C:\\a.d\\", ""},
+      {"x.tar.gz", "x.tar.gz", "", "gz"},                  {".profile", ".profile", "", "profile"},
+      {"name.", "name.", "", ""},                          {"/", "/", "/", ""},
+      {"", "", "", ""},                                    {nullptr, "", "", ""},
+      {"dir/caf\xC3\xA9.t\xFFt", "caf\xC3\xA9.t\xFFt", "dir/", "t\xFFt"},
+      {longPath.c_str(), longPath.c_str() + 5001, longFolder.c_str(), "e"},
+  };
+  for (auto const& [path, name, folder, ext] : cases) {
+    SCOPED_TRACE(path == nullptr ? "null" : std::string(path).substr(0, 100));
+    EXPECT_EQ(Text(osExtractFilename(path)), name);
+    EXPECT_EQ(Text(osExtractFilepath(path)), folder);
+    EXPECT_EQ(Text(osExtractFileExt(path)), ext);
+  }
+
+  // Changing extensions and separators.
+  std::tuple<char const*, char const*, char const*> const exts[] = {
+      {"C:\\a\\b.txt", "log", "C:\\a\\b.log"}, {"C:\\a.d\\b", "log", "C:\\a.d\\b.log"},
+      {"b.tar.gz", "zip", "b.tar.zip"},        {"b.txt", "", "b."},
+      {"b.txt", ".x", "b..x"},                 {"", "cfg", ".cfg"},
+      {"dir.v2/file", "o", "dir.v2/file.o"},   {"a.b", nullptr, "a."},
+  };
+  for (auto const& [path, ext, result] : exts) {
+    cKV_String s(path);
+    osChangeFileExt(s, ext);
+    EXPECT_EQ(Text(s), result) << path;
+  }
+  cKV_String s("keep.txt");
+  {
+    ScopedFault fault("alloc", ENOMEM);
+    osChangeFileExt(s, "log");
+  }
+  EXPECT_EQ(Text(s), "keep.txt");
+
+  std::tuple<void (*)(cKV_String&), char const*, char const*> const slashes[] = {
+      {osEnsureCorrectDirSlash, "C:\\a/b\\c", "C:/a/b/c"}, {osEnsureCorrectDirSlash, "", ""},
+      {osEnsureTrailingSlash, "", ""},                     {osEnsureTrailingSlash, "C:/a/", "C:/a/"},
+      {osEnsureTrailingSlash, "C:\\a\\", "C:\\a\\"},       {osEnsureTrailingSlash, "C:/a", "C:/a/"},
+      {osEnsureNoTrailingSlash, "", ""},                   {osEnsureNoTrailingSlash, "/", ""},
+      {osEnsureNoTrailingSlash, "C:\\a\\\\", "C:\\a\\"},  // only the last one goes
+  };
+  for (auto const& [fix, path, result] : slashes) {
+    cKV_String p(path);
+    fix(p);
+    EXPECT_EQ(Text(p), result) << path;
+  }
+
+  // Uni paths.
+  for (auto [path, uni] : {std::pair<char const*, bool>{"host|C:\\x", true}, {"name", true}, {"", true},
+                           {nullptr, true}, {"C:\\x|y", false}, {"a\\b", false}, {"a/b", false}})
+    EXPECT_EQ(osIsUniPath(path), uni) << (path ? path : "null");
+
+  std::tuple<char const*, bool, char const*, char const*> const decodes[] = {
+      {"host|C:\\x", true, "host", "C:\\x"}, {"|x", true, "", "x"},       {"host|", true, "host", ""},
+      {"name", true, "name", ""},            {"a|b|c/d", true, "a", "b|c/d"}, {"", true, "", ""},
+      {"a\\b|c", false, "untouched", "untouched"}, {"a/b", false, "untouched", "untouched"},
+  };
+  for (auto const& [text, ok, first, second] : decodes) {
+    cKV_String a("untouched"), b("untouched");
+    EXPECT_EQ(osDecodeUniPath(text, a, b), ok) << text;
+    EXPECT_EQ(Text(a), first) << text;
+    EXPECT_EQ(Text(b), second) << text;
+  }
+  cKV_String keepA("A"), keepB("B");
+  {
+    ScopedFault fault("alloc", ENOMEM);
+    EXPECT_FALSE(osDecodeUniPath("first|second", keepA, keepB));
+  }
+  EXPECT_EQ(Text(keepA) + Text(keepB), "AB");
+
+  cKV_String encoded;
+  osEncodeUniPath("srv", "/var/log/x|y", encoded);
+  EXPECT_EQ(Text(encoded), "srv|/var/log/x|y");
+  osEncodeUniPath(nullptr, nullptr, encoded);
+  EXPECT_EQ(Text(encoded), "|");
+  // Inputs that are the outputs themselves.
+  cKV_String self("left|right"), other;
+  osEncodeUniPath(self, "more", self);
+  EXPECT_EQ(Text(self), "left|right|more");
+  ASSERT_TRUE(osDecodeUniPath(self, self, other));
+  EXPECT_EQ(Text(self), "left");
+  EXPECT_EQ(Text(other), "right|more");
+}
+
+TEST(PathUnc, TextFormsAreSplitWithoutAskingTheHost) {
+  for (auto [path, unc] : {std::pair<char const*, bool>{"\\\\srv\\x", true}, {"//srv/x", true}, {"\\/srv", true},
+                           {"\\\\?\\C:\\x", false}, {"\\x", false}, {"", false}, {nullptr, false}})
+    EXPECT_EQ(osIsUncPath(path), unc) << (path ? path : "null");
+
+  cKV_Error err;
+  cKV_String server("s"), path("p");
+  // Reading the mount table would fail: none of these may need it.
+  ScopedFault noTable("io.hostfile", EIO, 0, 100);
+  ASSERT_TRUE(osConvertToUnc(&err, "\\\\srv\\share\\dir\\f.txt", server, path));
+  EXPECT_EQ(Text(server) + " " + Text(path), "srv share\\dir\\f.txt");
+  ASSERT_TRUE(osConvertToUnc(&err, "\\\\srv", server, path));
+  EXPECT_EQ(Text(server) + " " + Text(path), "srv ");
+  EXPECT_TRUE(err.IsNotError());
+  EXPECT_EQ(noTable.Failures(), 0u);
+
+  for (char const* bad : {"//srv/x", "\\/srv\\x", "/\\srv"}) {
+    EXPECT_FALSE(osConvertToUnc(&err, bad, server, path));
+    ExpectReport(err, std::string("Failed to convert [") + bad + "] to UNC path: Invalid path");
+  }
+  EXPECT_EQ(Text(server), "srv");  // failures write nothing
+
+  cKV_String self("\\\\host\\vol\\x");
+  ASSERT_TRUE(osConvertToUnc(nullptr, self, self, path));
+  EXPECT_EQ(Text(self) + " " + Text(path), "host vol\\x");
+}
+
+TEST(PathUnc, NetworkMountsFromTheMountTable) {
+  ScopedRecordedRoot root(Recorded("network"));
+  // No server: not on a network mount.
+  std::tuple<char const*, char const*, char const*> const cases[] = {
+      {"/mnt/fs1/reports/x.txt", "fs1", "data/reports/x.txt"}, {"/mnt/fs1", "fs1", "data"},
+      {"/mnt/fs1/", "fs1", "data"},                              {"/mnt/fs1/a/../b/./c", "fs1", "data/b/c"},
+      {"/mnt/x/../fs1//y", "fs1", "data/y"},                     {"/mnt/fs1\\docs\\a.txt", "fs1", "data/docs/a.txt"},
+      {"/home/users/bob/notes.txt", "nas.example.org", "export/home/bob/notes.txt"},
+      {"/srv/reports/q1.pdf", "fs1", "data/reports/2024/q1.pdf"}, {"/mnt/old share/f", "oldbox", "vol/a b/f"},
+      {"/mnt/deep/src/main.c", "fs3", "team/projects/alpha/src/main.c"}, {"/mnt/v6/x", "fd00::5", "vol/x"},
+      // Local file systems, also where they sit on or hide a network mount.
+      {"/mnt/fs1/scratch/a", nullptr, nullptr}, {"/mnt/fs10/x", nullptr, nullptr}, {"/mnt/stack/x", nullptr, nullptr},
+      {"/etc/passwd", nullptr, nullptr},        {"/", nullptr, nullptr},           {"", nullptr, nullptr},
+  };
+  cKV_Error err;
+  for (auto const& [local, host, onHost] : cases) {
+    cKV_String server("s"), onServer("p");
+    EXPECT_EQ(osConvertToUnc(&err, local, server, onServer), host != nullptr) << local;
+    EXPECT_EQ(Text(server) + " " + Text(onServer), host ? std::string(host) + " " + onHost : "s p");
+  }
+  EXPECT_TRUE(err.IsNotError());
+
+  // Without a mount table there is no answer, and no report.
+  cKV_String server, onServer;
+  ScopedFault fault("io.hostfile", EACCES);
+  EXPECT_FALSE(osConvertToUnc(&err, "/mnt/fs1/x", server, onServer));
+  EXPECT_TRUE(err.IsNotError());
+}
+
+TEST(PathUnc, RelativePathsUnreadableSourcesAndThisMachine) {
+  cKV_Error err;
+  cKV_String server, onServer;
+  {
+    // A network mount on the current directory, whatever it is.
+    std::string point;
+    for (char c : std::filesystem::current_path().string())
+      point += c == ' ' ? std::string("\\040") : std::string(1, c);
+    kvtest::TempDir table;
+    std::filesystem::create_directories(table / "proc/self");
+    kvtest::WriteFile(table / "proc/self/mountinfo", "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n2 1 0:40 / " + point +
+                                                         " rw shared:2 - cifs //rel/share rw\n");
+    ScopedRecordedRoot root(table.Path());
+    ASSERT_TRUE(osConvertToUnc(&err, "sub/../f.txt", server, onServer));
+    EXPECT_EQ(Text(server) + " " + Text(onServer), "rel share/f.txt");
+    ScopedFault noCwd("io.getcwd", ERANGE);
+    EXPECT_FALSE(osConvertToUnc(&err, "f.txt", server, onServer));
+    EXPECT_TRUE(err.IsNotError());
+  }
+  std::string const bad = "] to UNC path: Invalid data received from WNetGetUniversalName:";
+  std::tuple<char const*, char const*, std::string> const sources[] = {
+      {"badsource", "/mnt/bad/x", "Failed to convert [/mnt/bad/x" + bad + "fs9share"},
+      {"badsource", "/mnt/badnfs/y", "Failed to convert [/mnt/badnfs/y" + bad + "noserverpart"},
+      {"local", "/tmp/x", ""},
+      {"local", "/data/a/b", ""},
+  };
+  for (auto const& [table, path, report] : sources) {
+    ScopedRecordedRoot root(Recorded(table));
+    err.Reset();
+    EXPECT_FALSE(osConvertToUnc(&err, path, server, onServer)) << path;
+    EXPECT_EQ(err.GetCode(), report.empty() ? 0 : 3);
+    EXPECT_EQ(Text(err.GetText()), report);
+  }
+
+  // Local paths of this machine, by its own mount table.
+  TempDir dir;
+  struct statfs fs;
+  ASSERT_EQ(statfs(dir.Path().c_str(), &fs), 0);
+  if (fs.f_type == 0x6969 || fs.f_type == static_cast<decltype(fs.f_type)>(0xFF534D42) ||
+      fs.f_type == static_cast<decltype(fs.f_type)>(0xFE534D42))
+    GTEST_SKIP() << "the temporary directory lies on a network file system";
+  server = "s";
+  err.Reset();
+  EXPECT_FALSE(osConvertToUnc(&err, (dir / "x").c_str(), server, onServer));
+  EXPECT_FALSE(osConvertToUnc(&err, (dir / std::string(8000, 'q')).c_str(), server, onServer));
+  EXPECT_TRUE(err.IsNotError());
+  EXPECT_EQ(Text(server), "s");
 }
 
 }  // namespace
