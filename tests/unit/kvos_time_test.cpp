@@ -26,19 +26,23 @@ TEST(KvosTime, GivenValueInEveryForm) {
             "UTC time of day   14:05:09\n"
             "seconds+ms        2009/03/07 23:05:09.042\n");
 
-  auto hex = RunKvos({"time", "0xFFFFFFFFFFFFFFFF"});
-  EXPECT_EQ(hex.status, 0) << hex.err;
-  EXPECT_NE(hex.out.find("nanoseconds       18446744073709551615\n"), std::string::npos);
-  EXPECT_NE(hex.out.find("seconds+ms        (beyond its 32-bit seconds)\n"), std::string::npos);
-  EXPECT_NE(RunKvos({"time", "0"}).out.find("duration          0:00:00.000000000\n"), std::string::npos);
-}
-
-TEST(KvosTime, RepeatedHourComesBackAsItsFirstPass) {
-  ScopedZone zone("America/New_York");
-  auto r = RunKvos({"time", "1257057000123456789"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("local             2009/11/01 01:30:00.123\n"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("from local        1257053400123456789\n"), std::string::npos) << r.out;
+  // Beyond the seconds-plus-milliseconds form, zero, and the second pass of
+  // a repeated hour, which comes back as its first pass.
+  ScopedZone newYork("America/New_York");
+  struct {
+    char const *value, *line;
+  } const cases[] = {
+      {"0xFFFFFFFFFFFFFFFF", "nanoseconds       18446744073709551615\n"},
+      {"0xFFFFFFFFFFFFFFFF", "seconds+ms        (beyond its 32-bit seconds)\n"},
+      {"0", "duration          0:00:00.000000000\n"},
+      {"1257057000123456789", "local             2009/11/01 01:30:00.123\n"},
+      {"1257057000123456789", "from local        1257053400123456789\n"},
+  };
+  for (auto const& c : cases) {
+    auto given = RunKvos({"time", c.value});
+    EXPECT_EQ(given.status, 0) << given.err;
+    EXPECT_NE(given.out.find(c.line), std::string::npos) << c.line << given.out;
+  }
 }
 
 TEST(KvosTime, CurrentTime) {
@@ -48,17 +52,11 @@ TEST(KvosTime, CurrentTime) {
   time_t after = time(nullptr);
   ASSERT_EQ(r.status, 0) << r.err;
   std::istringstream lines(r.out);
-  std::string line;
   int count = 0;
   unsigned long long whole = 0;
-  while (std::getline(lines, line)) {
-    ++count;
-    if (line.rfind("asctime ", 0) == 0) {
-      EXPECT_EQ(line.size(), 18u + 24u) << line;
-    }
-    if (line.rfind("local short ", 0) == 0) {
-      EXPECT_EQ(line.size(), 18u + 8u) << line;
-    }
+  for (std::string line; std::getline(lines, line); ++count) {
+    EXPECT_TRUE(line.rfind("asctime ", 0) != 0 || line.size() == 18u + 24u) << line;
+    EXPECT_TRUE(line.rfind("local short ", 0) != 0 || line.size() == 18u + 8u) << line;
     if (line.rfind("whole seconds ", 0) == 0) whole = std::stoull(line.substr(18));
   }
   EXPECT_EQ(count, 10) << r.out;

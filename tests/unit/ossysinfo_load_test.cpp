@@ -39,10 +39,7 @@ void* operator new(std::size_t size) {
   if (void* p = CountedAlloc(size)) return p;
   throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
-  if (void* p = CountedAlloc(size)) return p;
-  throw std::bad_alloc();
-}
+void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }
 void* operator new[](std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -86,9 +83,13 @@ class RecordedProc {
  public:
   RecordedProc() : _recorded(_dir.Path()) { std::filesystem::create_directories(_dir / "proc"); }
   void Stat(std::string const& text) { kvtest::WriteFile(_dir / "proc/stat", text); }
-  void Stat(CpuTicks const& t) { Stat(t.Stat()); }
   void Mem(std::string const& text) { kvtest::WriteFile(_dir / "proc/meminfo", text); }
-  void Remove(char const* name) { std::filesystem::remove(_dir / name); }
+  // The processor load of the interval that ends with this sample.
+  int Load(iKV_SysLoadMon* mon, std::string const& stat, cKV_Error& err) {
+    Stat(stat);
+    EXPECT_TRUE(mon->Collect(&err)) << stat;
+    return mon->GetCpuLoad(&err);
+  }
 
  private:
   kvtest::TempDir _dir;
@@ -104,8 +105,7 @@ void ExpectError(cKV_Error const& err, char const* text) {
 TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   RecordedProc proc;
   CpuTicks t;
-  proc.Stat(t);
-  proc.Mem(MemInfo(1, 0, 0));
+  proc.Stat(t.Stat());
   cKV_Error err;
   iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
   ASSERT_NE(mon, nullptr);
@@ -120,66 +120,38 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
     t.idle += idle;
     t.iowait += iowait;
     t.guest += 400;
-    proc.Stat(t);
-    EXPECT_TRUE(mon->Collect(&err));
-    return mon->GetCpuLoad(&err);
+    return proc.Load(mon, t.Stat(), err);
   };
   EXPECT_EQ(step(750, 200, 50), 75);
   EXPECT_EQ(step(748, 202, 50), 75);  // 74.8 + 0.5
   EXPECT_EQ(step(744, 206, 50), 74);  // 74.4 + 0.5
   EXPECT_EQ(step(1000, 0, 0), 100);
-
-  // Equal samples.
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
+  EXPECT_EQ(proc.Load(mon, t.Stat(), err), 0);  // equal samples
 
   // An idle count that went backwards (as iowait can) clamps at 100.
   t.user += 1010;
   t.iowait -= 10;
-  proc.Stat(t);
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 100);
-
+  EXPECT_EQ(proc.Load(mon, t.Stat(), err), 100);
   // A sample that went backwards as a whole keeps the rule: both
   // differences are negative, their ratio is the busy share.
   t.user -= 750;
   t.idle -= 250;
-  proc.Stat(t);
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 75);
-  EXPECT_TRUE(err.IsNotError());
+  EXPECT_EQ(proc.Load(mon, t.Stat(), err), 75);
 
   // The oldest kernels give only four fields.
-  proc.Stat("cpu  1000 0 1000 8000\n");
-  EXPECT_TRUE(mon->Collect(&err));
-  proc.Stat("cpu  1300 0 1400 8300\n");
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 70);
+  proc.Load(mon, "cpu  1000 0 1000 8000\n", err);
+  EXPECT_EQ(proc.Load(mon, "cpu  1300 0 1400 8300\n", err), 70);
   EXPECT_TRUE(err.IsNotError());
-  delete mon;
-}
 
-TEST(SysLoadMon, UnreadableProcessorTimesAreZeroSamples) {
-  RecordedProc proc;
-  CpuTicks t;
-  proc.Stat(t);
-  cKV_Error err;
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
-  ASSERT_NE(mon, nullptr);
-  // Cut inside the line, text instead of numbers, another first line, empty:
-  // the sample counts as zero times, and nothing is reported. The interval
-  // back to zero gives the busy share of the good sample, and so does the
-  // one after it.
+  // Cut inside the line, text instead of numbers, another first line, empty,
+  // too few fields, a figure beyond 64 bits: the sample counts as zero
+  // times, and nothing is reported. The interval back to zero gives the busy
+  // share of the good sample, and so does the one after it.
   for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
                           "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
-    proc.Stat(t);
-    EXPECT_TRUE(mon->Collect(&err));
-    proc.Stat(bad);
-    EXPECT_TRUE(mon->Collect(&err)) << bad;
-    EXPECT_EQ(mon->GetCpuLoad(&err), 14) << bad;  // 141000 of 1043000 ticks busy
-    proc.Stat(t);
-    EXPECT_TRUE(mon->Collect(&err));
-    EXPECT_EQ(mon->GetCpuLoad(&err), 14) << bad;
+    proc.Load(mon, CpuTicks().Stat(), err);
+    EXPECT_EQ(proc.Load(mon, bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
+    EXPECT_EQ(proc.Load(mon, CpuTicks().Stat(), err), 14) << bad;
   }
   {
     kvtest::ScopedFault readFails("sysinfo.read", EIO);
@@ -213,7 +185,7 @@ void ExpectRequested(iKV_SysLoadMon* mon, int answering) {
 
 TEST(SysLoadMon, MaskSelectsTheValues) {
   RecordedProc proc;
-  proc.Stat(CpuTicks());
+  proc.Stat(CpuTicks().Stat());
 
   // Mask 0: nothing is sampled (there is no meminfo), nothing answers.
   cKV_Error err;
@@ -254,17 +226,16 @@ TEST(SysLoadMon, MaskSelectsTheValues) {
 
 TEST(SysLoadMon, MemoryFailures) {
   RecordedProc proc;
-  proc.Stat(CpuTicks());
+  proc.Stat(CpuTicks().Stat());
   cKV_Error err;
 
-  // No meminfo: Create fails with the host's reason.
+  // No meminfo: Create fails with the host's reason; the processor alone
+  // needs no meminfo.
   EXPECT_EQ(iKV_SysLoadMon::Create(&err, 2), nullptr);
   ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=2 [No such file or directory]");
-  // The processor alone needs no meminfo.
   iKV_SysLoadMon* cpu = iKV_SysLoadMon::Create(nullptr, 1);
   EXPECT_NE(cpu, nullptr);
   delete cpu;
-
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
   err.Reset();
   iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, kAll);
@@ -291,8 +262,7 @@ TEST(SysLoadMon, MemoryFailures) {
     ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=5 [Input/output error]");
   }
   // Without the kernel's own estimate, free memory and caches count.
-  proc.Mem("MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\n"
-           "SwapTotal: 0 kB\nSwapFree: 0 kB\n");
+  proc.Mem("MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n");
   err.Reset();
   EXPECT_TRUE(mon->Collect(&err));
   EXPECT_EQ(mon->GetRamAvail(&err), 1320LL * 1024);
@@ -301,27 +271,23 @@ TEST(SysLoadMon, MemoryFailures) {
   delete mon;
 
   // A monitor that cannot be allocated.
-  {
-    kvtest::ScopedFault noMemory("alloc", ENOMEM);
-    err.Reset();
-    EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
-    EXPECT_EQ(err.GetCode(), 7);
-    EXPECT_EQ(std::string(err.GetText()),
-              "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
-  }
+  kvtest::ScopedFault noMemory("alloc", ENOMEM);
+  EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
+  EXPECT_EQ(err.GetCode(), 7);
+  EXPECT_EQ(std::string(err.GetText()), "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
 }
 
 TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   RecordedProc proc;
   CpuTicks t;
-  proc.Stat(t);
+  proc.Stat(t.Stat());
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
   auto* original = static_cast<cSysLoadMon*>(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(original, nullptr);
+  cKV_Error err;
   t.user += 300;
   t.idle += 700;
-  proc.Stat(t);
-  ASSERT_TRUE(original->Collect(nullptr));
+  ASSERT_EQ(proc.Load(original, t.Stat(), err), 30);
 
   auto* copy = new cSysLoadMon(*original);
   EXPECT_EQ(copy->GetCpuLoad(nullptr), 30);
@@ -333,9 +299,7 @@ TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   int b = open("/dev/null", O_RDONLY | O_CLOEXEC);
   t.user += 500;
   t.idle += 500;
-  proc.Stat(t);
-  EXPECT_TRUE(copy->Collect(nullptr));
-  EXPECT_EQ(copy->GetCpuLoad(nullptr), 50);
+  EXPECT_EQ(proc.Load(copy, t.Stat(), err), 50);
 
   cSysLoadMon assigned;
   assigned = *copy;
@@ -349,15 +313,15 @@ TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   EXPECT_NE(fcntl(b, F_GETFD), -1);
   close(a);
   close(b);
+  EXPECT_TRUE(err.IsNotError());
 }
 
 TEST(SysLoadMon, SamplingAllocatesNothingAndLeaksNoDescriptor) {
   auto countFds = [] {
-    int n = 0;
-    for (auto const& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
-    return n;
+    auto it = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(it), end(it));
   };
-  int before = countFds();
+  auto before = countFds();
   iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
   ASSERT_NE(mon, nullptr);
   t_allocations = 0;
@@ -399,36 +363,19 @@ TEST(SysLoadMon, MonitorsOnSeveralThreads) {
   EXPECT_EQ(failures.load(), 0);
 }
 
-// ---- Against the live host -----------------------------------------------------
-
-// free(1)'s "available" and swap total, in bytes.
-bool FreeFigures(long long& available, long long& swapTotal) {
-  auto r = kvtest::Run({"free", "-b"});
-  if (r.status != 0) return false;
-  std::istringstream in(r.out);
-  std::string line;
-  bool mem = false, swap = false;
-  while (std::getline(in, line)) {
-    std::istringstream f(line);
-    std::string label;
-    f >> label;
-    long long v[6] = {};
-    if (label == "Mem:" && f >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
-      available = v[5];
-      mem = true;
-    } else if (label == "Swap:" && f >> v[0]) {
-      swapTotal = v[0];
-      swap = true;
-    }
-  }
-  return mem && swap;
-}
-
+// Against the live host: free(1)'s "available" and swap total, in bytes.
 TEST(SysLoadMon, MemoryFiguresMatchFree) {
   iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
   ASSERT_NE(mon, nullptr);
-  long long available = 0, swapTotal = 0;
-  if (!FreeFigures(available, swapTotal)) {
+  auto r = kvtest::Run({"free", "-b"});
+  std::istringstream in(r.out);
+  long long available = -1, swapTotal = -1, skip;
+  for (std::string label; in >> label;)
+    if (label == "Mem:")
+      in >> skip >> skip >> skip >> skip >> skip >> available;
+    else if (label == "Swap:")
+      in >> swapTotal;
+  if (r.status != 0 || available < 0 || swapTotal < 0) {
     delete mon;
     GTEST_SKIP() << "free(1) from procps is not available to compare with";
   }

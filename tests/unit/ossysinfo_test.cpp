@@ -75,58 +75,44 @@ TEST(SysInfo, DescribesTheLiveHost) {
 
 TEST(SysInfo, RecordedMachines) {
   Kernel k = LiveKernel();
-  std::string kernel = ", kernel " + k.release + " " + k.machine;
-
-  // A server with a nominal clock: the current clock of cpuinfo and the
-  // turbo maximum are not the speed.
-  HostDescription d = DescribeFrom(Recorded("xeon"));
-  EXPECT_EQ(d.cpuCount, 40);
-  EXPECT_EQ(std::string(d.cpuName),
-            "Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz: " + k.machine + " Family 6 Model 85 Stepping 7");
-  EXPECT_EQ(d.cpuSpeed, 2100);
-  EXPECT_EQ(d.ramSize, 196584220ULL * 1024);
-  EXPECT_STREQ(d.osShortName, "Ubuntu 22.04");
-  EXPECT_EQ(std::string(d.osLongName), "Ubuntu 22.04.3 LTS" + kernel);
-
-  // A right-justified brand text stays as stored; only a maximum clock is
-  // known; a CPU list with a gap; no PRETTY_NAME.
-  d = DescribeFrom(Recorded("oldxeon"));
-  EXPECT_EQ(d.cpuCount, 3);
-  EXPECT_EQ(std::string(d.cpuName),
-            "                  Intel(R) Xeon(TM) CPU 3.00GHz: " + k.machine + " Family 15 Model 4 Stepping 3");
-  EXPECT_EQ(d.cpuSpeed, 3000);
-  EXPECT_EQ(d.ramSize, 4045320ULL * 1024);
-  EXPECT_STREQ(d.osShortName, "CentOS Linux 7");
-  EXPECT_EQ(std::string(d.osLongName), "CentOS Linux 7 (Core)" + kernel);
-
-  // A virtual machine without any frequency figure; shell quoting in
-  // os-release.
-  d = DescribeFrom(Recorded("vm"));
-  EXPECT_EQ(d.cpuCount, 4);
-  EXPECT_EQ(std::string(d.cpuName), "AMD EPYC 7B13: " + k.machine + " Family 25 Model 1 Stepping 0");
-  EXPECT_EQ(d.cpuSpeed, 0);
-  EXPECT_STREQ(d.osShortName, "Debian GNU/Linux 12");
-  EXPECT_EQ(std::string(d.osLongName), "Debian \"bookworm\" \\ testing" + kernel);
-
-  // A container with a reduced /proc: no processor model, no /sys, the
-  // system's name only under /usr/lib.
-  d = DescribeFrom(Recorded("container"));
-  EXPECT_EQ(d.cpuCount, sysconf(_SC_NPROCESSORS_ONLN));
-  EXPECT_STREQ(d.cpuName, "x86");
-  EXPECT_EQ(d.cpuSpeed, 0);
-  EXPECT_EQ(d.ramSize, 2097152ULL * 1024);
-  EXPECT_STREQ(d.osShortName, "Alpine Linux 3.19.1");
-  EXPECT_EQ(std::string(d.osLongName), "Alpine Linux v3.19" + kernel);
-
-  // Nothing at all.
+  long online = sysconf(_SC_NPROCESSORS_ONLN);
   kvtest::TempDir empty;
-  d = DescribeFrom(empty.Path());
-  EXPECT_EQ(d.cpuCount, sysconf(_SC_NPROCESSORS_ONLN));
-  EXPECT_STREQ(d.cpuName, "x86");
-  EXPECT_EQ(d.cpuSpeed, 0);
-  EXPECT_EQ(d.ramSize, 0u);
-  EXPECT_STREQ(d.osShortName, "Linux");
-  EXPECT_EQ(std::string(d.osLongName), "Linux" + kernel);
+  struct {
+    std::string root;
+    long cpus;
+    char const *model, *id;  // id: what follows the architecture, null for no identifier
+    int mhz;
+    unsigned long long ramKb;
+    char const *shortName, *longName;
+  } const machines[] = {
+      // A server with a nominal clock: the current clock of cpuinfo and the
+      // turbo maximum are not the speed.
+      {Recorded("xeon"), 40, "Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz", " Family 6 Model 85 Stepping 7", 2100,
+       196584220, "Ubuntu 22.04", "Ubuntu 22.04.3 LTS"},
+      // A right-justified brand text stays as stored; only a maximum clock is
+      // known; a CPU list with a gap; no PRETTY_NAME.
+      {Recorded("oldxeon"), 3, "                  Intel(R) Xeon(TM) CPU 3.00GHz", " Family 15 Model 4 Stepping 3",
+       3000, 4045320, "CentOS Linux 7", "CentOS Linux 7 (Core)"},
+      // A virtual machine without any frequency figure; shell quoting in
+      // os-release.
+      {Recorded("vm"), 4, "AMD EPYC 7B13", " Family 25 Model 1 Stepping 0", 0, 8141468, "Debian GNU/Linux 12",
+       "Debian \"bookworm\" \\ testing"},
+      // A container with a reduced /proc: no processor model, no /sys, the
+      // system's name only under /usr/lib.
+      {Recorded("container"), online, "x86", nullptr, 0, 2097152, "Alpine Linux 3.19.1", "Alpine Linux v3.19"},
+      // Nothing at all.
+      {empty.Path(), online, "x86", nullptr, 0, 0, "Linux", "Linux"},
+  };
+  for (auto const& m : machines) {
+    SCOPED_TRACE(m.root);
+    HostDescription d = DescribeFrom(m.root);
+    EXPECT_EQ(d.cpuCount, m.cpus);
+    EXPECT_EQ(std::string(d.cpuName), std::string(m.model) + (m.id ? ": " + k.machine + m.id : ""));
+    EXPECT_EQ(d.cpuSpeed, m.mhz);
+    EXPECT_EQ(d.ramSize, m.ramKb * 1024);
+    EXPECT_STREQ(d.osShortName, m.shortName);
+    EXPECT_EQ(std::string(d.osLongName), std::string(m.longName) + ", kernel " + k.release + " " + k.machine);
+  }
 }
 
 TEST(SysInfo, HostRefusalsLeaveDefaults) {
@@ -213,111 +199,81 @@ TEST(SysInfo, HostTypeTexts) {
 
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Linux"), 76);
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Windows"), 87);
-  EXPECT_EQ(cKV_SysInfo::GetHostTypeId("windows"), 85);
-  EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Linux "), 85);
-  EXPECT_EQ(cKV_SysInfo::GetHostTypeId(""), 85);
-  EXPECT_EQ(cKV_SysInfo::GetHostTypeId(nullptr), 85);
+  for (char const* unknown : {"windows", "Linux ", "", static_cast<char const*>(nullptr)})
+    EXPECT_EQ(cKV_SysInfo::GetHostTypeId(unknown), 85) << (unknown ? unknown : "null");
 }
 
 // ---- Windows names ------------------------------------------------------------
 
-struct Names {
-  std::string shortName, longName;
-};
+using Korvane::sysinfo::WinVersion;
 
-Names Name(Korvane::sysinfo::WinVersion const& v) {
-  char s[128], l[128];
-  Korvane::sysinfo::NameWindows(v, s, sizeof s, l, sizeof l);
-  return {s, l};
+WinVersion Extended(unsigned major, unsigned minor, unsigned product, unsigned suite = 0, unsigned sp = 0,
+                    bool x64 = false) {
+  return {true, false, 2, major, minor, "", sp, suite, product, x64, nullptr};
 }
 
-Korvane::sysinfo::WinVersion Extended(unsigned major, unsigned minor, unsigned product, unsigned suite = 0,
-                                      unsigned sp = 0, bool x64 = false) {
-  Korvane::sysinfo::WinVersion v{};
-  v.extended = true;
-  v.platform = 2;
-  v.major = major;
-  v.minor = minor;
-  v.productType = product;
-  v.suiteMask = suite;
-  v.servicePackMajor = sp;
-  v.x64 = x64;
-  v.servicePack = "";
-  return v;
+WinVersion Basic(unsigned platform, unsigned major, unsigned minor, char const* sp, char const* registry = nullptr) {
+  return {false, true, platform, major, minor, sp, 0, 0, 0, false, registry};
 }
 
-Korvane::sysinfo::WinVersion Basic(unsigned platform, unsigned major, unsigned minor, char const* sp,
-                                   char const* registry = nullptr) {
-  Korvane::sysinfo::WinVersion v{};
-  v.basic = true;
-  v.platform = platform;
-  v.major = major;
-  v.minor = minor;
-  v.servicePack = sp;
-  v.registryProductType = registry;
-  return v;
-}
-
-void ExpectNames(Korvane::sysinfo::WinVersion const& v, char const* shortName, char const* longName) {
-  Names n = Name(v);
-  EXPECT_EQ(n.shortName, shortName);
-  EXPECT_EQ(n.longName, longName);
-}
-
-TEST(WindowsNames, Workstations) {
-  ExpectNames(Extended(5, 1, 1, 0, 3), "WinXP Prof", "Microsoft Windows XP Professional SP3");
-  ExpectNames(Extended(6, 1, 1, 0x0200, 1, true), "Win7 x64 Home", "Microsoft Windows 7 x64 Home Edition SP1");
-  ExpectNames(Extended(6, 0, 1, 0x0200), "Vista Home", "Microsoft Windows Vista Home Edition");
-  // A workstation replaces the base names, even the one of Windows 2000.
-  ExpectNames(Extended(5, 0, 1), "WinNT 5.0 Prof", "Microsoft Windows NT 5.0 Professional");
-  ExpectNames(Extended(10, 0, 1, 0, 0, true), "WinNT 10.0 x64 Prof", "Microsoft Windows NT 10.0 x64 Professional");
-  // Terminal services, then the service pack.
-  ExpectNames(Extended(5, 1, 1, 0x0010, 2), "WinXP Prof", "Microsoft Windows XP Professional TS SP2");
-}
-
-TEST(WindowsNames, Servers) {
-  ExpectNames(Extended(6, 1, 3, 0x0002, 0, true), "Win2008R2 x64 Ent Server",
-              "Microsoft Windows 2008 R2 x64 Enterprise Server");
-  ExpectNames(Extended(5, 2, 3, 0x0400), "Win2003R2 Web Server", "Microsoft Windows 2003 R2 Web Server");
-  // 0x0400 with anything else is no web server.
-  ExpectNames(Extended(5, 2, 3, 0x0410), "Win2003R2 Server", "Microsoft Windows 2003 R2 Server TS");
-  // Data centre goes before enterprise.
-  ExpectNames(Extended(6, 0, 3, 0x0082), "Win2008 DataCenter Server", "Microsoft Windows 2008 DataCenter Server");
-  ExpectNames(Extended(4, 0, 3, 0x0002, 6), "WinNT 4.0 Adv Server", "Microsoft Windows NT 4.0 Advanced Server SP6");
-  ExpectNames(Extended(5, 1, 3), "Win2003 Server", "Microsoft Windows 2003 Server");
-  ExpectNames(Extended(6, 2, 3), "WinNT 6.2 Server", "Microsoft Windows NT 6.2 Server");
-}
-
-TEST(WindowsNames, DomainControllersAndBasicRecords) {
-  // Product type 2 keeps the base names, trailing blank included.
-  ExpectNames(Extended(5, 0, 2, 0, 4), "Win2000", "Microsoft Windows 2000  SP4");
-  ExpectNames(Extended(4, 0, 2), "WinNT 4.0", "Microsoft Windows NT 4.0 ");
-  ExpectNames(Extended(6, 1, 2), "Windows", "Windows unknown");
-
-  // Only the basic record: the registry's product type, compared without
-  // regard to case; the short name is always "Windows".
-  ExpectNames(Basic(2, 4, 0, "", "LanmanNT"), "Windows", "Microsoft Windows NT 4.0 Server");
-  ExpectNames(Basic(2, 4, 0, "", "winnt"), "Windows", "Microsoft Windows NT 4.0 Workstation");
-  ExpectNames(Basic(2, 5, 0, "", "SERVERNT"), "Windows", "Microsoft Windows 2000 Advanced Server");
-  ExpectNames(Basic(2, 3, 51, "", "Something"), "Windows", "Microsoft Windows NT 3.51 ");
-  ExpectNames(Basic(2, 4, 0, "Service Pack 6"), "Windows", "Microsoft Windows NT 4.0 ");
-}
-
-TEST(WindowsNames, NinetyFiveFamilyAndFailures) {
-  ExpectNames(Basic(1, 4, 0, ""), "Win95", "Microsoft Windows 95");
-  ExpectNames(Basic(1, 4, 0, " C"), "Win95", "Microsoft Windows 95 OSR2");
-  ExpectNames(Basic(1, 4, 0, " B"), "Win95", "Microsoft Windows 95 OSR2");
-  ExpectNames(Basic(1, 4, 10, " A "), "Win98", "Microsoft Windows 98 SE");
-  ExpectNames(Basic(1, 4, 10, "A"), "Win98", "Microsoft Windows 98");
-  ExpectNames(Basic(1, 4, 90, ""), "Windows", "Microsoft Windows ME");
-  ExpectNames(Basic(1, 4, 3, ""), "Windows", "Windows unknown");
-  ExpectNames(Basic(1, 5, 0, ""), "Windows", "Windows unknown");
-  ExpectNames(Basic(1, 4, 0, nullptr), "Win95", "Microsoft Windows 95");
-  // Another platform, and no record at all.
-  ExpectNames(Basic(3, 5, 1, ""), "Windows", "Windows unknown");
-  Korvane::sysinfo::WinVersion none = Extended(5, 1, 1);
+TEST(WindowsNames, EveryNamingRule) {
+  WinVersion none = Extended(5, 1, 1);
   none.extended = false;
-  ExpectNames(none, "Windows", "Windows unknown");
+  struct {
+    WinVersion v;
+    char const *shortName, *longName;
+  } const cases[] = {
+      // Workstations.
+      {Extended(5, 1, 1, 0, 3), "WinXP Prof", "Microsoft Windows XP Professional SP3"},
+      {Extended(6, 1, 1, 0x0200, 1, true), "Win7 x64 Home", "Microsoft Windows 7 x64 Home Edition SP1"},
+      {Extended(6, 0, 1, 0x0200), "Vista Home", "Microsoft Windows Vista Home Edition"},
+      // A workstation replaces the base names, even the one of Windows 2000.
+      {Extended(5, 0, 1), "WinNT 5.0 Prof", "Microsoft Windows NT 5.0 Professional"},
+      {Extended(10, 0, 1, 0, 0, true), "WinNT 10.0 x64 Prof", "Microsoft Windows NT 10.0 x64 Professional"},
+      // Terminal services, then the service pack.
+      {Extended(5, 1, 1, 0x0010, 2), "WinXP Prof", "Microsoft Windows XP Professional TS SP2"},
+      // Servers.
+      {Extended(6, 1, 3, 0x0002, 0, true), "Win2008R2 x64 Ent Server", "Microsoft Windows 2008 R2 x64 Enterprise Server"},
+      {Extended(5, 2, 3, 0x0400), "Win2003R2 Web Server", "Microsoft Windows 2003 R2 Web Server"},
+      // 0x0400 with anything else is no web server.
+      {Extended(5, 2, 3, 0x0410), "Win2003R2 Server", "Microsoft Windows 2003 R2 Server TS"},
+      // Data centre goes before enterprise.
+      {Extended(6, 0, 3, 0x0082), "Win2008 DataCenter Server", "Microsoft Windows 2008 DataCenter Server"},
+      {Extended(4, 0, 3, 0x0002, 6), "WinNT 4.0 Adv Server", "Microsoft Windows NT 4.0 Advanced Server SP6"},
+      {Extended(5, 1, 3), "Win2003 Server", "Microsoft Windows 2003 Server"},
+      {Extended(6, 2, 3), "WinNT 6.2 Server", "Microsoft Windows NT 6.2 Server"},
+      // Product type 2 keeps the base names, trailing blank included.
+      {Extended(5, 0, 2, 0, 4), "Win2000", "Microsoft Windows 2000  SP4"},
+      {Extended(4, 0, 2), "WinNT 4.0", "Microsoft Windows NT 4.0 "},
+      {Extended(6, 1, 2), "Windows", "Windows unknown"},
+      // Only the basic record: the registry's product type, compared without
+      // regard to case; the short name is always "Windows".
+      {Basic(2, 4, 0, "", "LanmanNT"), "Windows", "Microsoft Windows NT 4.0 Server"},
+      {Basic(2, 4, 0, "", "winnt"), "Windows", "Microsoft Windows NT 4.0 Workstation"},
+      {Basic(2, 5, 0, "", "SERVERNT"), "Windows", "Microsoft Windows 2000 Advanced Server"},
+      {Basic(2, 3, 51, "", "Something"), "Windows", "Microsoft Windows NT 3.51 "},
+      {Basic(2, 4, 0, "Service Pack 6"), "Windows", "Microsoft Windows NT 4.0 "},
+      // The 95 family.
+      {Basic(1, 4, 0, ""), "Win95", "Microsoft Windows 95"},
+      {Basic(1, 4, 0, " C"), "Win95", "Microsoft Windows 95 OSR2"},
+      {Basic(1, 4, 0, " B"), "Win95", "Microsoft Windows 95 OSR2"},
+      {Basic(1, 4, 10, " A "), "Win98", "Microsoft Windows 98 SE"},
+      {Basic(1, 4, 10, "A"), "Win98", "Microsoft Windows 98"},
+      {Basic(1, 4, 90, ""), "Windows", "Microsoft Windows ME"},
+      {Basic(1, 4, 3, ""), "Windows", "Windows unknown"},
+      {Basic(1, 5, 0, ""), "Windows", "Windows unknown"},
+      {Basic(1, 4, 0, nullptr), "Win95", "Microsoft Windows 95"},
+      // Another platform, and no record at all.
+      {Basic(3, 5, 1, ""), "Windows", "Windows unknown"},
+      {none, "Windows", "Windows unknown"},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.longName);
+    char s[128], l[128];
+    Korvane::sysinfo::NameWindows(c.v, s, sizeof s, l, sizeof l);
+    EXPECT_STREQ(s, c.shortName);
+    EXPECT_STREQ(l, c.longName);
+  }
   // The names are cut to the caller's blocks.
   char s[6], l[10];
   Korvane::sysinfo::NameWindows(Extended(6, 1, 3, 0x0002, 1, true), s, sizeof s, l, sizeof l);
