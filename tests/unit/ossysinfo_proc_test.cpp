@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -15,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -53,6 +51,17 @@ void ExpectError(cKV_Error const& err, std::string const& text) {
   EXPECT_EQ(err.GetCode(), 1);
   EXPECT_STREQ(static_cast<char const*>(err.GetUnit()), ".\\ossysinfo");
   EXPECT_EQ(std::string(err.GetText()), text);
+}
+
+// Create, or Collect of `mon`, fails with this report.
+void ExpectFailure(iKV_ProcStatMon* mon, std::string const& text) {
+  cKV_Error err;
+  if (mon != nullptr) {
+    EXPECT_FALSE(mon->Collect(&err));
+  } else {
+    EXPECT_EQ(iKV_ProcStatMon::Create(&err), nullptr);
+  }
+  ExpectError(err, text);
 }
 
 // The helper program, with a pipe on its standard input (closing it ends
@@ -119,8 +128,6 @@ TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
   // it got less, which its own clock tells.
   double expected = 100.0 * spun / (n * wall);
   EXPECT_NEAR(load, expected, 10.0) << "spun " << spun << " s in " << wall << " s on " << n << " processors";
-  if (spun < 0.8 * wall)
-    std::printf("note: busy machine, the spinning thread got %.2f s of processor in %.2f s\n", spun, wall);
 }
 
 TEST(ProcStatMon, FirstCollectAveragesSinceTheProcessStarted) {
@@ -128,13 +135,11 @@ TEST(ProcStatMon, FirstCollectAveragesSinceTheProcessStarted) {
   auto start = Clock::now();
   Child child("600", "--collect");
   ASSERT_GT(child.Pid(), 0);
-  std::istringstream report(child.Line());
+  std::string report = child.Line();
   double wall = Seconds(Clock::now() - start);
-  std::string word;
   int load = -1;
   long long cpuNs = 0;
-  report >> word >> load >> word >> cpuNs;
-  ASSERT_EQ(word, "cpu_ns") << report.str();
+  ASSERT_EQ(std::sscanf(report.c_str(), "load %d cpu_ns %lld", &load, &cpuNs), 2) << report;
   EXPECT_EQ(child.Line(), "ready");
   // The child lived at most `wall` and spun `cpu` of it: its average since
   // its start lies between cpu / wall and one whole processor. A first
@@ -154,7 +159,6 @@ TEST(ProcStatMon, PageFaultsAndResidentSizeFollowFreshMemory) {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   long sinceStart = u.ru_minflt + u.ru_majflt;
-  EXPECT_GT(mon->GetProcPageFaultCount(), 0);
   EXPECT_LE(mon->GetProcPageFaultCount(), sinceStart);
   EXPECT_GE(mon->GetProcPageFaultCount(), sinceStart - 100);
 
@@ -177,15 +181,11 @@ TEST(ProcStatMon, PageFaultsAndResidentSizeFollowFreshMemory) {
   EXPECT_LE(after, before + kSize * 115 / 100);
 #endif
 
-  // The free function agrees with the monitor and with the kernel's own
-  // report.
-  unsigned long long vm = Korvane::osGetCurProcVMSize();
-  EXPECT_NEAR(static_cast<double>(vm), static_cast<double>(after), 4.0 * (1 << 20));
+  // The free function agrees with the kernel's own report.
   std::string status = kvtest::ReadFile("/proc/self/status");
-  auto at = status.find("VmRSS:");
-  ASSERT_NE(at, std::string::npos);
-  double rssKb = std::atof(status.c_str() + at + 6);
-  EXPECT_NEAR(static_cast<double>(vm), rssKb * 1024, 4.0 * (1 << 20));
+  ASSERT_NE(status.find("VmRSS:"), std::string::npos);
+  double rssKb = std::atof(status.c_str() + status.find("VmRSS:") + 6);
+  EXPECT_NEAR(static_cast<double>(Korvane::osGetCurProcVMSize()), rssKb * 1024, 4.0 * (1 << 20));
   munmap(block, kSize);
 
   // Nothing new: no faults in the interval.
@@ -214,31 +214,22 @@ TEST(ProcStatMon, HostFailures) {
     // A reduced /proc: no start time to begin with.
     kvtest::TempDir root;
     kvtest::ScopedRecordedRoot recorded(root.Path());
-    err.Reset();
-    EXPECT_EQ(iKV_ProcStatMon::Create(&err), nullptr);
-    ExpectError(err, "GetProcessTimes failed. GetLastError()=2 [No such file or directory]");
-
+    ExpectFailure(nullptr, "GetProcessTimes failed. GetLastError()=2 [No such file or directory]");
     std::filesystem::create_directories(root / "proc/self");
     for (char const* bad : {"", "1234 (app) S 1 2 3", "1234 (app) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 x\n",
                             "1234 app S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20\n"}) {
       kvtest::WriteFile(root / "proc/self/stat", bad);
-      err.Reset();
-      EXPECT_EQ(iKV_ProcStatMon::Create(&err), nullptr) << bad;
-      ExpectError(err, "GetProcessTimes failed. GetLastError()=74 [Bad message]");
+      ExpectFailure(nullptr, "GetProcessTimes failed. GetLastError()=74 [Bad message]");
     }
 
     // A start time, but no resident size.
     kvtest::WriteFile(root / "proc/self/stat",
                       "1234 (a) b) S 1 1234 1234 0 -1 4194304 101 0 0 0 0 0 0 0 20 0 1 0 486126 3133440 418 1\n");
-    err.Reset();
-    iKV_ProcStatMon* mon = iKV_ProcStatMon::Create(&err);
+    iKV_ProcStatMon* mon = iKV_ProcStatMon::Create(nullptr);
     ASSERT_NE(mon, nullptr);
-    EXPECT_FALSE(mon->Collect(&err));
-    ExpectError(err, "GetProcessMemoryInfo failed. GetLastError()=2 [No such file or directory]");
+    ExpectFailure(mon, "GetProcessMemoryInfo failed. GetLastError()=2 [No such file or directory]");
     kvtest::WriteFile(root / "proc/self/statm", "9000 oops\n");
-    err.Reset();
-    EXPECT_FALSE(mon->Collect(&err));
-    ExpectError(err, "GetProcessMemoryInfo failed. GetLastError()=74 [Bad message]");
+    ExpectFailure(mon, "GetProcessMemoryInfo failed. GetLastError()=74 [Bad message]");
     EXPECT_EQ(Korvane::osGetCurProcVMSize(), 0u);
     kvtest::WriteFile(root / "proc/self/statm", "9000 300 200 10 0 500 0\n");
     EXPECT_TRUE(mon->Collect(nullptr));
@@ -250,15 +241,11 @@ TEST(ProcStatMon, HostFailures) {
   ASSERT_NE(mon, nullptr);
   {
     kvtest::ScopedFault noTimes("sysinfo.proctime", EIO);
-    err.Reset();
-    EXPECT_FALSE(mon->Collect(&err));
-    ExpectError(err, "GetProcessTimes failed. GetLastError()=5 [Input/output error]");
+    ExpectFailure(mon, "GetProcessTimes failed. GetLastError()=5 [Input/output error]");
   }
   {
     kvtest::ScopedFault noUsage("sysinfo.rusage", EPERM);
-    err.Reset();
-    EXPECT_FALSE(mon->Collect(&err));
-    ExpectError(err, "GetProcessMemoryInfo failed. GetLastError()=1 [Operation not permitted]");
+    ExpectFailure(mon, "GetProcessMemoryInfo failed. GetLastError()=1 [Operation not permitted]");
   }
   EXPECT_TRUE(mon->Collect(nullptr));
   delete mon;
@@ -316,56 +303,41 @@ TEST(ProcessTime, OwnProcess) {
   }
 }
 
+// Both queries about another process, while it runs and once it is gone.
 TEST(ProcessTime, ChildThatSpunHalfASecond) {
   Child child("500");
   ASSERT_GT(child.Pid(), 0);
   ASSERT_EQ(child.Line(), "ready");
+  unsigned pid = static_cast<unsigned>(child.Pid());
   Korvane::cKV_SysTime t(0ULL);
-  ASSERT_TRUE(Korvane::osGetProcessTime(static_cast<unsigned>(child.Pid()), t));
+  ASSERT_TRUE(Korvane::osGetProcessTime(pid, t));
   // Half a second of spinning, and what starting the program cost.
   EXPECT_GE(t.value, 500000000ull);
   EXPECT_LE(t.value, 750000000ull);
+  cKV_String name;
+  ASSERT_TRUE(iKV_ProcInfo::GetName(pid, name));
+  EXPECT_STREQ(name, "ossysinfo_child");
 
-  unsigned gone = static_cast<unsigned>(child.Pid());
   child.Finish();
   t = 42ULL;
-  EXPECT_FALSE(Korvane::osGetProcessTime(gone, t));
-  EXPECT_EQ(t.value, 42u);
+  name = "untouched";
   // Numbers beyond the host's pids must not alias another process's clock.
-  for (unsigned pid : {0u, UINT_MAX, static_cast<unsigned>(INT_MAX), static_cast<unsigned>(INT_MAX) + 1u,
-                       (1u << 29) + static_cast<unsigned>(getpid()), 1u << 22}) {
-    EXPECT_FALSE(Korvane::osGetProcessTime(pid, t)) << pid;
-    EXPECT_EQ(t.value, 42u) << pid;
+  for (unsigned none : {pid, 0u, UINT_MAX, static_cast<unsigned>(INT_MAX), static_cast<unsigned>(INT_MAX) + 1u,
+                        (1u << 29) + static_cast<unsigned>(getpid()), 1u << 22}) {
+    EXPECT_FALSE(Korvane::osGetProcessTime(none, t)) << none;
+    EXPECT_FALSE(iKV_ProcInfo::GetName(none, name)) << none;
   }
-  {
-    kvtest::ScopedFault cannotOpen("sysinfo.procopen", EPERM);
-    EXPECT_FALSE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), t));
-    EXPECT_EQ(t.value, 42u);
-  }
+  EXPECT_EQ(t.value, 42u);
+  EXPECT_STREQ(name, "untouched");
+  kvtest::ScopedFault cannotOpen("sysinfo.procopen", EPERM);
+  EXPECT_FALSE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), t));
+  EXPECT_EQ(t.value, 42u);
 }
 
 TEST(ProcInfo, NamesAndEnumeration) {
   cKV_String name = "untouched";
   ASSERT_TRUE(iKV_ProcInfo::GetName(static_cast<unsigned>(getpid()), name));
-  std::string comm = kvtest::ReadFile("/proc/self/comm");
-  EXPECT_EQ(std::string(name) + "\n", comm);
-
-  {
-    Child child("0");
-    ASSERT_GT(child.Pid(), 0);
-    EXPECT_EQ(child.Line(), "ready");
-    ASSERT_TRUE(iKV_ProcInfo::GetName(static_cast<unsigned>(child.Pid()), name));
-    EXPECT_STREQ(name, "ossysinfo_child");
-    unsigned gone = static_cast<unsigned>(child.Pid());
-    child.Finish();
-    name = "untouched";
-    EXPECT_FALSE(iKV_ProcInfo::GetName(gone, name));
-    EXPECT_STREQ(name, "untouched");
-  }
-  for (unsigned pid : {0u, UINT_MAX, static_cast<unsigned>(INT_MAX) + 1u, static_cast<unsigned>(INT_MAX)}) {
-    EXPECT_FALSE(iKV_ProcInfo::GetName(pid, name)) << pid;
-    EXPECT_STREQ(name, "untouched");
-  }
+  EXPECT_EQ(std::string(name) + "\n", kvtest::ReadFile("/proc/self/comm"));
 
   Korvane::ctKV_Array<unsigned int> ids;
   EXPECT_EQ(cKV_SysInfo::EnumProcesses(ids), 0u);

@@ -8,36 +8,35 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "OS/internal/sysinfo.h"
 #include "OS/ossysinfo.h"
 #include "support/testing.h"
 
-using Korvane::cKV_SysInfo;
-using Korvane::eKV_HostType;
-using Korvane::sysinfo::DescribeHost;
-using Korvane::sysinfo::HostDescription;
+using namespace Korvane;
+using sysinfo::HostDescription;
 
 namespace {
 
 std::string Recorded(char const* scenario) { return std::string(KVOS_TEST_DATA_DIR) + "/ossysinfo/" + scenario; }
 
-struct Kernel {
-  std::string release, machine;
-};
-
-Kernel LiveKernel() {
-  utsname u{};
-  uname(&u);
-  return {u.release, u.machine};
-}
-
-HostDescription DescribeFrom(std::string const& root) {
+// The description of recorded host files on one line, with this machine's
+// processor count, kernel and architecture written as CPUS, KERNEL and ARCH.
+std::string DescribeFrom(std::string const& root) {
   kvtest::ScopedRecordedRoot recorded(root);
   HostDescription d;
   std::memset(&d, 0x5A, sizeof d);  // nothing may be left unset
-  DescribeHost(d);
-  return d;
+  sysinfo::DescribeHost(d);
+  utsname u{};
+  uname(&u);
+  std::string text = (d.cpuCount == sysconf(_SC_NPROCESSORS_ONLN) ? std::string("CPUS") : std::to_string(d.cpuCount)) +
+                     " | " + d.cpuName + " | " + std::to_string(d.cpuSpeed) + " MHz | " + std::to_string(d.ramSize) +
+                     " | " + d.osShortName + " | " + d.osLongName;
+  for (auto [from, to] : {std::pair{std::string(", kernel ") + u.release + " " + u.machine, ", KERNEL"},
+                          {std::string(": ") + u.machine, ": ARCH"}})
+    if (auto at = text.find(from); at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
 }
 
 void MakeFile(std::string const& path, std::string const& content) {
@@ -46,26 +45,24 @@ void MakeFile(std::string const& path, std::string const& content) {
 }
 
 TEST(SysInfo, DescribesTheLiveHost) {
-  long online = sysconf(_SC_NPROCESSORS_ONLN);
-  EXPECT_EQ(cKV_SysInfo::GetCpuCount(), online);
+  EXPECT_EQ(cKV_SysInfo::GetCpuCount(), sysconf(_SC_NPROCESSORS_ONLN));
   EXPECT_EQ(cKV_SysInfo::GetRamSize(), static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) *
                                            static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)));
-  EXPECT_EQ(cKV_SysInfo::GetHostType(), Korvane::eHostLinux);
-
-  Kernel k = LiveKernel();
-  std::string longName(cKV_SysInfo::GetOsLongName());
-  EXPECT_NE(longName.find(", kernel " + k.release + " " + k.machine), std::string::npos) << longName;
-  std::string shortName(cKV_SysInfo::GetOsShortName());
+  EXPECT_EQ(cKV_SysInfo::GetHostType(), eHostLinux);
+  utsname u{};
+  uname(&u);
+  std::string longName(cKV_SysInfo::GetOsLongName()), shortName(cKV_SysInfo::GetOsShortName());
+  EXPECT_NE(longName.find(std::string(", kernel ") + u.release + " " + u.machine), std::string::npos) << longName;
   EXPECT_FALSE(shortName.empty());
   EXPECT_EQ(shortName.find('\n'), std::string::npos);
 
   // The processor text is the model, then the identifier: on this machine
   // the model comes from /proc/cpuinfo unless the host hides it.
-  std::string cpu(cKV_SysInfo::GetCpuName());
+  std::string cpu(cKV_SysInfo::GetCpuName()), arch = std::string(": ") + u.machine;
   std::string cpuinfo = kvtest::ReadFile("/proc/cpuinfo");
   if (cpuinfo.find("model name") != std::string::npos) {
-    EXPECT_NE(cpu.find(": " + k.machine), std::string::npos) << cpu;
-    EXPECT_NE(cpuinfo.find(cpu.substr(0, cpu.find(": " + k.machine))), std::string::npos) << cpu;
+    EXPECT_NE(cpu.find(arch), std::string::npos) << cpu;
+    EXPECT_NE(cpuinfo.find(cpu.substr(0, cpu.find(arch))), std::string::npos) << cpu;
     EXPECT_GE(cKV_SysInfo::GetCpuSpeed(), 0);
   } else {
     EXPECT_EQ(cpu, "x86");
@@ -74,98 +71,57 @@ TEST(SysInfo, DescribesTheLiveHost) {
 }
 
 TEST(SysInfo, RecordedMachines) {
-  Kernel k = LiveKernel();
-  long online = sysconf(_SC_NPROCESSORS_ONLN);
   kvtest::TempDir empty;
-  struct {
-    std::string root;
-    long cpus;
-    char const *model, *id;  // id: what follows the architecture, null for no identifier
-    int mhz;
-    unsigned long long ramKb;
-    char const *shortName, *longName;
-  } const machines[] = {
-      // A server with a nominal clock: the current clock of cpuinfo and the
-      // turbo maximum are not the speed.
-      {Recorded("xeon"), 40, "Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz", " Family 6 Model 85 Stepping 7", 2100,
-       196584220, "Ubuntu 22.04", "Ubuntu 22.04.3 LTS"},
-      // A right-justified brand text stays as stored; only a maximum clock is
-      // known; a CPU list with a gap; no PRETTY_NAME.
-      {Recorded("oldxeon"), 3, "                  Intel(R) Xeon(TM) CPU 3.00GHz", " Family 15 Model 4 Stepping 3",
-       3000, 4045320, "CentOS Linux 7", "CentOS Linux 7 (Core)"},
-      // A virtual machine without any frequency figure; shell quoting in
-      // os-release.
-      {Recorded("vm"), 4, "AMD EPYC 7B13", " Family 25 Model 1 Stepping 0", 0, 8141468, "Debian GNU/Linux 12",
-       "Debian \"bookworm\" \\ testing"},
-      // A container with a reduced /proc: no processor model, no /sys, the
-      // system's name only under /usr/lib.
-      {Recorded("container"), online, "x86", nullptr, 0, 2097152, "Alpine Linux 3.19.1", "Alpine Linux v3.19"},
-      // Nothing at all.
-      {empty.Path(), online, "x86", nullptr, 0, 0, "Linux", "Linux"},
-  };
-  for (auto const& m : machines) {
-    SCOPED_TRACE(m.root);
-    HostDescription d = DescribeFrom(m.root);
-    EXPECT_EQ(d.cpuCount, m.cpus);
-    EXPECT_EQ(std::string(d.cpuName), std::string(m.model) + (m.id ? ": " + k.machine + m.id : ""));
-    EXPECT_EQ(d.cpuSpeed, m.mhz);
-    EXPECT_EQ(d.ramSize, m.ramKb * 1024);
-    EXPECT_STREQ(d.osShortName, m.shortName);
-    EXPECT_EQ(std::string(d.osLongName), std::string(m.longName) + ", kernel " + k.release + " " + k.machine);
-  }
+  // A server with a nominal clock: the current clock of cpuinfo and the
+  // turbo maximum are not the speed.
+  EXPECT_EQ(DescribeFrom(Recorded("xeon")),
+            "40 | Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz: ARCH Family 6 Model 85 Stepping 7 | 2100 MHz | "
+            "201302241280 | Ubuntu 22.04 | Ubuntu 22.04.3 LTS, KERNEL");
+  // A right-justified brand text stays as stored; only a maximum clock is
+  // known; a CPU list with a gap; no PRETTY_NAME.
+  EXPECT_EQ(DescribeFrom(Recorded("oldxeon")),
+            "3 |                   Intel(R) Xeon(TM) CPU 3.00GHz: ARCH Family 15 Model 4 Stepping 3 | 3000 MHz | "
+            "4142407680 | CentOS Linux 7 | CentOS Linux 7 (Core), KERNEL");
+  // A virtual machine without any frequency figure; shell quoting in
+  // os-release.
+  EXPECT_EQ(DescribeFrom(Recorded("vm")), "4 | AMD EPYC 7B13: ARCH Family 25 Model 1 Stepping 0 | 0 MHz | 8336863232 | "
+                                          "Debian GNU/Linux 12 | Debian \"bookworm\" \\ testing, KERNEL");
+  // A container with a reduced /proc: no processor model, no /sys, the
+  // system's name only under /usr/lib.
+  EXPECT_EQ(DescribeFrom(Recorded("container")),
+            "CPUS | x86 | 0 MHz | 2147483648 | Alpine Linux 3.19.1 | Alpine Linux v3.19, KERNEL");
+  EXPECT_EQ(DescribeFrom(empty.Path()), "CPUS | x86 | 0 MHz | 0 | Linux | Linux, KERNEL");  // nothing at all
 }
 
 TEST(SysInfo, HostRefusalsLeaveDefaults) {
-  // Without the kernel's identity the processor has no identifier, so its
-  // speed is not read either, and the long name has no kernel.
   {
-    kvtest::ScopedFault noUname("sysinfo.uname", ENOSYS, 0, 10);
-    HostDescription d = DescribeFrom(Recorded("xeon"));
-    EXPECT_STREQ(d.cpuName, "Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz");
-    EXPECT_EQ(d.cpuSpeed, 0);
-    EXPECT_STREQ(d.osShortName, "Ubuntu 22.04");
-    EXPECT_STREQ(d.osLongName, "Ubuntu 22.04.3 LTS");
-  }
-  {
+    // Without the kernel's identity the processor has no identifier, so its
+    // speed is not read either, and the long name has no kernel.
     kvtest::TempDir empty;
     kvtest::ScopedFault noUname("sysinfo.uname", ENOSYS, 0, 10);
-    HostDescription d = DescribeFrom(empty.Path());
-    EXPECT_STREQ(d.osShortName, "Linux");
-    EXPECT_STREQ(d.osLongName, "Linux unknown");
+    EXPECT_EQ(DescribeFrom(Recorded("xeon")),
+              "40 | Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz | 0 MHz | 201302241280 | Ubuntu 22.04 | Ubuntu 22.04.3 LTS");
+    EXPECT_EQ(DescribeFrom(empty.Path()), "CPUS | x86 | 0 MHz | 0 | Linux | Linux unknown");
   }
-  {
-    // Every file refuses to open.
-    kvtest::ScopedFault noOpen("sysinfo.open", EACCES, 0, 100);
-    HostDescription d = DescribeFrom(Recorded("xeon"));
-    EXPECT_EQ(d.cpuCount, sysconf(_SC_NPROCESSORS_ONLN));
-    EXPECT_STREQ(d.cpuName, "x86");
-    EXPECT_EQ(d.ramSize, 0u);
-    EXPECT_STREQ(d.osShortName, "Linux");
-  }
+  // Every file refuses to open.
+  kvtest::ScopedFault noOpen("sysinfo.open", EACCES, 0, 100);
+  EXPECT_EQ(DescribeFrom(Recorded("xeon")), "CPUS | x86 | 0 MHz | 0 | Linux | Linux, KERNEL");
 }
 
 TEST(SysInfo, DamagedHostFilesGiveDefaultsNotFigures) {
   kvtest::TempDir root;
-  Kernel k = LiveKernel();
-  // Cut inside the model line, a CPU list of garbage, a clock of text, a
-  // meminfo cut inside its first figure, an unterminated quote.
+  // Cut inside the model line, a CPU list of garbage, a meminfo cut inside
+  // its first figure, an unterminated quote.
   MakeFile(root / "proc/cpuinfo", "processor\t: 0\nmodel name\t: Intel(R) Core(TM) i7-8");
   MakeFile(root / "sys/devices/system/cpu/online", "0-x\n");
   MakeFile(root / "proc/meminfo", "MemTotal:        80");
   MakeFile(root / "etc/os-release", "NAME=\"Fedora\nVERSION_ID=39\n");
-  HostDescription d = DescribeFrom(root.Path());
-  EXPECT_EQ(d.cpuCount, sysconf(_SC_NPROCESSORS_ONLN));
-  EXPECT_STREQ(d.cpuName, "x86");
-  EXPECT_EQ(d.ramSize, 0u);
-  EXPECT_STREQ(d.osShortName, "Linux");
+  EXPECT_EQ(DescribeFrom(root.Path()), "CPUS | x86 | 0 MHz | 0 | Linux | Linux, KERNEL");
 
   // Empty files.
   for (char const* f : {"proc/cpuinfo", "sys/devices/system/cpu/online", "proc/meminfo", "etc/os-release"})
     MakeFile(root / f, "");
-  d = DescribeFrom(root.Path());
-  EXPECT_STREQ(d.cpuName, "x86");
-  EXPECT_EQ(d.ramSize, 0u);
-  EXPECT_STREQ(d.osShortName, "Linux");
+  EXPECT_EQ(DescribeFrom(root.Path()), "CPUS | x86 | 0 MHz | 0 | Linux | Linux, KERNEL");
 
   // Unexpected text where numbers belong: the model is kept, the numbers
   // that are not numbers are left out, and a clock of text is no clock.
@@ -174,29 +130,26 @@ TEST(SysInfo, DamagedHostFilesGiveDefaultsNotFigures) {
   MakeFile(root / "sys/devices/system/cpu/cpu0/cpufreq/base_frequency", "2100000 kHz\n");
   MakeFile(root / "proc/meminfo", "MemTotal:       12345 MB\n");
   MakeFile(root / "etc/os-release", "NAME=\nVERSION_ID=1\n");
-  d = DescribeFrom(root.Path());
-  EXPECT_EQ(std::string(d.cpuName), "Mystery CPU: " + k.machine + " Model 85");
-  EXPECT_EQ(d.cpuSpeed, 0);
-  EXPECT_EQ(d.ramSize, 0u);
-  EXPECT_STREQ(d.osShortName, "Linux");
+  EXPECT_EQ(DescribeFrom(root.Path()), "CPUS | Mystery CPU: ARCH Model 85 | 0 MHz | 0 | Linux | Linux, KERNEL");
 
   // Overlong texts are cut to the description's fields, not overrun; a
   // line that the reader could not take whole is not used.
   std::string huge(3000, 'M');
   MakeFile(root / "proc/cpuinfo", "model name\t: " + huge + "\n");
   MakeFile(root / "etc/os-release", "NAME=" + huge + "\nVERSION_ID=" + std::string(5000, '1') + "\n");
-  d = DescribeFrom(root.Path());
-  EXPECT_EQ(std::strlen(d.cpuName), Korvane::sysinfo::kCpuNameCap - 1);
+  kvtest::ScopedRecordedRoot recorded(root.Path());
+  HostDescription d;
+  sysinfo::DescribeHost(d);
+  EXPECT_EQ(std::strlen(d.cpuName), sysinfo::kCpuNameCap - 1);
   EXPECT_EQ(std::string(d.osShortName).find_first_not_of('M'), std::string::npos) << d.osShortName;
-  EXPECT_LT(std::strlen(d.osLongName), Korvane::sysinfo::kOsNameCap);
+  EXPECT_LT(std::strlen(d.osLongName), sysinfo::kOsNameCap);
 }
 
 TEST(SysInfo, HostTypeTexts) {
-  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(Korvane::eHostLinux), "Linux");
-  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(Korvane::eHostWindows), "Windows");
-  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(Korvane::eHostUnknown), "Unknown");
+  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(eHostLinux), "Linux");
+  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(eHostWindows), "Windows");
+  EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(eHostUnknown), "Unknown");
   EXPECT_STREQ(cKV_SysInfo::GetHostTypeStr(static_cast<eKV_HostType>(0)), "Unknown");
-
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Linux"), 76);
   EXPECT_EQ(cKV_SysInfo::GetHostTypeId("Windows"), 87);
   for (char const* unknown : {"windows", "Linux ", "", static_cast<char const*>(nullptr)})
@@ -205,7 +158,7 @@ TEST(SysInfo, HostTypeTexts) {
 
 // ---- Windows names ------------------------------------------------------------
 
-using Korvane::sysinfo::WinVersion;
+using sysinfo::WinVersion;
 
 WinVersion Extended(unsigned major, unsigned minor, unsigned product, unsigned suite = 0, unsigned sp = 0,
                     bool x64 = false) {
@@ -270,13 +223,13 @@ TEST(WindowsNames, EveryNamingRule) {
   for (auto const& c : cases) {
     SCOPED_TRACE(c.longName);
     char s[128], l[128];
-    Korvane::sysinfo::NameWindows(c.v, s, sizeof s, l, sizeof l);
+    sysinfo::NameWindows(c.v, s, sizeof s, l, sizeof l);
     EXPECT_STREQ(s, c.shortName);
     EXPECT_STREQ(l, c.longName);
   }
   // The names are cut to the caller's blocks.
   char s[6], l[10];
-  Korvane::sysinfo::NameWindows(Extended(6, 1, 3, 0x0002, 1, true), s, sizeof s, l, sizeof l);
+  sysinfo::NameWindows(Extended(6, 1, 3, 0x0002, 1, true), s, sizeof s, l, sizeof l);
   EXPECT_STREQ(s, "Win20");
   EXPECT_STREQ(l, "Microsoft");
 }
