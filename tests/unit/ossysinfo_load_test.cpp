@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>
@@ -53,33 +53,40 @@ using namespace Korvane;
 namespace {
 
 constexpr int kAll = 15;
+using Monitor = std::unique_ptr<iKV_SysLoadMon>;
 
 // The aggregate line of /proc/stat, in clock ticks.
 struct CpuTicks {
   unsigned long long user = 100000, nice = 300, system = 40000, idle = 900000, iowait = 2000, irq = 0,
                      softirq = 700, steal = 0, guest = 5000, guestNice = 0;
   std::string Stat() const {
-    std::ostringstream s;
-    s << "cpu  " << user << ' ' << nice << ' ' << system << ' ' << idle << ' ' << iowait << ' ' << irq << ' '
-      << softirq << ' ' << steal << ' ' << guest << ' ' << guestNice << '\n'
-      << "cpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
-    return s.str();
+    std::string line = "cpu ";
+    for (unsigned long long v : {user, nice, system, idle, iowait, irq, softirq, steal, guest, guestNice})
+      line += " " + std::to_string(v);
+    return line + "\ncpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
   }
 };
 
 std::string MemInfo(long long availKb, long long swapTotalKb, long long swapFreeKb) {
-  std::ostringstream s;
-  s << "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " << availKb
-    << " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\n"
-    << "SwapTotal:      " << swapTotalKb << " kB\nSwapFree:       " << swapFreeKb << " kB\n";
-  return s.str();
+  return "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " + std::to_string(availKb) +
+         " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\nSwapTotal:      " +
+         std::to_string(swapTotalKb) + " kB\nSwapFree:       " + std::to_string(swapFreeKb) + " kB\n";
+}
+
+// Available memory, available swap and swap total in bytes, without reports.
+std::string Memory(iKV_SysLoadMon* mon) {
+  return std::to_string(mon->GetRamAvail(nullptr)) + " " + std::to_string(mon->GetSwapAvail(nullptr)) + " " +
+         std::to_string(mon->GetSwapMax(nullptr));
 }
 
 // A recorded /proc whose files the test rewrites between samples (in place,
 // as the kernel does).
 class RecordedProc {
  public:
-  RecordedProc() : _recorded(_dir.Path()) { std::filesystem::create_directories(_dir / "proc"); }
+  RecordedProc() : _recorded(_dir.Path()) {
+    std::filesystem::create_directories(_dir / "proc");
+    Stat(CpuTicks().Stat());
+  }
   void Stat(std::string const& text) { kvtest::WriteFile(_dir / "proc/stat", text); }
   void Mem(std::string const& text) { kvtest::WriteFile(_dir / "proc/meminfo", text); }
   // The processor load of the interval that ends with this sample.
@@ -103,9 +110,8 @@ void ExpectError(cKV_Error const& err, char const* text) {
 TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   RecordedProc proc;
   CpuTicks t;
-  proc.Stat(t.Stat());
   cKV_Error err;
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
+  Monitor mon(iKV_SysLoadMon::Create(&err, 1));
   ASSERT_NE(mon, nullptr);
   EXPECT_EQ(mon->GetCpuLoad(&err), 0);  // Init and its Collect saw the same sample
 
@@ -130,12 +136,12 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
     t.idle += static_cast<unsigned long long>(d.idle);
     t.iowait += static_cast<unsigned long long>(d.iowait);
     t.guest += static_cast<unsigned long long>(d.guest);
-    EXPECT_EQ(proc.Load(mon, t.Stat(), err), d.load) << d.user << " " << d.idle;
+    EXPECT_EQ(proc.Load(mon.get(), t.Stat(), err), d.load) << d.user << " " << d.idle;
   }
 
   // The oldest kernels give only four fields.
-  proc.Load(mon, "cpu  1000 0 1000 8000\n", err);
-  EXPECT_EQ(proc.Load(mon, "cpu  1300 0 1400 8300\n", err), 70);
+  proc.Load(mon.get(), "cpu  1000 0 1000 8000\n", err);
+  EXPECT_EQ(proc.Load(mon.get(), "cpu  1300 0 1400 8300\n", err), 70);
 
   // Cut inside the line, text instead of numbers, another first line, empty,
   // too few fields, a figure beyond 64 bits: the sample counts as zero
@@ -143,15 +149,14 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   // share of the good sample, and so does the one after it.
   for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
                           "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
-    proc.Load(mon, CpuTicks().Stat(), err);
-    EXPECT_EQ(proc.Load(mon, bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
-    EXPECT_EQ(proc.Load(mon, CpuTicks().Stat(), err), 14) << bad;
+    proc.Load(mon.get(), CpuTicks().Stat(), err);
+    EXPECT_EQ(proc.Load(mon.get(), bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
+    EXPECT_EQ(proc.Load(mon.get(), CpuTicks().Stat(), err), 14) << bad;
   }
   kvtest::ScopedFault readFails("sysinfo.read", EIO);
   EXPECT_TRUE(mon->Collect(&err));
   EXPECT_EQ(readFails.Failures(), 1u);
   EXPECT_TRUE(err.IsNotError());
-  delete mon;
 }
 
 // Which of the four getters answer (bits 1, 2, 4, 8 of `answering`); the
@@ -175,60 +180,47 @@ void ExpectRequested(iKV_SysLoadMon* mon, int answering) {
 
 TEST(SysLoadMon, MaskSelectsTheValues) {
   RecordedProc proc;
-  proc.Stat(CpuTicks().Stat());
-
   // Mask 0: nothing is sampled (there is no meminfo), nothing answers.
   cKV_Error err;
-  iKV_SysLoadMon* none = iKV_SysLoadMon::Create(&err, 0);
+  Monitor none(iKV_SysLoadMon::Create(&err, 0));
   ASSERT_NE(none, nullptr);
   EXPECT_TRUE(none->Collect(&err));
   EXPECT_TRUE(err.IsNotError());
-  ExpectRequested(none, 0);
-  delete none;
+  ExpectRequested(none.get(), 0);
 
   // Mask 2: only the available memory, though all three are sampled.
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  iKV_SysLoadMon* ram = iKV_SysLoadMon::Create(&err, 2);
+  Monitor ram(iKV_SysLoadMon::Create(&err, 2));
   ASSERT_NE(ram, nullptr);
   EXPECT_EQ(ram->GetRamAvail(nullptr), 7000000LL * 1024);
-  ExpectRequested(ram, 2);
-
+  ExpectRequested(ram.get(), 2);
   // Init changes the mask of a living monitor; unknown bits are ignored.
   EXPECT_TRUE(ram->Init(&err, 0x70 | 4 | 8));
-  EXPECT_EQ(ram->GetSwapAvail(nullptr), 1500000LL * 1024);
-  EXPECT_EQ(ram->GetSwapMax(nullptr), 2000000LL * 1024);
-  ExpectRequested(ram, 4 | 8);
-
+  EXPECT_EQ(Memory(ram.get()), "0 1536000000 2048000000");
+  ExpectRequested(ram.get(), 4 | 8);
   // The values follow the samples.
   proc.Mem(MemInfo(6500000, 2000000, 1000000));
   EXPECT_TRUE(ram->Collect(nullptr));
   EXPECT_EQ(ram->GetSwapAvail(nullptr), 1000000LL * 1024);
-  delete ram;
 
   // A negative mask asks for everything.
-  iKV_SysLoadMon* all = iKV_SysLoadMon::Create(&err, -1);
+  Monitor all(iKV_SysLoadMon::Create(&err, -1));
   ASSERT_NE(all, nullptr);
   EXPECT_EQ(all->GetRamAvail(nullptr), 6500000LL * 1024);
-  ExpectRequested(all, 15);
+  ExpectRequested(all.get(), 15);
   EXPECT_TRUE(err.IsNotError());
-  delete all;
 }
 
 TEST(SysLoadMon, MemoryFailures) {
   RecordedProc proc;
-  proc.Stat(CpuTicks().Stat());
-  cKV_Error err;
-
   // No meminfo: Create fails with the host's reason; the processor alone
   // needs no meminfo.
+  cKV_Error err;
   EXPECT_EQ(iKV_SysLoadMon::Create(&err, 2), nullptr);
   ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=2 [No such file or directory]");
-  iKV_SysLoadMon* cpu = iKV_SysLoadMon::Create(nullptr, 1);
-  EXPECT_NE(cpu, nullptr);
-  delete cpu;
+  EXPECT_NE(Monitor(iKV_SysLoadMon::Create(nullptr, 1)), nullptr);
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  err.Reset();
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, kAll);
+  Monitor mon(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(mon, nullptr);
 
   // Damaged replies fail Collect and keep the earlier values.
@@ -241,9 +233,7 @@ TEST(SysLoadMon, MemoryFailures) {
     err.Reset();
     EXPECT_FALSE(mon->Collect(&err)) << bad;
     ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=74 [Bad message]");
-    EXPECT_EQ(mon->GetRamAvail(nullptr), 7000000LL * 1024);
-    EXPECT_EQ(mon->GetSwapAvail(nullptr), 1500000LL * 1024);
-    EXPECT_EQ(mon->GetSwapMax(nullptr), 2000000LL * 1024);
+    EXPECT_EQ(Memory(mon.get()), "7168000000 1536000000 2048000000");
   }
   {
     kvtest::ScopedFault readFails("sysinfo.read", EIO, 1);  // the processor sample reads first
@@ -253,15 +243,12 @@ TEST(SysLoadMon, MemoryFailures) {
   }
   // Without the kernel's own estimate, free memory and caches count.
   proc.Mem("MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n");
-  err.Reset();
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetRamAvail(&err), 1320LL * 1024);
-  EXPECT_EQ(mon->GetSwapMax(&err), 0);
-  EXPECT_TRUE(err.IsNotError());
-  delete mon;
+  EXPECT_TRUE(mon->Collect(nullptr));
+  EXPECT_EQ(Memory(mon.get()), "1351680 0 0");
 
   // A monitor that cannot be allocated.
   kvtest::ScopedFault noMemory("alloc", ENOMEM);
+  err.Reset();
   EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
   EXPECT_EQ(err.GetCode(), 7);
   EXPECT_EQ(std::string(err.GetText()), "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
@@ -270,7 +257,6 @@ TEST(SysLoadMon, MemoryFailures) {
 TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   RecordedProc proc;
   CpuTicks t;
-  proc.Stat(t.Stat());
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
   auto* original = static_cast<cSysLoadMon*>(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(original, nullptr);
@@ -312,7 +298,7 @@ TEST(SysLoadMon, SamplingAllocatesNothingAndLeaksNoDescriptor) {
     return std::distance(begin(it), end(it));
   };
   auto before = countFds();
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
+  Monitor mon(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(mon, nullptr);
   t_allocations = 0;
   t_counting = true;
@@ -326,7 +312,7 @@ TEST(SysLoadMon, SamplingAllocatesNothingAndLeaksNoDescriptor) {
   t_counting = false;
   EXPECT_EQ(t_allocations, 0);
   EXPECT_EQ(countFds(), before + 2);  // /proc/stat and /proc/meminfo, kept open
-  delete mon;
+  mon.reset();
   EXPECT_EQ(countFds(), before);
 }
 
@@ -337,8 +323,8 @@ TEST(SysLoadMon, MonitorsOnSeveralThreads) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)
     threads.emplace_back([&] {
-      iKV_SysLoadMon* load = iKV_SysLoadMon::Create(nullptr, kAll);
-      iKV_ProcStatMon* proc = iKV_ProcStatMon::Create(nullptr);
+      Monitor load(iKV_SysLoadMon::Create(nullptr, kAll));
+      std::unique_ptr<iKV_ProcStatMon> proc(iKV_ProcStatMon::Create(nullptr));
       if (load == nullptr || proc == nullptr) ++failures;
       for (int k = 0; load != nullptr && proc != nullptr && k < 50; ++k) {
         if (!load->Collect(nullptr) || !proc->Collect(nullptr)) ++failures;
@@ -346,8 +332,6 @@ TEST(SysLoadMon, MonitorsOnSeveralThreads) {
         if (l < 0 || l > 100) ++failures;
         if (std::string(cKV_SysInfo::GetCpuName()) != cpuName) ++failures;
       }
-      delete load;
-      delete proc;
     });
   for (auto& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
@@ -355,7 +339,7 @@ TEST(SysLoadMon, MonitorsOnSeveralThreads) {
 
 // Against the live host: free(1)'s "available" and swap total, in bytes.
 TEST(SysLoadMon, MemoryFiguresMatchFree) {
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
+  Monitor mon(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(mon, nullptr);
   auto r = kvtest::Run({"free", "-b"});
   std::istringstream in(r.out);
@@ -365,17 +349,14 @@ TEST(SysLoadMon, MemoryFiguresMatchFree) {
       in >> skip >> skip >> skip >> skip >> skip >> available;
     else if (label == "Swap:")
       in >> swapTotal;
-  if (r.status != 0 || available < 0 || swapTotal < 0) {
-    delete mon;
+  if (r.status != 0 || available < 0 || swapTotal < 0)
     GTEST_SKIP() << "free(1) from procps is not available to compare with";
-  }
   ASSERT_TRUE(mon->Collect(nullptr));
   long long ours = mon->GetRamAvail(nullptr);
   EXPECT_NEAR(static_cast<double>(ours), static_cast<double>(available), 0.05 * static_cast<double>(available));
   EXPECT_EQ(mon->GetSwapMax(nullptr), swapTotal);
   EXPECT_LE(mon->GetSwapAvail(nullptr), mon->GetSwapMax(nullptr));
   EXPECT_GE(mon->GetSwapAvail(nullptr), 0);
-  delete mon;
 }
 
 }  // namespace

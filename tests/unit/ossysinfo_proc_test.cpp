@@ -15,7 +15,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <memory>
 #include <thread>
+#include <tuple>
 
 #include "OS/internal/sysinfo.h"
 #include "OS/ossysinfo.h"
@@ -28,12 +30,7 @@ class Korvane::ctKV_Array<unsigned int> {
   int marker = 7;
 };
 
-using Korvane::cKV_Error;
-using Korvane::cKV_String;
-using Korvane::cKV_SysInfo;
-using Korvane::cProcStatMon;
-using Korvane::iKV_ProcInfo;
-using Korvane::iKV_ProcStatMon;
+using namespace Korvane;
 
 namespace {
 
@@ -47,21 +44,19 @@ double ThreadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-void ExpectError(cKV_Error const& err, std::string const& text) {
-  EXPECT_EQ(err.GetCode(), 1);
+unsigned Self() { return static_cast<unsigned>(getpid()); }
+
+void ExpectError(cKV_Error const& err, std::string const& text, int code = 1) {
+  EXPECT_EQ(err.GetCode(), code);
   EXPECT_STREQ(static_cast<char const*>(err.GetUnit()), ".\\ossysinfo");
   EXPECT_EQ(std::string(err.GetText()), text);
 }
 
 // Create, or Collect of `mon`, fails with this report.
-void ExpectFailure(iKV_ProcStatMon* mon, std::string const& text) {
+void ExpectFailure(iKV_ProcStatMon* mon, std::string const& text, int code = 1) {
   cKV_Error err;
-  if (mon != nullptr) {
-    EXPECT_FALSE(mon->Collect(&err));
-  } else {
-    EXPECT_EQ(iKV_ProcStatMon::Create(&err), nullptr);
-  }
-  ExpectError(err, text);
+  EXPECT_EQ(mon != nullptr ? mon->Collect(&err) : iKV_ProcStatMon::Create(&err) != nullptr, false);
+  ExpectError(err, text, code);
 }
 
 // The helper program, with a pipe on its standard input (closing it ends
@@ -106,7 +101,7 @@ class Child {
 
 TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
   int n = cKV_SysInfo::GetCpuCount();
-  iKV_ProcStatMon* mon = iKV_ProcStatMon::Create(nullptr);
+  std::unique_ptr<iKV_ProcStatMon> mon(iKV_ProcStatMon::Create(nullptr));
   ASSERT_NE(mon, nullptr);
   ASSERT_TRUE(mon->Collect(nullptr));
   auto start = Clock::now();
@@ -123,7 +118,6 @@ TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
   double wall = Seconds(Clock::now() - start);
   int load = mon->GetProcCpuLoad(&err);
   EXPECT_TRUE(err.IsNotError());
-  delete mon;
   // Near 100/n when the thread had a processor to itself; on a busy machine
   // it got less, which its own clock tells.
   double expected = 100.0 * spun / (n * wall);
@@ -151,7 +145,7 @@ TEST(ProcStatMon, FirstCollectAveragesSinceTheProcessStarted) {
 }
 
 TEST(ProcStatMon, PageFaultsAndResidentSizeFollowFreshMemory) {
-  iKV_ProcStatMon* mon = iKV_ProcStatMon::Create(nullptr);
+  std::unique_ptr<iKV_ProcStatMon> mon(iKV_ProcStatMon::Create(nullptr));
   ASSERT_NE(mon, nullptr);
 
   // The first sample counts every fault since the process started.
@@ -185,13 +179,12 @@ TEST(ProcStatMon, PageFaultsAndResidentSizeFollowFreshMemory) {
   std::string status = kvtest::ReadFile("/proc/self/status");
   ASSERT_NE(status.find("VmRSS:"), std::string::npos);
   double rssKb = std::atof(status.c_str() + status.find("VmRSS:") + 6);
-  EXPECT_NEAR(static_cast<double>(Korvane::osGetCurProcVMSize()), rssKb * 1024, 4.0 * (1 << 20));
+  EXPECT_NEAR(static_cast<double>(osGetCurProcVMSize()), rssKb * 1024, 4.0 * (1 << 20));
   munmap(block, kSize);
 
   // Nothing new: no faults in the interval.
   ASSERT_TRUE(mon->Collect(nullptr));
   EXPECT_LT(mon->GetProcPageFaultCount(), 1000);
-  delete mon;
 }
 
 TEST(ProcStatMon, HostFailures) {
@@ -202,57 +195,47 @@ TEST(ProcStatMon, HostFailures) {
   ExpectError(err, "Failed to calculate");
   EXPECT_EQ(fresh.GetProcPageFaultCount(), 0);
   EXPECT_EQ(fresh.GetProcMemoryLoad(), 0u);
-  err.Reset();
   {
     kvtest::ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_EQ(iKV_ProcStatMon::Create(&err), nullptr);
-    EXPECT_EQ(err.GetCode(), 7);
-    EXPECT_EQ(std::string(err.GetText()),
-              "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cProcStatMon)));
+    ExpectFailure(nullptr, "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cProcStatMon)), 7);
   }
-  {
-    // A reduced /proc: no start time to begin with.
-    kvtest::TempDir root;
-    kvtest::ScopedRecordedRoot recorded(root.Path());
-    ExpectFailure(nullptr, "GetProcessTimes failed. GetLastError()=2 [No such file or directory]");
-    std::filesystem::create_directories(root / "proc/self");
-    for (char const* bad : {"", "1234 (app) S 1 2 3", "1234 (app) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 x\n",
-                            "1234 app S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20\n"}) {
-      kvtest::WriteFile(root / "proc/self/stat", bad);
-      ExpectFailure(nullptr, "GetProcessTimes failed. GetLastError()=74 [Bad message]");
-    }
-
-    // A start time, but no resident size.
-    kvtest::WriteFile(root / "proc/self/stat",
-                      "1234 (a) b) S 1 1234 1234 0 -1 4194304 101 0 0 0 0 0 0 0 20 0 1 0 486126 3133440 418 1\n");
-    iKV_ProcStatMon* mon = iKV_ProcStatMon::Create(nullptr);
-    ASSERT_NE(mon, nullptr);
-    ExpectFailure(mon, "GetProcessMemoryInfo failed. GetLastError()=2 [No such file or directory]");
-    kvtest::WriteFile(root / "proc/self/statm", "9000 oops\n");
-    ExpectFailure(mon, "GetProcessMemoryInfo failed. GetLastError()=74 [Bad message]");
-    EXPECT_EQ(Korvane::osGetCurProcVMSize(), 0u);
-    kvtest::WriteFile(root / "proc/self/statm", "9000 300 200 10 0 500 0\n");
-    EXPECT_TRUE(mon->Collect(nullptr));
-    EXPECT_EQ(mon->GetProcMemoryLoad(), 300ull * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)));
-    EXPECT_EQ(Korvane::osGetCurProcVMSize(), mon->GetProcMemoryLoad());
-    delete mon;
-  }
-  iKV_ProcStatMon* mon = iKV_ProcStatMon::Create(&err);
+  std::unique_ptr<iKV_ProcStatMon> mon(iKV_ProcStatMon::Create(nullptr));
   ASSERT_NE(mon, nullptr);
-  {
-    kvtest::ScopedFault noTimes("sysinfo.proctime", EIO);
-    ExpectFailure(mon, "GetProcessTimes failed. GetLastError()=5 [Input/output error]");
-  }
-  {
-    kvtest::ScopedFault noUsage("sysinfo.rusage", EPERM);
-    ExpectFailure(mon, "GetProcessMemoryInfo failed. GetLastError()=1 [Operation not permitted]");
+  for (auto [point, error, text] :
+       {std::tuple{"sysinfo.proctime", EIO, "GetProcessTimes failed. GetLastError()=5 [Input/output error]"},
+        {"sysinfo.rusage", EPERM, "GetProcessMemoryInfo failed. GetLastError()=1 [Operation not permitted]"}}) {
+    kvtest::ScopedFault fault(point, error);
+    ExpectFailure(mon.get(), text);
   }
   EXPECT_TRUE(mon->Collect(nullptr));
-  delete mon;
+
+  // A reduced /proc: no start time to begin with.
+  kvtest::TempDir root;
+  kvtest::ScopedRecordedRoot recorded(root.Path());
+  ExpectFailure(nullptr, "GetProcessTimes failed. GetLastError()=2 [No such file or directory]");
+  std::filesystem::create_directories(root / "proc/self");
+  for (char const* bad : {"", "1234 (app) S 1 2 3", "1234 (app) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 x\n",
+                          "1234 app S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20\n"}) {
+    kvtest::WriteFile(root / "proc/self/stat", bad);
+    ExpectFailure(nullptr, "GetProcessTimes failed. GetLastError()=74 [Bad message]");
+  }
+  // A start time, but no resident size.
+  kvtest::WriteFile(root / "proc/self/stat",
+                    "1234 (a) b) S 1 1234 1234 0 -1 4194304 101 0 0 0 0 0 0 0 20 0 1 0 486126 3133440 418 1\n");
+  mon.reset(iKV_ProcStatMon::Create(nullptr));
+  ASSERT_NE(mon, nullptr);
+  ExpectFailure(mon.get(), "GetProcessMemoryInfo failed. GetLastError()=2 [No such file or directory]");
+  kvtest::WriteFile(root / "proc/self/statm", "9000 oops\n");
+  ExpectFailure(mon.get(), "GetProcessMemoryInfo failed. GetLastError()=74 [Bad message]");
+  EXPECT_EQ(osGetCurProcVMSize(), 0u);
+  kvtest::WriteFile(root / "proc/self/statm", "9000 300 200 10 0 500 0\n");
+  EXPECT_TRUE(mon->Collect(nullptr));
+  EXPECT_EQ(mon->GetProcMemoryLoad(), 300ull * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)));
+  EXPECT_EQ(osGetCurProcVMSize(), mon->GetProcMemoryLoad());
 }
 
 TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
-  using Korvane::sysinfo::ParseProcessStart;
+  using sysinfo::ParseProcessStart;
   std::string tail = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 424242 99 7\n";
   for (char const* comm : {"(a)", "(a b)", "(a) b)", "()", "((x))", "(x) S 1 2 3)"}) {
     unsigned long long ticks = 0;
@@ -266,41 +249,35 @@ TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
     EXPECT_FALSE(ParseProcessStart(bad, ticks)) << bad;
 }
 
-double RusageSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 TEST(ProcessTime, OwnProcess) {
   // Spin a little so there is something to count.
-  double from = ThreadCpuSeconds();
-  volatile unsigned sink = 0;
-  while (ThreadCpuSeconds() - from < 0.05) sink = sink + 1;
-
-  Korvane::cKV_SysTime mine(0ULL), byPid(0ULL);
-  double before = RusageSeconds();
-  Korvane::osGetProcessTime(mine);
-  ASSERT_TRUE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), byPid));
-  double after = RusageSeconds();
-  double seconds = static_cast<double>(mine.value) / 1e9;
+  for (double from = ThreadCpuSeconds(); ThreadCpuSeconds() - from < 0.05;) {
+  }
+  auto rusageSeconds = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  };
+  cKV_SysTime mine(0ULL), byPid(0ULL);
+  double before = rusageSeconds();
+  osGetProcessTime(mine);
+  ASSERT_TRUE(osGetProcessTime(Self(), byPid));
+  double after = rusageSeconds();
   // The kernel's resource usage counts the same time at a coarser grain.
-  EXPECT_GE(seconds, before - 0.02);
-  EXPECT_LE(seconds, after + 0.02);
+  EXPECT_GE(static_cast<double>(mine.value) / 1e9, before - 0.02);
+  EXPECT_LE(static_cast<double>(mine.value) / 1e9, after + 0.02);
   EXPECT_GE(byPid.value, mine.value);
   EXPECT_LT(byPid.value - mine.value, 20000000ull);
   EXPECT_EQ(mine.value % 100, 0u);
   EXPECT_EQ(byPid.value % 100, 0u);
 
-  {
-    kvtest::ScopedFault noClock("sysinfo.proctime", EIO, 0, 2);
-    Korvane::osGetProcessTime(mine);
-    EXPECT_EQ(mine.value, 0u);
-    byPid = 12345ULL;
-    EXPECT_FALSE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), byPid));
-    EXPECT_EQ(byPid.value, 0u);
-  }
+  kvtest::ScopedFault noClock("sysinfo.proctime", EIO, 0, 2);
+  osGetProcessTime(mine);
+  EXPECT_EQ(mine.value, 0u);
+  byPid = 12345ULL;
+  EXPECT_FALSE(osGetProcessTime(Self(), byPid));
+  EXPECT_EQ(byPid.value, 0u);
 }
 
 // Both queries about another process, while it runs and once it is gone.
@@ -309,8 +286,8 @@ TEST(ProcessTime, ChildThatSpunHalfASecond) {
   ASSERT_GT(child.Pid(), 0);
   ASSERT_EQ(child.Line(), "ready");
   unsigned pid = static_cast<unsigned>(child.Pid());
-  Korvane::cKV_SysTime t(0ULL);
-  ASSERT_TRUE(Korvane::osGetProcessTime(pid, t));
+  cKV_SysTime t(0ULL);
+  ASSERT_TRUE(osGetProcessTime(pid, t));
   // Half a second of spinning, and what starting the program cost.
   EXPECT_GE(t.value, 500000000ull);
   EXPECT_LE(t.value, 750000000ull);
@@ -323,20 +300,20 @@ TEST(ProcessTime, ChildThatSpunHalfASecond) {
   name = "untouched";
   // Numbers beyond the host's pids must not alias another process's clock.
   for (unsigned none : {pid, 0u, UINT_MAX, static_cast<unsigned>(INT_MAX), static_cast<unsigned>(INT_MAX) + 1u,
-                        (1u << 29) + static_cast<unsigned>(getpid()), 1u << 22}) {
-    EXPECT_FALSE(Korvane::osGetProcessTime(none, t)) << none;
+                        (1u << 29) + Self(), 1u << 22}) {
+    EXPECT_FALSE(osGetProcessTime(none, t)) << none;
     EXPECT_FALSE(iKV_ProcInfo::GetName(none, name)) << none;
   }
   EXPECT_EQ(t.value, 42u);
   EXPECT_STREQ(name, "untouched");
   kvtest::ScopedFault cannotOpen("sysinfo.procopen", EPERM);
-  EXPECT_FALSE(Korvane::osGetProcessTime(static_cast<unsigned>(getpid()), t));
+  EXPECT_FALSE(osGetProcessTime(Self(), t));
   EXPECT_EQ(t.value, 42u);
 }
 
 TEST(ProcInfo, NamesAndEnumeration) {
   cKV_String name = "untouched";
-  ASSERT_TRUE(iKV_ProcInfo::GetName(static_cast<unsigned>(getpid()), name));
+  ASSERT_TRUE(iKV_ProcInfo::GetName(Self(), name));
   EXPECT_EQ(std::string(name) + "\n", kvtest::ReadFile("/proc/self/comm"));
 
   Korvane::ctKV_Array<unsigned int> ids;
