@@ -38,18 +38,15 @@ TEST(KvosSysInfo, InfoDescribesThisMachine) {
         "Memory:           " + std::to_string(RamBytes()) + " bytes", std::string("kernel ") + u.release,
         std::string("Processor speed:  ")})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
-  // The interfaces, as kvos net lists them.
-  auto net = RunKvos({"net", "if"});
-  ASSERT_EQ(net.status, 0) << net.err;
-  auto netLines = Lines(net.out);
-  ASSERT_GE(netLines.size(), 2u);
-  EXPECT_NE(r.out.find(netLines[0] + "\n"), std::string::npos) << r.out;  // the Ethernet address
-  int count = std::stoi(netLines[1]);
+  // The interfaces as kvos net lists them: the Ethernet address, their
+  // count, then one line each starting with its name.
+  auto net = Lines(RunKvos({"net", "if"}).out);
+  ASSERT_GE(net.size(), 2u);
+  EXPECT_NE(r.out.find(net[0] + "\n"), std::string::npos) << r.out;
+  std::size_t count = std::stoul(net[1]);
   EXPECT_NE(r.out.find("Interfaces:       " + std::to_string(count) + "\n"), std::string::npos) << r.out;
-  for (int i = 0; i < count; ++i) {
-    std::string name = netLines[2 + static_cast<std::size_t>(i)].substr(2);
-    EXPECT_NE(r.out.find("  " + name.substr(0, name.find(' ')) + " "), std::string::npos) << name;
-  }
+  for (std::size_t i = 2; i < 2 + count; ++i)
+    EXPECT_NE(r.out.find("  " + net.at(i).substr(2, net[i].find(' ', 2) - 2) + " "), std::string::npos) << net[i];
 
   // Plain kvos carries the same description.
   auto about = RunKvos({});
