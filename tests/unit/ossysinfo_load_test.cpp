@@ -55,17 +55,13 @@ namespace {
 constexpr int kAll = 15;
 using Monitor = std::unique_ptr<iKV_SysLoadMon>;
 
-// The aggregate line of /proc/stat, in clock ticks.
-struct CpuTicks {
-  unsigned long long user = 100000, nice = 300, system = 40000, idle = 900000, iowait = 2000, irq = 0,
-                     softirq = 700, steal = 0, guest = 5000, guestNice = 0;
-  std::string Stat() const {
-    std::string line = "cpu ";
-    for (unsigned long long v : {user, nice, system, idle, iowait, irq, softirq, steal, guest, guestNice})
-      line += " " + std::to_string(v);
-    return line + "\ncpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
-  }
-};
+// /proc/stat with these cumulative ticks on its aggregate line.
+std::string Stat(unsigned long long user, unsigned long long idle, unsigned long long iowait = 2000,
+                 unsigned long long steal = 0, unsigned long long guest = 5000) {
+  return "cpu  " + std::to_string(user) + " 300 40000 " + std::to_string(idle) + " " + std::to_string(iowait) +
+         " 0 700 " + std::to_string(steal) + " " + std::to_string(guest) +
+         " 0\ncpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
+}
 
 std::string MemInfo(long long availKb, long long swapTotalKb, long long swapFreeKb) {
   return "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " + std::to_string(availKb) +
@@ -85,12 +81,12 @@ class RecordedProc {
  public:
   RecordedProc() : _recorded(_dir.Path()) {
     std::filesystem::create_directories(_dir / "proc");
-    Stat(CpuTicks().Stat());
+    Stat(::Stat(100000, 900000));
   }
   void Stat(std::string const& text) { kvtest::WriteFile(_dir / "proc/stat", text); }
   void Mem(std::string const& text) { kvtest::WriteFile(_dir / "proc/meminfo", text); }
   // The processor load of the interval that ends with this sample.
-  int Load(iKV_SysLoadMon* mon, std::string const& stat, cKV_Error& err) {
+  int Load(Monitor const& mon, std::string const& stat, cKV_Error& err) {
     Stat(stat);
     EXPECT_TRUE(mon->Collect(&err)) << stat;
     return mon->GetCpuLoad(&err);
@@ -109,7 +105,6 @@ void ExpectError(cKV_Error const& err, char const* text) {
 
 TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   RecordedProc proc;
-  CpuTicks t;
   cKV_Error err;
   Monitor mon(iKV_SysLoadMon::Create(&err, 1));
   ASSERT_NE(mon, nullptr);
@@ -118,30 +113,26 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   // Tick differences of each sample. Guest time is already part of user time
   // and steal time is busy time; the idle share includes waiting for I/O.
   struct {
-    long long user, steal, idle, iowait, guest;
+    long long user, idle, iowait, steal, guest;
     int load;
   } const samples[] = {
-      {700, 50, 200, 50, 400, 75}, {698, 50, 202, 50, 400, 75},  // 74.8 + 0.5
-      {694, 50, 206, 50, 400, 74},                                 // 74.4 + 0.5
-      {950, 50, 0, 0, 400, 100},   {0, 0, 0, 0, 0, 0},             // equal samples
+      {700, 200, 50, 50, 400, 75}, {698, 202, 50, 50, 400, 75},  // 74.8 + 0.5
+      {694, 206, 50, 50, 400, 74},                                 // 74.4 + 0.5
+      {950, 0, 0, 50, 400, 100},   {0, 0, 0, 0, 0, 0},             // equal samples
       // An idle count that went backwards (as iowait can) clamps at 100.
-      {1010, 0, 0, -10, 0, 100},
+      {1010, 0, -10, 0, 0, 100},
       // A sample that went backwards as a whole keeps the rule: both
       // differences are negative, their ratio is the busy share.
-      {-750, 0, -250, 0, 0, 75},
+      {-750, -250, 0, 0, 0, 75},
   };
+  long long user = 100000, idle = 900000, iowait = 2000, steal = 0, guest = 5000;
   for (auto const& d : samples) {
-    t.user += static_cast<unsigned long long>(d.user);
-    t.steal += static_cast<unsigned long long>(d.steal);
-    t.idle += static_cast<unsigned long long>(d.idle);
-    t.iowait += static_cast<unsigned long long>(d.iowait);
-    t.guest += static_cast<unsigned long long>(d.guest);
-    EXPECT_EQ(proc.Load(mon.get(), t.Stat(), err), d.load) << d.user << " " << d.idle;
+    std::string stat = Stat(user += d.user, idle += d.idle, iowait += d.iowait, steal += d.steal, guest += d.guest);
+    EXPECT_EQ(proc.Load(mon, stat, err), d.load) << stat;
   }
-
   // The oldest kernels give only four fields.
-  proc.Load(mon.get(), "cpu  1000 0 1000 8000\n", err);
-  EXPECT_EQ(proc.Load(mon.get(), "cpu  1300 0 1400 8300\n", err), 70);
+  proc.Load(mon, "cpu  1000 0 1000 8000\n", err);
+  EXPECT_EQ(proc.Load(mon, "cpu  1300 0 1400 8300\n", err), 70);
 
   // Cut inside the line, text instead of numbers, another first line, empty,
   // too few fields, a figure beyond 64 bits: the sample counts as zero
@@ -149,9 +140,9 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   // share of the good sample, and so does the one after it.
   for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
                           "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
-    proc.Load(mon.get(), CpuTicks().Stat(), err);
-    EXPECT_EQ(proc.Load(mon.get(), bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
-    EXPECT_EQ(proc.Load(mon.get(), CpuTicks().Stat(), err), 14) << bad;
+    proc.Load(mon, Stat(100000, 900000), err);
+    EXPECT_EQ(proc.Load(mon, bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
+    EXPECT_EQ(proc.Load(mon, Stat(100000, 900000), err), 14) << bad;
   }
   kvtest::ScopedFault readFails("sysinfo.read", EIO);
   EXPECT_TRUE(mon->Collect(&err));
@@ -161,24 +152,23 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
 
 // Which of the four getters answer (bits 1, 2, 4, 8 of `answering`); the
 // others must report "Value is not requested" and give 0.
-void ExpectRequested(iKV_SysLoadMon* mon, int answering) {
+void ExpectRequested(Monitor const& mon, int answering) {
   for (int bit = 0; bit < 4; ++bit) {
     auto get = [&](cKV_Error* e) -> long long {
-      return bit == 0 ? mon->GetCpuLoad(e) : bit == 1 ? mon->GetRamAvail(e) : bit == 2 ? mon->GetSwapAvail(e) : mon->GetSwapMax(e);
+      return bit == 0 ? mon->GetCpuLoad(e) : bit == 1 ? mon->GetRamAvail(e) : bit == 2 ? mon->GetSwapAvail(e)
+                                                                                         : mon->GetSwapMax(e);
     };
     cKV_Error err;
     long long value = get(&err);
-    if (answering & (1 << bit)) {
-      EXPECT_TRUE(err.IsNotError()) << bit;
-    } else {
-      EXPECT_EQ(value, 0) << bit;
-      ExpectError(err, "Value is not requested");
-      EXPECT_EQ(get(nullptr), 0);  // no record: dropped
-    }
+    EXPECT_EQ(err.IsNotError(), (answering & (1 << bit)) != 0) << bit;
+    if (answering & (1 << bit)) continue;
+    EXPECT_EQ(value, 0) << bit;
+    ExpectError(err, "Value is not requested");
+    EXPECT_EQ(get(nullptr), 0);  // no record: dropped
   }
 }
 
-TEST(SysLoadMon, MaskSelectsTheValues) {
+TEST(SysLoadMon, MaskSelectsTheValuesAndMemoryFailures) {
   RecordedProc proc;
   // Mask 0: nothing is sampled (there is no meminfo), nothing answers.
   cKV_Error err;
@@ -186,42 +176,26 @@ TEST(SysLoadMon, MaskSelectsTheValues) {
   ASSERT_NE(none, nullptr);
   EXPECT_TRUE(none->Collect(&err));
   EXPECT_TRUE(err.IsNotError());
-  ExpectRequested(none.get(), 0);
-
-  // Mask 2: only the available memory, though all three are sampled.
-  proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  Monitor ram(iKV_SysLoadMon::Create(&err, 2));
-  ASSERT_NE(ram, nullptr);
-  EXPECT_EQ(ram->GetRamAvail(nullptr), 7000000LL * 1024);
-  ExpectRequested(ram.get(), 2);
-  // Init changes the mask of a living monitor; unknown bits are ignored.
-  EXPECT_TRUE(ram->Init(&err, 0x70 | 4 | 8));
-  EXPECT_EQ(Memory(ram.get()), "0 1536000000 2048000000");
-  ExpectRequested(ram.get(), 4 | 8);
-  // The values follow the samples.
-  proc.Mem(MemInfo(6500000, 2000000, 1000000));
-  EXPECT_TRUE(ram->Collect(nullptr));
-  EXPECT_EQ(ram->GetSwapAvail(nullptr), 1000000LL * 1024);
-
-  // A negative mask asks for everything.
-  Monitor all(iKV_SysLoadMon::Create(&err, -1));
-  ASSERT_NE(all, nullptr);
-  EXPECT_EQ(all->GetRamAvail(nullptr), 6500000LL * 1024);
-  ExpectRequested(all.get(), 15);
-  EXPECT_TRUE(err.IsNotError());
-}
-
-TEST(SysLoadMon, MemoryFailures) {
-  RecordedProc proc;
+  ExpectRequested(none, 0);
   // No meminfo: Create fails with the host's reason; the processor alone
-  // needs no meminfo.
-  cKV_Error err;
+  // needs none.
   EXPECT_EQ(iKV_SysLoadMon::Create(&err, 2), nullptr);
   ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=2 [No such file or directory]");
   EXPECT_NE(Monitor(iKV_SysLoadMon::Create(nullptr, 1)), nullptr);
+
+  // Mask 2: only the available memory, though all three are sampled.
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  Monitor mon(iKV_SysLoadMon::Create(nullptr, kAll));
+  Monitor mon(iKV_SysLoadMon::Create(nullptr, 2));
   ASSERT_NE(mon, nullptr);
+  EXPECT_EQ(mon->GetRamAvail(nullptr), 7000000LL * 1024);
+  ExpectRequested(mon, 2);
+  // Init changes the mask of a living monitor; unknown bits are ignored.
+  EXPECT_TRUE(mon->Init(nullptr, 0x70 | 4 | 8));
+  EXPECT_EQ(Memory(mon.get()), "0 1536000000 2048000000");
+  ExpectRequested(mon, 4 | 8);
+  // A negative mask asks for everything.
+  EXPECT_TRUE(mon->Init(nullptr, -1));
+  ExpectRequested(mon, kAll);
 
   // Damaged replies fail Collect and keep the earlier values.
   std::string good = MemInfo(5000000, 2000000, 1000000);
@@ -256,35 +230,28 @@ TEST(SysLoadMon, MemoryFailures) {
 
 TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   RecordedProc proc;
-  CpuTicks t;
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  auto* original = static_cast<cSysLoadMon*>(iKV_SysLoadMon::Create(nullptr, kAll));
+  Monitor original(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(original, nullptr);
   cKV_Error err;
-  t.user += 300;
-  t.idle += 700;
-  ASSERT_EQ(proc.Load(original, t.Stat(), err), 30);
-
-  auto* copy = new cSysLoadMon(*original);
+  ASSERT_EQ(proc.Load(original, Stat(100300, 900700), err), 30);
+  Monitor copy(new cSysLoadMon(*static_cast<cSysLoadMon*>(original.get())));
   EXPECT_EQ(copy->GetCpuLoad(nullptr), 30);
   EXPECT_EQ(copy->GetRamAvail(nullptr), 7000000LL * 1024);
-  delete original;
+  original.reset();
 
   // Whatever takes the original's descriptors now must survive the copy.
   int a = open("/dev/null", O_RDONLY | O_CLOEXEC);
   int b = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  t.user += 500;
-  t.idle += 500;
-  EXPECT_EQ(proc.Load(copy, t.Stat(), err), 50);
-
+  EXPECT_EQ(proc.Load(copy, Stat(100800, 901200), err), 50);
   cSysLoadMon assigned;
-  assigned = *copy;
+  assigned = *static_cast<cSysLoadMon*>(copy.get());
   EXPECT_EQ(assigned.GetCpuLoad(nullptr), 50);
   EXPECT_TRUE(assigned.Collect(nullptr));
   assigned.Done();
   assigned.Done();  // twice is harmless
   EXPECT_TRUE(assigned.Collect(nullptr));  // and the files open again
-  delete copy;
+  copy.reset();
   EXPECT_NE(fcntl(a, F_GETFD), -1);
   EXPECT_NE(fcntl(b, F_GETFD), -1);
   close(a);
