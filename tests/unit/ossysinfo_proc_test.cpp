@@ -1,9 +1,9 @@
 // Process statistics: the monitor against what the process really did, its
 // failures, and the queries about other processes.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,44 +59,35 @@ void ExpectFailure(iKV_ProcStatMon* mon, std::string const& text, int code = 1) 
   ExpectError(err, text, code);
 }
 
-// The helper program, with a pipe on its standard input (closing it ends
-// the child) and one on its standard output.
-class Child {
- public:
+// The helper program, with one socket as its standard input and output;
+// closing it ends the child.
+struct Child {
+  pid_t pid = -1;
+  int fd = -1;
   explicit Child(char const* spinMs, char const* option = nullptr) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    _pid = fork();
-    if (_pid == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return;
+    if ((pid = fork()) == 0) {
+      dup2(sv[1], 0);
+      dup2(sv[1], 1);
       execl(OSSYSINFO_CHILD, OSSYSINFO_CHILD, spinMs, option, static_cast<char*>(nullptr));
       _exit(127);
     }
-    close(in[0]);
-    close(out[1]);
-    _in = in[1];
-    _out = out[0];
+    close(sv[1]);
+    fd = sv[0];
   }
   ~Child() { Finish(); }
-  pid_t Pid() const { return _pid; }
   // The next line of its output, empty at its end.
   std::string Line() {
     std::string line;
-    for (char c; read(_out, &c, 1) == 1 && c != '\n';) line += c;
+    for (char c; read(fd, &c, 1) == 1 && c != '\n';) line += c;
     return line;
   }
   // Lets it end and collects it.
   void Finish() {
-    if (_in >= 0) close(_in);
-    if (_out >= 0) close(_out);
-    if (_pid > 0) waitpid(_pid, nullptr, 0);
-    _in = _out = _pid = -1;
+    if (fd >= 0 && close(fd) == 0 && pid > 0) waitpid(pid, nullptr, 0);
+    fd = -1;
   }
-
- private:
-  pid_t _pid = -1;
-  int _in = -1, _out = -1;
 };
 
 TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
@@ -126,7 +117,7 @@ TEST(ProcStatMon, FirstCollectAveragesSinceTheProcessStarted) {
   int n = cKV_SysInfo::GetCpuCount();
   auto start = Clock::now();
   Child child("600", "--collect");
-  ASSERT_GT(child.Pid(), 0);
+  ASSERT_GT(child.pid, 0);
   std::string report = child.Line();
   double wall = Seconds(Clock::now() - start);
   int load = -1;
@@ -272,9 +263,9 @@ TEST(ProcessTime, OwnProcess) {
 // Both queries about another process, while it runs and once it is gone.
 TEST(ProcessTime, ChildThatSpunHalfASecond) {
   Child child("500");
-  ASSERT_GT(child.Pid(), 0);
+  ASSERT_GT(child.pid, 0);
   ASSERT_EQ(child.Line(), "ready");
-  unsigned pid = static_cast<unsigned>(child.Pid());
+  unsigned pid = static_cast<unsigned>(child.pid);
   cKV_SysTime t(0ULL);
   ASSERT_TRUE(osGetProcessTime(pid, t));
   // Half a second of spinning, and what starting the program cost.
