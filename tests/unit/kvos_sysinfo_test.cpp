@@ -24,7 +24,8 @@ std::vector<std::string> Lines(std::string const& text) {
 }
 
 unsigned long long RamBytes() {
-  return static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
+  return static_cast<unsigned long long>(sysconf(_SC_PHYS_PAGES)) *
+         static_cast<unsigned long long>(sysconf(_SC_PAGESIZE));
 }
 
 TEST(KvosSysInfo, InfoDescribesThisMachine) {
@@ -33,10 +34,10 @@ TEST(KvosSysInfo, InfoDescribesThisMachine) {
   EXPECT_TRUE(r.err.empty());
   utsname u{};
   uname(&u);
-  for (std::string const& part :
-       {std::string("Host type:        Linux\n"), "Processors:       " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + "\n",
-        "Memory:           " + std::to_string(RamBytes()) + " bytes", std::string("kernel ") + u.release,
-        std::string("Processor speed:  ")})
+  for (std::string const& part : {std::string("Host type:        Linux\n"),
+                                  "Processors:       " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + "\n",
+                                  "Memory:           " + std::to_string(RamBytes()) + " bytes",
+                                  std::string("kernel ") + u.release, std::string("Processor speed:  ")})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   // The interfaces as kvos net lists them: the Ethernet address, their
   // count, then one line each starting with its name.
@@ -105,12 +106,24 @@ TEST(KvosSysInfo, ProcWatchesAnotherProcess) {
 }
 
 TEST(KvosSysInfo, BadArgumentsAndMissingProcesses) {
-  for (std::vector<std::string> const& args :
-       {std::vector<std::string>{"info", "now"}, {"load", "--interval", "-5"}, {"load", "--interval", "0"},
-        {"load", "--interval", "3600001"}, {"load", "--interval"}, {"load", "--count", "-1"},
-        {"load", "--count", "0"}, {"load", "--count", "2x"}, {"load", "--count", "99999999999999999999"},
-        {"load", "--every", "5"}, {"load", "7"}, {"proc"}, {"proc", "0"}, {"proc", "-1"}, {"proc", "abc"},
-        {"proc", "4294967296"}, {"proc", "1", "2"}, {"proc", "--count", "1"}}) {
+  for (std::vector<std::string> const& args : {std::vector<std::string>{"info", "now"},
+                                               {"load", "--interval", "-5"},
+                                               {"load", "--interval", "0"},
+                                               {"load", "--interval", "3600001"},
+                                               {"load", "--interval"},
+                                               {"load", "--count", "-1"},
+                                               {"load", "--count", "0"},
+                                               {"load", "--count", "2x"},
+                                               {"load", "--count", "99999999999999999999"},
+                                               {"load", "--every", "5"},
+                                               {"load", "7"},
+                                               {"proc"},
+                                               {"proc", "0"},
+                                               {"proc", "-1"},
+                                               {"proc", "abc"},
+                                               {"proc", "4294967296"},
+                                               {"proc", "1", "2"},
+                                               {"proc", "--count", "1"}}) {
     auto r = RunKvos(args);
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_TRUE(r.out.empty()) << args.back();

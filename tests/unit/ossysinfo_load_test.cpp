@@ -1,7 +1,7 @@
 // The system load monitor: its rules on recorded samples, its failures, its
 // copies, and its figures against the live host.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -65,7 +65,8 @@ std::string Stat(unsigned long long user, unsigned long long idle, unsigned long
 
 std::string MemInfo(long long availKb, long long swapTotalKb, long long swapFreeKb) {
   return "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " + std::to_string(availKb) +
-         " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\nSwapTotal:      " +
+         " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\nSwapTotal:     "
+         " " +
          std::to_string(swapTotalKb) + " kB\nSwapFree:       " + std::to_string(swapFreeKb) + " kB\n";
 }
 
@@ -116,9 +117,11 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
     long long user, idle, iowait, steal, guest;
     int load;
   } const samples[] = {
-      {700, 200, 50, 50, 400, 75}, {698, 202, 50, 50, 400, 75},  // 74.8 + 0.5
-      {694, 206, 50, 50, 400, 74},                                 // 74.4 + 0.5
-      {950, 0, 0, 50, 400, 100},   {0, 0, 0, 0, 0, 0},             // equal samples
+      {700, 200, 50, 50, 400, 75},
+      {698, 202, 50, 50, 400, 75},  // 74.8 + 0.5
+      {694, 206, 50, 50, 400, 74},  // 74.4 + 0.5
+      {950, 0, 0, 50, 400, 100},
+      {0, 0, 0, 0, 0, 0},  // equal samples
       // An idle count that went backwards (as iowait can) clamps at 100.
       {1010, 0, -10, 0, 0, 100},
       // A sample that went backwards as a whole keeps the rule: both
@@ -155,8 +158,10 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
 void ExpectRequested(Monitor const& mon, int answering) {
   for (int bit = 0; bit < 4; ++bit) {
     auto get = [&](cKV_Error* e) -> long long {
-      return bit == 0 ? mon->GetCpuLoad(e) : bit == 1 ? mon->GetRamAvail(e) : bit == 2 ? mon->GetSwapAvail(e)
-                                                                                         : mon->GetSwapMax(e);
+      return bit == 0   ? mon->GetCpuLoad(e)
+             : bit == 1 ? mon->GetRamAvail(e)
+             : bit == 2 ? mon->GetSwapAvail(e)
+                        : mon->GetSwapMax(e);
     };
     cKV_Error err;
     long long value = get(&err);
@@ -216,7 +221,8 @@ TEST(SysLoadMon, MaskSelectsTheValuesAndMemoryFailures) {
     ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=5 [Input/output error]");
   }
   // Without the kernel's own estimate, free memory and caches count.
-  proc.Mem("MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n");
+  proc.Mem(
+      "MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n");
   EXPECT_TRUE(mon->Collect(nullptr));
   EXPECT_EQ(Memory(mon.get()), "1351680 0 0");
 
@@ -225,7 +231,8 @@ TEST(SysLoadMon, MaskSelectsTheValuesAndMemoryFailures) {
   err.Reset();
   EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
   EXPECT_EQ(err.GetCode(), 7);
-  EXPECT_EQ(std::string(err.GetText()), "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
+  EXPECT_EQ(std::string(err.GetText()),
+            "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
 }
 
 TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
@@ -249,7 +256,7 @@ TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   EXPECT_EQ(assigned.GetCpuLoad(nullptr), 50);
   EXPECT_TRUE(assigned.Collect(nullptr));
   assigned.Done();
-  assigned.Done();  // twice is harmless
+  assigned.Done();                         // twice is harmless
   EXPECT_TRUE(assigned.Collect(nullptr));  // and the files open again
   copy.reset();
   EXPECT_NE(fcntl(a, F_GETFD), -1);

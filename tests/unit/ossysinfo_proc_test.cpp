@@ -110,7 +110,8 @@ TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
   EXPECT_TRUE(err.IsNotError());
   // Near 100/n when the thread had a processor to itself; on a busy machine
   // it got less, which its own clock tells.
-  EXPECT_NEAR(load, 100.0 * spun / (n * wall), 10.0) << "spun " << spun << " s in " << wall << " s on " << n << " processors";
+  EXPECT_NEAR(load, 100.0 * spun / (n * wall), 10.0)
+      << "spun " << spun << " s in " << wall << " s on " << n << " processors";
 }
 
 TEST(ProcStatMon, FirstCollectAveragesSinceTheProcessStarted) {
@@ -151,7 +152,8 @@ TEST(ProcStatMon, PageFaultsAndResidentSizeFollowFreshMemory) {
   madvise(block, kSize, MADV_NOHUGEPAGE);  // one fault per small page
   ASSERT_TRUE(mon->Collect(nullptr));
   unsigned long long before = mon->GetProcMemoryLoad();
-  for (std::size_t i = 0; i < kSize; i += static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) static_cast<char*>(block)[i] = 1;
+  for (std::size_t i = 0; i < kSize; i += static_cast<std::size_t>(sysconf(_SC_PAGESIZE)))
+    static_cast<char*>(block)[i] = 1;
   ASSERT_TRUE(mon->Collect(nullptr));
   EXPECT_GE(mon->GetProcPageFaultCount(), 25000);
   EXPECT_GE(mon->GetProcMemoryLoad(), before + kSize * 95 / 100);

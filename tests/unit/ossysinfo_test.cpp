@@ -1,5 +1,7 @@
 // The description of the machine: against the live host, against recorded
 // host files, and the naming of a Windows host.
+#include "OS/ossysinfo.h"
+
 #include <gtest/gtest.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -11,7 +13,6 @@
 #include <utility>
 
 #include "OS/internal/sysinfo.h"
-#include "OS/ossysinfo.h"
 #include "support/testing.h"
 
 using namespace Korvane;
@@ -61,8 +62,10 @@ TEST(SysInfo, DescribesTheLiveHost) {
   std::string cpu(cKV_SysInfo::GetCpuName()), arch = std::string(": ") + u.machine;
   std::string cpuinfo = kvtest::ReadFile("/proc/cpuinfo");
   bool model = cpuinfo.find("model name") != std::string::npos;
-  EXPECT_TRUE(model ? cpu.find(arch) != std::string::npos && cpuinfo.find(cpu.substr(0, cpu.find(arch))) != std::string::npos
-                    : cpu == "x86") << cpu;
+  EXPECT_TRUE(model ? cpu.find(arch) != std::string::npos &&
+                          cpuinfo.find(cpu.substr(0, cpu.find(arch))) != std::string::npos
+                    : cpu == "x86")
+      << cpu;
   EXPECT_GE(cKV_SysInfo::GetCpuSpeed(), 0);
   EXPECT_TRUE(model || cKV_SysInfo::GetCpuSpeed() == 0);
 }
@@ -81,8 +84,9 @@ TEST(SysInfo, RecordedMachines) {
             "4142407680 | CentOS Linux 7 | CentOS Linux 7 (Core), KERNEL");
   // A virtual machine without any frequency figure; shell quoting in
   // os-release.
-  EXPECT_EQ(DescribeFrom(Recorded("vm")), "4 | AMD EPYC 7B13: ARCH Family 25 Model 1 Stepping 0 | 0 MHz | 8336863232 | "
-                                          "Debian GNU/Linux 12 | Debian \"bookworm\" \\ testing, KERNEL");
+  EXPECT_EQ(DescribeFrom(Recorded("vm")),
+            "4 | AMD EPYC 7B13: ARCH Family 25 Model 1 Stepping 0 | 0 MHz | 8336863232 | "
+            "Debian GNU/Linux 12 | Debian \"bookworm\" \\ testing, KERNEL");
   // A container with a reduced /proc: no processor model, no /sys, the
   // system's name only under /usr/lib.
   EXPECT_EQ(DescribeFrom(Recorded("container")),
@@ -96,8 +100,9 @@ TEST(SysInfo, HostRefusalsLeaveDefaults) {
     // speed is not read either, and the long name has no kernel.
     kvtest::TempDir empty;
     kvtest::ScopedFault noUname("sysinfo.uname", ENOSYS, 0, 10);
-    EXPECT_EQ(DescribeFrom(Recorded("xeon")),
-              "40 | Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz | 0 MHz | 201302241280 | Ubuntu 22.04 | Ubuntu 22.04.3 LTS");
+    EXPECT_EQ(
+        DescribeFrom(Recorded("xeon")),
+        "40 | Intel(R) Xeon(R) Gold 6230 CPU @ 2.10GHz | 0 MHz | 201302241280 | Ubuntu 22.04 | Ubuntu 22.04.3 LTS");
     EXPECT_EQ(DescribeFrom(empty.Path()), "CPUS | x86 | 0 MHz | 0 | Linux | Linux unknown");
   }
   // Every file refuses to open.
@@ -181,7 +186,8 @@ TEST(WindowsNames, EveryNamingRule) {
       // Terminal services, then the service pack.
       {Extended(5, 1, 1, 0x0010, 2), "WinXP Prof", "Microsoft Windows XP Professional TS SP2"},
       // Servers.
-      {Extended(6, 1, 3, 0x0002, 0, true), "Win2008R2 x64 Ent Server", "Microsoft Windows 2008 R2 x64 Enterprise Server"},
+      {Extended(6, 1, 3, 0x0002, 0, true), "Win2008R2 x64 Ent Server",
+       "Microsoft Windows 2008 R2 x64 Enterprise Server"},
       {Extended(5, 2, 3, 0x0400), "Win2003R2 Web Server", "Microsoft Windows 2003 R2 Web Server"},
       // 0x0400 with anything else is no web server.
       {Extended(5, 2, 3, 0x0410), "Win2003R2 Server", "Microsoft Windows 2003 R2 Server TS"},

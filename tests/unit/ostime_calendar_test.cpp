@@ -97,13 +97,19 @@ TEST(DateTime, RejectsFieldsThatAreNoDateAndTime) {
     cKV_DateTime fields;
     bool real;
   } const cases[] = {
-      {Fields(2009, 13, 1, 0, 0, 0), false},  {Fields(2009, 0, 1, 0, 0, 0), false},
-      {Fields(2009, 4, 31, 0, 0, 0), false},  {Fields(2009, 2, 29, 0, 0, 0), false},
-      {Fields(2100, 2, 29, 0, 0, 0), false},  {Fields(2009, 1, 0, 0, 0, 0), false},
-      {Fields(2009, 1, 1, 24, 0, 0), false},  {Fields(2009, 1, 1, 0, 60, 0), false},
-      {Fields(2009, 1, 1, 0, 0, 60), false},  {Fields(1600, 12, 31, 0, 0, 0), false},
+      {Fields(2009, 13, 1, 0, 0, 0), false},
+      {Fields(2009, 0, 1, 0, 0, 0), false},
+      {Fields(2009, 4, 31, 0, 0, 0), false},
+      {Fields(2009, 2, 29, 0, 0, 0), false},
+      {Fields(2100, 2, 29, 0, 0, 0), false},
+      {Fields(2009, 1, 0, 0, 0, 0), false},
+      {Fields(2009, 1, 1, 24, 0, 0), false},
+      {Fields(2009, 1, 1, 0, 60, 0), false},
+      {Fields(2009, 1, 1, 0, 0, 60), false},
+      {Fields(1600, 12, 31, 0, 0, 0), false},
       // Their neighbours are real dates.
-      {Fields(2009, 12, 31, 23, 59, 59), true}, {Fields(2009, 4, 30, 0, 0, 0), true},
+      {Fields(2009, 12, 31, 23, 59, 59), true},
+      {Fields(2009, 4, 30, 0, 0, 0), true},
       {Fields(2000, 2, 29, 12, 0, 0), true},
   };
   for (auto const& c : cases) {

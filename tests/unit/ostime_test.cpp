@@ -95,7 +95,7 @@ TEST(SysTime, ArithmeticWrapsAndComparisonsAreUnsigned) {
 
 TEST(SysTime, ScalingGoesThroughTheUnsignedMagnitude) {
   EXPECT_EQ((cKV_SysTime(1000000000ULL) * 1.5).value, 1500000000ULL);
-  EXPECT_EQ((cKV_SysTime(7ULL) / 2.0).value, 3ULL);  // truncated
+  EXPECT_EQ((cKV_SysTime(7ULL) / 2.0).value, 3ULL);                                    // truncated
   EXPECT_EQ((cKV_SysTime(7ULL) * -0.5).value, static_cast<unsigned long long>(-3LL));  // toward zero
   // A value with the top bit set is a large unsigned count, not a negative one.
   EXPECT_EQ((cKV_SysTime(0x8000000000000000ULL) / 2.0).value, 0x4000000000000000ULL);
@@ -151,7 +151,7 @@ TEST(Timeb, SumsDifferencesAndScalingCarryAndBorrow) {
   EXPECT_EQ(S(tTimeb(1, 999) + tTimeb(0, 999)), "2 998");
   EXPECT_EQ(S(tTimeb(2, 100) - tTimeb(1, 900)), "0 200");
   EXPECT_EQ(S(tTimeb(1, 900) - tTimeb(2, 100)), "-1 800");
-  EXPECT_EQ(S(tTimeb(10, 0) + 5), "15 0");  // whole seconds
+  EXPECT_EQ(S(tTimeb(10, 0) + 5), "15 0");                       // whole seconds
   EXPECT_EQ(S(Tb(INT_MAX, 500) + Tb(0, 500)), "-2147483648 0");  // wraps like the 32-bit host
 
   tTimeb t(1, 700);
