@@ -106,28 +106,17 @@ TEST(KvosSysInfo, ProcWatchesAnotherProcess) {
 }
 
 TEST(KvosSysInfo, BadArgumentsAndMissingProcesses) {
-  for (std::vector<std::string> const& args : {std::vector<std::string>{"info", "now"},
-                                               {"load", "--interval", "-5"},
-                                               {"load", "--interval", "0"},
-                                               {"load", "--interval", "3600001"},
-                                               {"load", "--interval"},
-                                               {"load", "--count", "-1"},
-                                               {"load", "--count", "0"},
-                                               {"load", "--count", "2x"},
-                                               {"load", "--count", "99999999999999999999"},
-                                               {"load", "--every", "5"},
-                                               {"load", "7"},
-                                               {"proc"},
-                                               {"proc", "0"},
-                                               {"proc", "-1"},
-                                               {"proc", "abc"},
-                                               {"proc", "4294967296"},
-                                               {"proc", "1", "2"},
-                                               {"proc", "--count", "1"}}) {
+  for (char const* line :
+       {"info now", "load --interval -5", "load --interval 0", "load --interval 3600001", "load --interval",
+        "load --count -1", "load --count 0", "load --count 2x", "load --count 99999999999999999999", "load --every 5",
+        "load 7", "proc", "proc 0", "proc -1", "proc abc", "proc 4294967296", "proc 1 2", "proc --count 1"}) {
+    std::vector<std::string> args;
+    std::istringstream words(line);
+    for (std::string word; words >> word;) args.push_back(word);
     auto r = RunKvos(args);
-    EXPECT_EQ(r.status, 2) << args.back();
-    EXPECT_TRUE(r.out.empty()) << args.back();
-    EXPECT_NE(r.err.find("Usage: kvos " + args[0]), std::string::npos) << args.back();
+    EXPECT_EQ(r.status, 2) << line;
+    EXPECT_TRUE(r.out.empty()) << line;
+    EXPECT_NE(r.err.find("Usage: kvos " + args[0]), std::string::npos) << line;
   }
   for (char const* command : {"info", "load", "proc"}) EXPECT_EQ(RunKvos({command, "--help"}).status, 0) << command;
   // Well-formed identifiers of no process: the largest, and one just reaped.

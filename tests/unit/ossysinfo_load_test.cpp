@@ -36,8 +36,8 @@ void* CountedAlloc(std::size_t size) noexcept {
 #pragma GCC diagnostic ignored "-Wpragmas"
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
-  if (void* p = CountedAlloc(size)) return p;
-  throw std::bad_alloc();
+  void* p = CountedAlloc(size);
+  return p != nullptr ? p : throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }

@@ -1,9 +1,10 @@
 // Process statistics: the monitor against what the process really did, its
 // failures, and the queries about other processes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,37 +60,6 @@ void ExpectFailure(iKV_ProcStatMon* mon, std::string const& text, int code = 1) 
   ExpectError(err, text, code);
 }
 
-// The helper program, with one socket as its standard input and output;
-// closing it ends the child.
-struct Child {
-  pid_t pid = -1;
-  int fd = -1;
-  explicit Child(char const* spinMs, char const* option = nullptr) {
-    int sv[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return;
-    if ((pid = fork()) == 0) {
-      dup2(sv[1], 0);
-      dup2(sv[1], 1);
-      execl(OSSYSINFO_CHILD, OSSYSINFO_CHILD, spinMs, option, static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(sv[1]);
-    fd = sv[0];
-  }
-  ~Child() { Finish(); }
-  // The next line of its output, empty at its end.
-  std::string Line() {
-    std::string line;
-    for (char c; read(fd, &c, 1) == 1 && c != '\n';) line += c;
-    return line;
-  }
-  // Lets it end and collects it.
-  void Finish() {
-    if (fd >= 0 && close(fd) == 0 && pid > 0) waitpid(pid, nullptr, 0);
-    fd = -1;
-  }
-};
-
 TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
   int n = cKV_SysInfo::GetCpuCount();
   Monitor mon(iKV_ProcStatMon::Create(nullptr));
@@ -114,17 +84,15 @@ TEST(ProcStatMon, SpinningThreadLoadsOneProcessor) {
       << "spun " << spun << " s in " << wall << " s on " << n << " processors";
 }
 
+// The helper program spins, samples itself once, reports and ends.
 TEST(ProcStatMon, FirstCollectAveragesSinceTheProcessStarted) {
   int n = cKV_SysInfo::GetCpuCount();
   auto start = Clock::now();
-  Child child("600", "--collect");
-  ASSERT_GT(child.pid, 0);
-  std::string report = child.Line();
+  auto r = kvtest::Run({OSSYSINFO_CHILD, "600", "--collect"});
   double wall = Seconds(Clock::now() - start);
   int load = -1;
   long long cpuNs = 0;
-  ASSERT_EQ(std::sscanf(report.c_str(), "load %d cpu_ns %lld", &load, &cpuNs), 2) << report;
-  EXPECT_EQ(child.Line(), "ready");
+  ASSERT_EQ(std::sscanf(r.out.c_str(), "load %d cpu_ns %lld\nready\n", &load, &cpuNs), 2) << r.out << r.err;
   // The child lived at most `wall` and spun `cpu` of it: its average since
   // its start lies between cpu / wall and one whole processor. A first
   // interval that began anywhere but at the start would not.
@@ -264,20 +232,34 @@ TEST(ProcessTime, OwnProcess) {
 
 // Both queries about another process, while it runs and once it is gone.
 TEST(ProcessTime, ChildThatSpunHalfASecond) {
-  Child child("500");
-  ASSERT_GT(child.pid, 0);
-  ASSERT_EQ(child.Line(), "ready");
-  unsigned pid = static_cast<unsigned>(child.pid);
+  int ready[2], gate[2];
+  ASSERT_EQ(pipe2(ready, O_CLOEXEC) | pipe2(gate, O_CLOEXEC), 0);
+  pid_t child = fork();
+  if (child == 0) {  // renamed, spins half a second, then waits for the gate to close
+    close(gate[1]);
+    prctl(PR_SET_NAME, "kv-spinner");
+    while (CpuSeconds(CLOCK_PROCESS_CPUTIME_ID) < 0.5) {
+    }
+    char c = 0;
+    if (write(ready[1], &c, 1) == 1 && read(gate[0], &c, 1) >= 0) _exit(0);
+    _exit(1);
+  }
+  close(ready[1]);
+  close(gate[0]);
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  unsigned pid = static_cast<unsigned>(child);
   cKV_SysTime t(0ULL);
   ASSERT_TRUE(osGetProcessTime(pid, t));
-  // Half a second of spinning, and what starting the program cost.
   EXPECT_GE(t.value, 500000000ull);
   EXPECT_LE(t.value, 750000000ull);
   cKV_String name;
   ASSERT_TRUE(iKV_ProcInfo::GetName(pid, name));
-  EXPECT_STREQ(name, "ossysinfo_child");
+  EXPECT_STREQ(name, "kv-spinner");
 
-  child.Finish();
+  close(gate[1]);
+  close(ready[0]);
+  waitpid(child, nullptr, 0);
   t = 42ULL;
   name = "untouched";
   // Numbers beyond the host's pids must not alias another process's clock.
