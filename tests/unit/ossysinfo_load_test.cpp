@@ -1,14 +1,14 @@
 // The system load monitor: its rules on recorded samples, its failures, its
 // copies, and its figures against the live host.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>
@@ -36,13 +36,10 @@ void* CountedAlloc(std::size_t size) noexcept {
 #pragma GCC diagnostic ignored "-Wpragmas"
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
-  if (void* p = CountedAlloc(size)) return p;
-  throw std::bad_alloc();
+  void* p = CountedAlloc(size);
+  return p != nullptr ? p : throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) {
-  if (void* p = CountedAlloc(size)) return p;
-  throw std::bad_alloc();
-}
+void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }
 void* operator new[](std::size_t size, std::nothrow_t const&) noexcept { return CountedAlloc(size); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -51,44 +48,50 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
-using Korvane::cKV_Error;
-using Korvane::cSysLoadMon;
-using Korvane::iKV_SysLoadMon;
+using namespace Korvane;
 
 namespace {
 
 constexpr int kAll = 15;
+using Monitor = std::unique_ptr<iKV_SysLoadMon>;
 
-// The aggregate line of /proc/stat, in clock ticks.
-struct CpuTicks {
-  unsigned long long user = 100000, nice = 300, system = 40000, idle = 900000, iowait = 2000, irq = 0,
-                     softirq = 700, steal = 0, guest = 5000, guestNice = 0;
-  std::string Stat() const {
-    std::ostringstream s;
-    s << "cpu  " << user << ' ' << nice << ' ' << system << ' ' << idle << ' ' << iowait << ' ' << irq << ' '
-      << softirq << ' ' << steal << ' ' << guest << ' ' << guestNice << '\n'
-      << "cpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
-    return s.str();
-  }
-};
+// /proc/stat with these cumulative ticks on its aggregate line.
+std::string Stat(unsigned long long user, unsigned long long idle, unsigned long long iowait = 2000,
+                 unsigned long long steal = 0, unsigned long long guest = 5000) {
+  return "cpu  " + std::to_string(user) + " 300 40000 " + std::to_string(idle) + " " + std::to_string(iowait) +
+         " 0 700 " + std::to_string(steal) + " " + std::to_string(guest) +
+         " 0\ncpu0 1 2 3 4 5 6 7 8 9 10\nintr 123456 0 0 0\nctxt 987654\nbtime 1700000000\n";
+}
 
 std::string MemInfo(long long availKb, long long swapTotalKb, long long swapFreeKb) {
-  std::ostringstream s;
-  s << "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " << availKb
-    << " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\n"
-    << "SwapTotal:      " << swapTotalKb << " kB\nSwapFree:       " << swapFreeKb << " kB\n";
-  return s.str();
+  return "MemTotal:       16000000 kB\nMemFree:         2000000 kB\nMemAvailable:   " + std::to_string(availKb) +
+         " kB\nBuffers:          100000 kB\nCached:          3000000 kB\nSwapCached:            0 kB\nSwapTotal:     "
+         " " +
+         std::to_string(swapTotalKb) + " kB\nSwapFree:       " + std::to_string(swapFreeKb) + " kB\n";
+}
+
+// Available memory, available swap and swap total in bytes, without reports.
+std::string Memory(iKV_SysLoadMon* mon) {
+  return std::to_string(mon->GetRamAvail(nullptr)) + " " + std::to_string(mon->GetSwapAvail(nullptr)) + " " +
+         std::to_string(mon->GetSwapMax(nullptr));
 }
 
 // A recorded /proc whose files the test rewrites between samples (in place,
 // as the kernel does).
 class RecordedProc {
  public:
-  RecordedProc() : _recorded(_dir.Path()) { std::filesystem::create_directories(_dir / "proc"); }
+  RecordedProc() : _recorded(_dir.Path()) {
+    std::filesystem::create_directories(_dir / "proc");
+    Stat(::Stat(100000, 900000));
+  }
   void Stat(std::string const& text) { kvtest::WriteFile(_dir / "proc/stat", text); }
-  void Stat(CpuTicks const& t) { Stat(t.Stat()); }
   void Mem(std::string const& text) { kvtest::WriteFile(_dir / "proc/meminfo", text); }
-  void Remove(char const* name) { std::filesystem::remove(_dir / name); }
+  // The processor load of the interval that ends with this sample.
+  int Load(Monitor const& mon, std::string const& stat, cKV_Error& err) {
+    Stat(stat);
+    EXPECT_TRUE(mon->Collect(&err)) << stat;
+    return mon->GetCpuLoad(&err);
+  }
 
  private:
   kvtest::TempDir _dir;
@@ -103,172 +106,101 @@ void ExpectError(cKV_Error const& err, char const* text) {
 
 TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   RecordedProc proc;
-  CpuTicks t;
-  proc.Stat(t);
-  proc.Mem(MemInfo(1, 0, 0));
   cKV_Error err;
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
+  Monitor mon(iKV_SysLoadMon::Create(&err, 1));
   ASSERT_NE(mon, nullptr);
-  // Init and its Collect saw the same sample.
-  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
+  EXPECT_EQ(mon->GetCpuLoad(&err), 0);  // Init and its Collect saw the same sample
 
-  // 1000 ticks, 250 of them idle or waiting for I/O; guest time is already
-  // part of user time and steal time is busy time.
-  auto step = [&](unsigned long long busy, unsigned long long idle, unsigned long long iowait) {
-    t.user += busy - 50;
-    t.steal += 50;
-    t.idle += idle;
-    t.iowait += iowait;
-    t.guest += 400;
-    proc.Stat(t);
-    EXPECT_TRUE(mon->Collect(&err));
-    return mon->GetCpuLoad(&err);
+  // Tick differences of each sample. Guest time is already part of user time
+  // and steal time is busy time; the idle share includes waiting for I/O.
+  struct {
+    long long user, idle, iowait, steal, guest;
+    int load;
+  } const samples[] = {
+      {700, 200, 50, 50, 400, 75},
+      {698, 202, 50, 50, 400, 75},  // 74.8 + 0.5
+      {694, 206, 50, 50, 400, 74},  // 74.4 + 0.5
+      {950, 0, 0, 50, 400, 100},
+      {0, 0, 0, 0, 0, 0},  // equal samples
+      // An idle count that went backwards (as iowait can) clamps at 100.
+      {1010, 0, -10, 0, 0, 100},
+      // A sample that went backwards as a whole keeps the rule: both
+      // differences are negative, their ratio is the busy share.
+      {-750, -250, 0, 0, 0, 75},
   };
-  EXPECT_EQ(step(750, 200, 50), 75);
-  EXPECT_EQ(step(748, 202, 50), 75);  // 74.8 + 0.5
-  EXPECT_EQ(step(744, 206, 50), 74);  // 74.4 + 0.5
-  EXPECT_EQ(step(1000, 0, 0), 100);
-
-  // Equal samples.
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 0);
-
-  // An idle count that went backwards (as iowait can) clamps at 100.
-  t.user += 1010;
-  t.iowait -= 10;
-  proc.Stat(t);
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 100);
-
-  // A sample that went backwards as a whole keeps the rule: both
-  // differences are negative, their ratio is the busy share.
-  t.user -= 750;
-  t.idle -= 250;
-  proc.Stat(t);
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 75);
-  EXPECT_TRUE(err.IsNotError());
-
+  long long user = 100000, idle = 900000, iowait = 2000, steal = 0, guest = 5000;
+  for (auto const& d : samples) {
+    std::string stat = Stat(user += d.user, idle += d.idle, iowait += d.iowait, steal += d.steal, guest += d.guest);
+    EXPECT_EQ(proc.Load(mon, stat, err), d.load) << stat;
+  }
   // The oldest kernels give only four fields.
-  proc.Stat("cpu  1000 0 1000 8000\n");
-  EXPECT_TRUE(mon->Collect(&err));
-  proc.Stat("cpu  1300 0 1400 8300\n");
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetCpuLoad(&err), 70);
-  EXPECT_TRUE(err.IsNotError());
-  delete mon;
-}
+  proc.Load(mon, "cpu  1000 0 1000 8000\n", err);
+  EXPECT_EQ(proc.Load(mon, "cpu  1300 0 1400 8300\n", err), 70);
 
-TEST(SysLoadMon, UnreadableProcessorTimesAreZeroSamples) {
-  RecordedProc proc;
-  CpuTicks t;
-  proc.Stat(t);
-  cKV_Error err;
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, 1);
-  ASSERT_NE(mon, nullptr);
-  // Cut inside the line, text instead of numbers, another first line, empty:
-  // the sample counts as zero times, and nothing is reported. The interval
-  // back to zero gives the busy share of the good sample, and so does the
-  // one after it.
+  // Cut inside the line, text instead of numbers, another first line, empty,
+  // too few fields, a figure beyond 64 bits: the sample counts as zero
+  // times, and nothing is reported. The interval back to zero gives the busy
+  // share of the good sample, and so does the one after it.
   for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
                           "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
-    proc.Stat(t);
-    EXPECT_TRUE(mon->Collect(&err));
-    proc.Stat(bad);
-    EXPECT_TRUE(mon->Collect(&err)) << bad;
-    EXPECT_EQ(mon->GetCpuLoad(&err), 14) << bad;  // 141000 of 1043000 ticks busy
-    proc.Stat(t);
-    EXPECT_TRUE(mon->Collect(&err));
-    EXPECT_EQ(mon->GetCpuLoad(&err), 14) << bad;
+    proc.Load(mon, Stat(100000, 900000), err);
+    EXPECT_EQ(proc.Load(mon, bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
+    EXPECT_EQ(proc.Load(mon, Stat(100000, 900000), err), 14) << bad;
   }
-  {
-    kvtest::ScopedFault readFails("sysinfo.read", EIO);
-    EXPECT_TRUE(mon->Collect(&err));
-    EXPECT_EQ(readFails.Failures(), 1u);
-  }
+  kvtest::ScopedFault readFails("sysinfo.read", EIO);
+  EXPECT_TRUE(mon->Collect(&err));
+  EXPECT_EQ(readFails.Failures(), 1u);
   EXPECT_TRUE(err.IsNotError());
-  delete mon;
 }
 
 // Which of the four getters answer (bits 1, 2, 4, 8 of `answering`); the
 // others must report "Value is not requested" and give 0.
-void ExpectRequested(iKV_SysLoadMon* mon, int answering) {
-  long long (*const getters[4])(iKV_SysLoadMon*, cKV_Error*) = {
-      [](iKV_SysLoadMon* m, cKV_Error* e) -> long long { return m->GetCpuLoad(e); },
-      [](iKV_SysLoadMon* m, cKV_Error* e) { return m->GetRamAvail(e); },
-      [](iKV_SysLoadMon* m, cKV_Error* e) { return m->GetSwapAvail(e); },
-      [](iKV_SysLoadMon* m, cKV_Error* e) { return m->GetSwapMax(e); }};
+void ExpectRequested(Monitor const& mon, int answering) {
   for (int bit = 0; bit < 4; ++bit) {
+    auto get = [&](cKV_Error* e) -> long long {
+      return bit == 0   ? mon->GetCpuLoad(e)
+             : bit == 1 ? mon->GetRamAvail(e)
+             : bit == 2 ? mon->GetSwapAvail(e)
+                        : mon->GetSwapMax(e);
+    };
     cKV_Error err;
-    long long value = getters[bit](mon, &err);
-    if (answering & (1 << bit)) {
-      EXPECT_TRUE(err.IsNotError()) << bit;
-    } else {
-      EXPECT_EQ(value, 0) << bit;
-      ExpectError(err, "Value is not requested");
-      EXPECT_EQ(getters[bit](mon, nullptr), 0);  // no record: dropped
-    }
+    long long value = get(&err);
+    EXPECT_EQ(err.IsNotError(), (answering & (1 << bit)) != 0) << bit;
+    if (answering & (1 << bit)) continue;
+    EXPECT_EQ(value, 0) << bit;
+    ExpectError(err, "Value is not requested");
+    EXPECT_EQ(get(nullptr), 0);  // no record: dropped
   }
 }
 
-TEST(SysLoadMon, MaskSelectsTheValues) {
+TEST(SysLoadMon, MaskSelectsTheValuesAndMemoryFailures) {
   RecordedProc proc;
-  proc.Stat(CpuTicks());
-
   // Mask 0: nothing is sampled (there is no meminfo), nothing answers.
   cKV_Error err;
-  iKV_SysLoadMon* none = iKV_SysLoadMon::Create(&err, 0);
+  Monitor none(iKV_SysLoadMon::Create(&err, 0));
   ASSERT_NE(none, nullptr);
   EXPECT_TRUE(none->Collect(&err));
   EXPECT_TRUE(err.IsNotError());
   ExpectRequested(none, 0);
-  delete none;
+  // No meminfo: Create fails with the host's reason; the processor alone
+  // needs none.
+  EXPECT_EQ(iKV_SysLoadMon::Create(&err, 2), nullptr);
+  ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=2 [No such file or directory]");
+  EXPECT_NE(Monitor(iKV_SysLoadMon::Create(nullptr, 1)), nullptr);
 
   // Mask 2: only the available memory, though all three are sampled.
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  iKV_SysLoadMon* ram = iKV_SysLoadMon::Create(&err, 2);
-  ASSERT_NE(ram, nullptr);
-  EXPECT_EQ(ram->GetRamAvail(nullptr), 7000000LL * 1024);
-  ExpectRequested(ram, 2);
-
-  // Init changes the mask of a living monitor; unknown bits are ignored.
-  EXPECT_TRUE(ram->Init(&err, 0x70 | 4 | 8));
-  EXPECT_EQ(ram->GetSwapAvail(nullptr), 1500000LL * 1024);
-  EXPECT_EQ(ram->GetSwapMax(nullptr), 2000000LL * 1024);
-  ExpectRequested(ram, 4 | 8);
-
-  // The values follow the samples.
-  proc.Mem(MemInfo(6500000, 2000000, 1000000));
-  EXPECT_TRUE(ram->Collect(nullptr));
-  EXPECT_EQ(ram->GetSwapAvail(nullptr), 1000000LL * 1024);
-  delete ram;
-
-  // A negative mask asks for everything.
-  iKV_SysLoadMon* all = iKV_SysLoadMon::Create(&err, -1);
-  ASSERT_NE(all, nullptr);
-  EXPECT_EQ(all->GetRamAvail(nullptr), 6500000LL * 1024);
-  ExpectRequested(all, 15);
-  EXPECT_TRUE(err.IsNotError());
-  delete all;
-}
-
-TEST(SysLoadMon, MemoryFailures) {
-  RecordedProc proc;
-  proc.Stat(CpuTicks());
-  cKV_Error err;
-
-  // No meminfo: Create fails with the host's reason.
-  EXPECT_EQ(iKV_SysLoadMon::Create(&err, 2), nullptr);
-  ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=2 [No such file or directory]");
-  // The processor alone needs no meminfo.
-  iKV_SysLoadMon* cpu = iKV_SysLoadMon::Create(nullptr, 1);
-  EXPECT_NE(cpu, nullptr);
-  delete cpu;
-
-  proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  err.Reset();
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(&err, kAll);
+  Monitor mon(iKV_SysLoadMon::Create(nullptr, 2));
   ASSERT_NE(mon, nullptr);
+  EXPECT_EQ(mon->GetRamAvail(nullptr), 7000000LL * 1024);
+  ExpectRequested(mon, 2);
+  // Init changes the mask of a living monitor; unknown bits are ignored.
+  EXPECT_TRUE(mon->Init(nullptr, 0x70 | 4 | 8));
+  EXPECT_EQ(Memory(mon.get()), "0 1536000000 2048000000");
+  ExpectRequested(mon, 4 | 8);
+  // A negative mask asks for everything.
+  EXPECT_TRUE(mon->Init(nullptr, -1));
+  ExpectRequested(mon, kAll);
 
   // Damaged replies fail Collect and keep the earlier values.
   std::string good = MemInfo(5000000, 2000000, 1000000);
@@ -280,9 +212,7 @@ TEST(SysLoadMon, MemoryFailures) {
     err.Reset();
     EXPECT_FALSE(mon->Collect(&err)) << bad;
     ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=74 [Bad message]");
-    EXPECT_EQ(mon->GetRamAvail(nullptr), 7000000LL * 1024);
-    EXPECT_EQ(mon->GetSwapAvail(nullptr), 1500000LL * 1024);
-    EXPECT_EQ(mon->GetSwapMax(nullptr), 2000000LL * 1024);
+    EXPECT_EQ(Memory(mon.get()), "7168000000 1536000000 2048000000");
   }
   {
     kvtest::ScopedFault readFails("sysinfo.read", EIO, 1);  // the processor sample reads first
@@ -291,154 +221,104 @@ TEST(SysLoadMon, MemoryFailures) {
     ExpectError(err, "GlobalMemoryStatusEx failed: GetLastError()=5 [Input/output error]");
   }
   // Without the kernel's own estimate, free memory and caches count.
-  proc.Mem("MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\n"
-           "SwapTotal: 0 kB\nSwapFree: 0 kB\n");
-  err.Reset();
-  EXPECT_TRUE(mon->Collect(&err));
-  EXPECT_EQ(mon->GetRamAvail(&err), 1320LL * 1024);
-  EXPECT_EQ(mon->GetSwapMax(&err), 0);
-  EXPECT_TRUE(err.IsNotError());
-  delete mon;
+  proc.Mem(
+      "MemTotal: 16000000 kB\nMemFree: 1000 kB\nBuffers: 20 kB\nCached: 300 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n");
+  EXPECT_TRUE(mon->Collect(nullptr));
+  EXPECT_EQ(Memory(mon.get()), "1351680 0 0");
 
   // A monitor that cannot be allocated.
-  {
-    kvtest::ScopedFault noMemory("alloc", ENOMEM);
-    err.Reset();
-    EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
-    EXPECT_EQ(err.GetCode(), 7);
-    EXPECT_EQ(std::string(err.GetText()),
-              "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
-  }
+  kvtest::ScopedFault noMemory("alloc", ENOMEM);
+  err.Reset();
+  EXPECT_EQ(iKV_SysLoadMon::Create(&err, kAll), nullptr);
+  EXPECT_EQ(err.GetCode(), 7);
+  EXPECT_EQ(std::string(err.GetText()),
+            "Failed to allocate memory. Requested size:" + std::to_string(sizeof(cSysLoadMon)));
 }
 
 TEST(SysLoadMon, CopiesNeverCloseAnotherMonitorsFiles) {
   RecordedProc proc;
-  CpuTicks t;
-  proc.Stat(t);
   proc.Mem(MemInfo(7000000, 2000000, 1500000));
-  auto* original = static_cast<cSysLoadMon*>(iKV_SysLoadMon::Create(nullptr, kAll));
+  Monitor original(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(original, nullptr);
-  t.user += 300;
-  t.idle += 700;
-  proc.Stat(t);
-  ASSERT_TRUE(original->Collect(nullptr));
-
-  auto* copy = new cSysLoadMon(*original);
+  cKV_Error err;
+  ASSERT_EQ(proc.Load(original, Stat(100300, 900700), err), 30);
+  Monitor copy(new cSysLoadMon(*static_cast<cSysLoadMon*>(original.get())));
   EXPECT_EQ(copy->GetCpuLoad(nullptr), 30);
   EXPECT_EQ(copy->GetRamAvail(nullptr), 7000000LL * 1024);
-  delete original;
+  original.reset();
 
   // Whatever takes the original's descriptors now must survive the copy.
   int a = open("/dev/null", O_RDONLY | O_CLOEXEC);
   int b = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  t.user += 500;
-  t.idle += 500;
-  proc.Stat(t);
-  EXPECT_TRUE(copy->Collect(nullptr));
-  EXPECT_EQ(copy->GetCpuLoad(nullptr), 50);
-
+  EXPECT_EQ(proc.Load(copy, Stat(100800, 901200), err), 50);
   cSysLoadMon assigned;
-  assigned = *copy;
+  assigned = *static_cast<cSysLoadMon*>(copy.get());
   EXPECT_EQ(assigned.GetCpuLoad(nullptr), 50);
   EXPECT_TRUE(assigned.Collect(nullptr));
   assigned.Done();
-  assigned.Done();  // twice is harmless
+  assigned.Done();                         // twice is harmless
   EXPECT_TRUE(assigned.Collect(nullptr));  // and the files open again
-  delete copy;
+  copy.reset();
   EXPECT_NE(fcntl(a, F_GETFD), -1);
   EXPECT_NE(fcntl(b, F_GETFD), -1);
   close(a);
   close(b);
+  EXPECT_TRUE(err.IsNotError());
 }
 
-TEST(SysLoadMon, SamplingAllocatesNothingAndLeaksNoDescriptor) {
-  auto countFds = [] {
-    int n = 0;
-    for (auto const& e : std::filesystem::directory_iterator("/proc/self/fd")) (void)e, ++n;
-    return n;
-  };
-  int before = countFds();
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
-  ASSERT_NE(mon, nullptr);
-  t_allocations = 0;
-  t_counting = true;
-  for (int i = 0; i < 200; ++i) {
-    mon->Collect(nullptr);
-    mon->GetCpuLoad(nullptr);
-    mon->GetRamAvail(nullptr);
-    mon->GetSwapAvail(nullptr);
-    mon->GetSwapMax(nullptr);
-  }
-  t_counting = false;
-  EXPECT_EQ(t_allocations, 0);
-  EXPECT_EQ(countFds(), before + 2);  // /proc/stat and /proc/meminfo, kept open
-  delete mon;
-  EXPECT_EQ(countFds(), before);
-}
-
+// Monitors on several threads, each its own; the description is shared by
+// all. Sampling allocates nothing and every descriptor is released.
 TEST(SysLoadMon, MonitorsOnSeveralThreads) {
-  // Each thread its own monitors; the description is shared by all.
-  std::string cpuName(Korvane::cKV_SysInfo::GetCpuName());
-  std::atomic<int> failures{0};
+  auto countFds = [] {
+    auto it = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(it), end(it));
+  };
+  auto fds = countFds();
+  std::string cpuName(cKV_SysInfo::GetCpuName());
+  std::atomic<int> failures{0}, allocations{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 4; ++i)
     threads.emplace_back([&] {
-      iKV_SysLoadMon* load = iKV_SysLoadMon::Create(nullptr, kAll);
-      Korvane::iKV_ProcStatMon* proc = Korvane::iKV_ProcStatMon::Create(nullptr);
+      Monitor load(iKV_SysLoadMon::Create(nullptr, kAll));
+      std::unique_ptr<iKV_ProcStatMon> proc(iKV_ProcStatMon::Create(nullptr));
       if (load == nullptr || proc == nullptr) ++failures;
-      for (int k = 0; load != nullptr && proc != nullptr && k < 50; ++k) {
-        if (!load->Collect(nullptr) || !proc->Collect(nullptr)) ++failures;
+      for (int k = 0; load != nullptr && proc != nullptr && k < 100; ++k) {
+        t_counting = true;
+        bool collected = load->Collect(nullptr) && proc->Collect(nullptr);
         int l = load->GetCpuLoad(nullptr);
-        if (l < 0 || l > 100) ++failures;
-        if (std::string(Korvane::cKV_SysInfo::GetCpuName()) != cpuName) ++failures;
+        bool valid = l >= 0 && l <= 100 && load->GetRamAvail(nullptr) > 0 && load->GetSwapAvail(nullptr) >= 0 &&
+                     load->GetSwapMax(nullptr) >= 0 && proc->GetProcCpuLoad(nullptr) >= 0;
+        t_counting = false;
+        if (!collected || !valid || std::string(cKV_SysInfo::GetCpuName()) != cpuName) ++failures;
       }
-      delete load;
-      delete proc;
+      allocations += static_cast<int>(t_allocations);
     });
   for (auto& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_EQ(countFds(), fds);
 }
 
-// ---- Against the live host -----------------------------------------------------
-
-// free(1)'s "available" and swap total, in bytes.
-bool FreeFigures(long long& available, long long& swapTotal) {
-  auto r = kvtest::Run({"free", "-b"});
-  if (r.status != 0) return false;
-  std::istringstream in(r.out);
-  std::string line;
-  bool mem = false, swap = false;
-  while (std::getline(in, line)) {
-    std::istringstream f(line);
-    std::string label;
-    f >> label;
-    long long v[6] = {};
-    if (label == "Mem:" && f >> v[0] >> v[1] >> v[2] >> v[3] >> v[4] >> v[5]) {
-      available = v[5];
-      mem = true;
-    } else if (label == "Swap:" && f >> v[0]) {
-      swapTotal = v[0];
-      swap = true;
-    }
-  }
-  return mem && swap;
-}
-
+// Against the live host: free(1)'s "available" and swap total, in bytes.
 TEST(SysLoadMon, MemoryFiguresMatchFree) {
-  iKV_SysLoadMon* mon = iKV_SysLoadMon::Create(nullptr, kAll);
+  Monitor mon(iKV_SysLoadMon::Create(nullptr, kAll));
   ASSERT_NE(mon, nullptr);
-  long long available = 0, swapTotal = 0;
-  if (!FreeFigures(available, swapTotal)) {
-    delete mon;
+  auto r = kvtest::Run({"free", "-b"});
+  std::istringstream in(r.out);
+  long long available = -1, swapTotal = -1, skip;
+  for (std::string label; in >> label;)
+    if (label == "Mem:")
+      in >> skip >> skip >> skip >> skip >> skip >> available;
+    else if (label == "Swap:")
+      in >> swapTotal;
+  if (r.status != 0 || available < 0 || swapTotal < 0)
     GTEST_SKIP() << "free(1) from procps is not available to compare with";
-  }
   ASSERT_TRUE(mon->Collect(nullptr));
   long long ours = mon->GetRamAvail(nullptr);
   EXPECT_NEAR(static_cast<double>(ours), static_cast<double>(available), 0.05 * static_cast<double>(available));
   EXPECT_EQ(mon->GetSwapMax(nullptr), swapTotal);
   EXPECT_LE(mon->GetSwapAvail(nullptr), mon->GetSwapMax(nullptr));
   EXPECT_GE(mon->GetSwapAvail(nullptr), 0);
-  delete mon;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "OS/internal/timetext.h"
@@ -14,9 +15,9 @@
 #include "support/testing.h"
 #include "unit/ostime_zone.h"
 
-using Korvane::cKV_DateTime;
-using Korvane::cKV_SysTime;
-using Korvane::cKV_String;
+using namespace Korvane;
+using internal::LocalShortTimeText;
+using internal::LocalTimeText;
 using kvtest::ScopedFault;
 using kvtest::ScopedZone;
 
@@ -51,68 +52,71 @@ long long ToUtcSeconds(cKV_DateTime const& f) {
   return static_cast<long long>(t.value / kSec);
 }
 
-struct ZoneCase {
-  char const* zone;
-  char const* local[6];  // the six instants below, in that zone
-};
+// What the C library makes of `t` in the current zone (the "C" locale's names).
+std::string HostText(time_t t, char const* format) {
+  tm local;
+  char text[64] = "";
+  if (localtime_r(&t, &local) != nullptr) std::strftime(text, sizeof text, format, &local);
+  return text;
+}
+constexpr char kAsctime[] = "%a %b %d %H:%M:%S %Y\n";
 
 // 1970, a winter day in 2009, a leap day, the first second past 32-bit
-// time_t, a day in 2100 (no leap year), and a summer day.
-unsigned long long const kInstants[6] = {0, 1236434709, 1330516800, 2147483648ULL, 4107542400ULL, 1625140800};
+// time_t, a day in 2100 (no leap year), and a summer day, as UTC shows them.
+std::pair<time_t, char const*> const kInstants[] = {
+    {0, "1970/01/01 00:00:00"},          {1236434709, "2009/03/07 14:05:09"}, {1330516800, "2012/02/29 12:00:00"},
+    {2147483648, "2038/01/19 03:14:08"}, {4107542400, "2100/03/01 00:00:00"}, {1625140800, "2021/07/01 12:00:00"}};
 
-ZoneCase const kZones[] = {
-    {"UTC",
-     {"1970/01/01 00:00:00", "2009/03/07 14:05:09", "2012/02/29 12:00:00", "2038/01/19 03:14:08",
-      "2100/03/01 00:00:00", "2021/07/01 12:00:00"}},
-    {"America/New_York",
-     {"1969/12/31 19:00:00", "2009/03/07 09:05:09", "2012/02/29 07:00:00", "2038/01/18 22:14:08",
-      "2100/02/28 19:00:00", "2021/07/01 08:00:00"}},
-    {"Europe/Berlin",
-     {"1970/01/01 01:00:00", "2009/03/07 15:05:09", "2012/02/29 13:00:00", "2038/01/19 04:14:08",
-      "2100/03/01 01:00:00", "2021/07/01 14:00:00"}},
-};
-
+// In other zones the local fields and texts are those the C library gives.
 TEST(DateTime, LocalFieldsAndBackInSeveralZones) {
   static_assert(sizeof(cKV_DateTime::year) == 2 && sizeof(cKV_DateTime::month) == 1 &&
                 sizeof(cKV_DateTime::nanoseconds) == 4);
-  for (ZoneCase const& zc : kZones) {
-    ScopedZone zone(zc.zone);
-    for (int i = 0; i < 6; ++i) {
-      SCOPED_TRACE(std::string(zc.zone) + " " + zc.local[i]);
-      unsigned long long value = kInstants[i] * kSec + 123456789;
+  for (char const* name : {"UTC", "America/New_York", "Europe/Berlin"}) {
+    ScopedZone zone(name);
+    for (auto [secs, utc] : kInstants) {
+      std::string local = HostText(secs, "%Y/%m/%d %H:%M:%S") + ".123";
+      SCOPED_TRACE(std::string(name) + " " + local);
+      EXPECT_TRUE(std::strcmp(name, "UTC") != 0 || local == std::string(utc) + ".123");
+      unsigned long long value = static_cast<unsigned long long>(secs) * kSec + 123456789;
       cKV_DateTime f = FromSys(value);
-      EXPECT_EQ(Text(f), std::string(zc.local[i]) + ".123");
+      EXPECT_EQ(Text(f), local);
       EXPECT_EQ(f.nanoseconds, 123456789u);  // full precision, not milliseconds
-      EXPECT_STREQ(cKV_SysTime(value).ToString(), (std::string(zc.local[i]) + ".123").c_str());
+      EXPECT_STREQ(cKV_SysTime(value).ToString(), local.c_str());
       cKV_SysTime back(0ULL);
       ASSERT_TRUE(f.ToSysTime(back));
       EXPECT_EQ(back.value, value);
+      EXPECT_EQ(std::string(LocalTimeText(secs)), HostText(secs, kAsctime));
+      EXPECT_EQ(std::string(LocalShortTimeText(secs)), HostText(secs, "%H:%M:%S"));
     }
   }
 }
 
 TEST(DateTime, RejectsFieldsThatAreNoDateAndTime) {
   ScopedZone zone("Europe/Berlin");
-  cKV_DateTime const bad[] = {
-      Fields(2009, 13, 1, 0, 0, 0), Fields(2009, 0, 1, 0, 0, 0),  Fields(2009, 4, 31, 0, 0, 0),
-      Fields(2009, 2, 29, 0, 0, 0), Fields(2100, 2, 29, 0, 0, 0), Fields(2009, 1, 0, 0, 0, 0),
-      Fields(2009, 1, 1, 24, 0, 0), Fields(2009, 1, 1, 0, 60, 0), Fields(2009, 1, 1, 0, 0, 60),
-      Fields(1600, 12, 31, 0, 0, 0),
+  struct {
+    cKV_DateTime fields;
+    bool real;
+  } const cases[] = {
+      {Fields(2009, 13, 1, 0, 0, 0), false},
+      {Fields(2009, 0, 1, 0, 0, 0), false},
+      {Fields(2009, 4, 31, 0, 0, 0), false},
+      {Fields(2009, 2, 29, 0, 0, 0), false},
+      {Fields(2100, 2, 29, 0, 0, 0), false},
+      {Fields(2009, 1, 0, 0, 0, 0), false},
+      {Fields(2009, 1, 1, 24, 0, 0), false},
+      {Fields(2009, 1, 1, 0, 60, 0), false},
+      {Fields(2009, 1, 1, 0, 0, 60), false},
+      {Fields(1600, 12, 31, 0, 0, 0), false},
+      // Their neighbours are real dates.
+      {Fields(2009, 12, 31, 23, 59, 59), true},
+      {Fields(2009, 4, 30, 0, 0, 0), true},
+      {Fields(2000, 2, 29, 12, 0, 0), true},
   };
-  for (cKV_DateTime const& f : bad) {
-    SCOPED_TRACE(Text(f));
+  for (auto const& c : cases) {
+    SCOPED_TRACE(Text(c.fields));
     cKV_SysTime out(777ULL);
-    EXPECT_FALSE(f.ToSysTime(out));
-    EXPECT_EQ(out.value, 777ULL);
-  }
-  // Their neighbours are real dates.
-  cKV_DateTime const good[] = {
-      Fields(2009, 12, 31, 23, 59, 59), Fields(2009, 4, 30, 0, 0, 0), Fields(2000, 2, 29, 12, 0, 0),
-  };
-  for (cKV_DateTime const& f : good) {
-    SCOPED_TRACE(Text(f));
-    cKV_SysTime out(777ULL);
-    EXPECT_TRUE(f.ToSysTime(out));
+    EXPECT_EQ(c.fields.ToSysTime(out), c.real);
+    EXPECT_TRUE(c.real || out.value == 777ULL) << out.value;  // untouched when rejected
   }
   // Times before 1970 wrap below zero.
   ScopedZone utc("UTC");
@@ -123,21 +127,27 @@ TEST(DateTime, RejectsFieldsThatAreNoDateAndTime) {
   EXPECT_EQ(out.value, static_cast<unsigned long long>(-11644473600LL) * kSec);  // wraps in 64 bits
 }
 
+// Where a change skips local time, the skipped time is read with the offset
+// in force before it.
 TEST(DateTime, DaylightSavingChanges) {
-  {
-    ScopedZone zone("America/New_York");
-    // Spring forward, 2009-03-08 02:00 EST -> 03:00 EDT: the skipped hour
-    // is read as EST. (Repeated hours are covered by the round trips.)
-    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 1, 59, 59)), 1236495599);
-    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 2, 30, 0)), 1236497400);
-    EXPECT_EQ(ToUtcSeconds(Fields(2009, 3, 8, 3, 30, 0)), 1236497400);
-  }
-  {
-    // Samoa skipped a whole day (2011-12-30) moving from -10 h to +14 h.
-    ScopedZone zone("Pacific/Apia");
-    EXPECT_EQ(ToUtcSeconds(Fields(2011, 12, 30, 12, 0, 0)), 1325282400);
-    EXPECT_EQ(ToUtcSeconds(Fields(2011, 12, 31, 12, 0, 0)), 1325282400);
-    EXPECT_EQ(ToUtcSeconds(Fields(2011, 12, 29, 23, 0, 0)), 1325235600);
+  struct {
+    char const* zone;
+    cKV_DateTime local;
+    long long utc;
+  } const cases[] = {
+      // Spring forward, 2009-03-08 02:00 EST -> 03:00 EDT. (Repeated hours
+      // are covered by the round trips.)
+      {"America/New_York", Fields(2009, 3, 8, 1, 59, 59), 1236495599},
+      {"America/New_York", Fields(2009, 3, 8, 2, 30, 0), 1236497400},
+      {"America/New_York", Fields(2009, 3, 8, 3, 30, 0), 1236497400},
+      // Samoa skipped a whole day (2011-12-30) moving from -10 h to +14 h.
+      {"Pacific/Apia", Fields(2011, 12, 30, 12, 0, 0), 1325282400},
+      {"Pacific/Apia", Fields(2011, 12, 31, 12, 0, 0), 1325282400},
+      {"Pacific/Apia", Fields(2011, 12, 29, 23, 0, 0), 1325235600},
+  };
+  for (auto const& c : cases) {
+    ScopedZone zone(c.zone);
+    EXPECT_EQ(ToUtcSeconds(c.local), c.utc) << c.zone << " " << Text(c.local);
   }
 }
 
@@ -189,43 +199,22 @@ TEST(CurrentTimeText, MatchTheHostClock) {
   int attempt = 0;
   for (; attempt < 5; ++attempt) {
     time_t now = time(nullptr);
-    std::string text(Korvane::osGetLocalTimeStr()), shortText(Korvane::osGetLocalShortTimeStr());
-    unsigned int sys = Korvane::osGetSysTime();
+    std::string text(osGetLocalTimeStr()), shortText(osGetLocalShortTimeStr());
+    unsigned int sys = osGetSysTime();
     if (time(nullptr) != now) continue;
-    tm local;
-    ASSERT_NE(localtime_r(&now, &local), nullptr);
-    char expected[64];
-    std::strftime(expected, sizeof expected, "%a %b %d %H:%M:%S %Y\n", &local);  // the "C" locale's names
-    EXPECT_EQ(text, expected);
-    std::strftime(expected, sizeof expected, "%H:%M:%S", &local);
-    EXPECT_EQ(shortText, expected);
+    EXPECT_EQ(text, HostText(now, kAsctime));
+    EXPECT_EQ(shortText, HostText(now, "%H:%M:%S"));
     EXPECT_EQ(sys, static_cast<unsigned int>(now));
     break;
   }
   EXPECT_LT(attempt, 5) << "the second kept changing";
 
-  EXPECT_EQ(Korvane::osGetSysTimeDiff(10, 25), -15.0);
-  EXPECT_EQ(Korvane::osGetSysTimeDiff(0, 0xFFFFFFFFu), -4294967295.0);
-}
+  EXPECT_EQ(osGetSysTimeDiff(10, 25), -15.0);
+  EXPECT_EQ(osGetSysTimeDiff(0, 0xFFFFFFFFu), -4294967295.0);
 
-TEST(CurrentTimeText, FixedInstants) {
-  using Korvane::internal::LocalShortTimeText;
-  using Korvane::internal::LocalTimeText;
-  {
-    ScopedZone zone("UTC");
-    EXPECT_STREQ(LocalTimeText(1236434709), "Sat Mar 07 14:05:09 2009\n");  // zero-padded day
-    EXPECT_STREQ(LocalShortTimeText(1236434709), "14:05:09");
-    EXPECT_STREQ(LocalTimeText(4107542400LL), "Mon Mar 01 00:00:00 2100\n");
-  }
-  {
-    ScopedZone zone("America/New_York");
-    EXPECT_STREQ(LocalTimeText(0), "Wed Dec 31 19:00:00 1969\n");
-    EXPECT_STREQ(LocalShortTimeText(1236434709 - 9 * 3600), "00:05:09");
-  }
-  {
-    ScopedZone zone("Asia/Tokyo");
-    EXPECT_STREQ(LocalTimeText(2147483648LL), "Tue Jan 19 12:14:08 2038\n");
-  }
+  ScopedZone utc("UTC");
+  EXPECT_STREQ(LocalTimeText(1236434709), "Sat Mar 07 14:05:09 2009\n");  // zero-padded day, unlike asctime
+  EXPECT_STREQ(LocalShortTimeText(1236434709), "14:05:09");
 }
 
 // A German locale (compiled from the sources that the locales package
@@ -235,40 +224,24 @@ TEST(CurrentTimeText, EnglishWhateverTheLocale) {
   auto made = kvtest::Run({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", dir / "de_DE.UTF-8"});
   if (made.status != 0 && made.status != 1)  // 1: warnings only
     GTEST_SKIP() << "cannot compile a German locale (localedef and the locales package are needed): " << made.err;
+  ScopedZone zone("UTC");
   setenv("LOCPATH", dir.Path().c_str(), 1);
   std::string saved = std::setlocale(LC_ALL, nullptr);
-  if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
-    unsetenv("LOCPATH");
-    GTEST_SKIP() << "the compiled German locale does not load";
-  }
-  ScopedZone zone("UTC");
-  time_t saturday = 1236434709;
-  tm fields;
-  gmtime_r(&saturday, &fields);
-  char localised[32];
-  std::strftime(localised, sizeof localised, "%a %b", &fields);
-  EXPECT_STREQ(localised, "Sa Mär");  // the locale is in force
-  EXPECT_STREQ(Korvane::internal::LocalTimeText(saturday), "Sat Mar 07 14:05:09 2009\n");
+  bool loaded = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+  std::string localised = HostText(1236434709, "%a %b"), ours(LocalTimeText(1236434709));
   std::setlocale(LC_ALL, saved.c_str());
   unsetenv("LOCPATH");
+  if (!loaded) GTEST_SKIP() << "the compiled German locale does not load";
+  EXPECT_EQ(localised, "Sa Mär");  // the locale is in force
+  EXPECT_EQ(ours, "Sat Mar 07 14:05:09 2009\n");
 }
 
 TEST(CurrentTimeText, FailingHost) {
-  {
-    ScopedFault clock("time.clock", EIO, 0, 10);
-    EXPECT_STREQ(Korvane::osGetLocalTimeStr(), "");
-    EXPECT_STREQ(Korvane::osGetLocalShortTimeStr(), "");
-    EXPECT_EQ(Korvane::osGetSysTime(), 0xFFFFFFFFu);
-  }
-  {
-    ScopedFault local("time.local", EOVERFLOW, 0, 10);
-    EXPECT_STREQ(Korvane::osGetLocalTimeStr(), "");
-    EXPECT_STREQ(Korvane::osGetLocalShortTimeStr(), "");
-  }
-  {
-    ScopedFault memory("alloc", ENOMEM, 0, 10);
-    EXPECT_STREQ(Korvane::osGetLocalTimeStr(), "");
-    EXPECT_STREQ(Korvane::osGetLocalShortTimeStr(), "");
+  for (auto [point, error] : {std::pair{"time.clock", EIO}, {"time.local", EOVERFLOW}, {"alloc", ENOMEM}}) {
+    ScopedFault fault(point, error, 0, 10);
+    EXPECT_STREQ(osGetLocalTimeStr(), "") << point;
+    EXPECT_STREQ(osGetLocalShortTimeStr(), "") << point;
+    EXPECT_TRUE(std::strcmp(point, "time.clock") != 0 || osGetSysTime() == 0xFFFFFFFFu);
   }
   // Without the zone, calendar fields are those of UTC and local fields
   // are taken as UTC.
@@ -295,7 +268,7 @@ TEST(CurrentTimeText, ConcurrentConversions) {
         f = cKV_SysTime(value);
         cKV_SysTime back(0ULL);
         if (!f.ToSysTime(back) || back.value != value) ++failures[t];
-        if (Korvane::osGetLocalTimeStr().Length() != 25) ++failures[t];
+        if (osGetLocalTimeStr().Length() != 25) ++failures[t];
       }
     });
   for (auto& th : threads) th.join();

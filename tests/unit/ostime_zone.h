@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 namespace kvtest {
@@ -18,19 +19,15 @@ class ScopedZone {
   explicit ScopedZone(char const* zone) {
     char const* dir = std::getenv("TZDIR");
     std::string path = std::string(dir != nullptr ? dir : "/usr/share/zoneinfo") + "/" + zone;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb"))
-      std::fclose(f);
-    else
+    if (!std::filesystem::is_regular_file(path))
       ADD_FAILURE() << "time zone " << zone << " is not installed (" << path << ")";
-    char const* old = std::getenv("TZ");
-    _hadOld = old != nullptr;
-    if (_hadOld) _old = old;
+    if (char const* old = std::getenv("TZ")) _old = old;
     setenv("TZ", zone, 1);
     tzset();
   }
   ~ScopedZone() {
-    if (_hadOld)
-      setenv("TZ", _old.c_str(), 1);
+    if (_old)
+      setenv("TZ", _old->c_str(), 1);
     else
       unsetenv("TZ");
     tzset();
@@ -39,8 +36,7 @@ class ScopedZone {
   ScopedZone& operator=(ScopedZone const&) = delete;
 
  private:
-  bool _hadOld;
-  std::string _old;
+  std::optional<std::string> _old;
 };
 
 }  // namespace kvtest
