@@ -71,13 +71,31 @@ void UntilSomeoneWaits(void* m) {
   while (internal::EventWaiters(Record(m).released) == 0) std::this_thread::yield();
 }
 
-TEST(RwMutex, TheWriterReentersForWritingAndReading) {
+// Readers share and are admitted while a writer waits; the writer takes the
+// mutex again for writing and reading and keeps readers out until its last
+// release.
+TEST(RwMutex, ReadersShareAndTheWriterReenters) {
   void* m = nullptr;
   ASSERT_TRUE(osCreateMutex(nullptr, m));
+  osAcquireMutexRead(m);
+  auto second = std::async(std::launch::async, [m] { osAcquireMutexRead(m); });
+  EXPECT_TRUE(Finished(second, kLong));
+  auto writer = std::async(std::launch::async, [m] {
+    osAcquireMutexWrite(m);
+    osReleaseMutex(m);
+  });
+  UntilSomeoneWaits(m);
+  auto third = std::async(std::launch::async, [m] { osAcquireMutexRead(m); });
+  EXPECT_TRUE(Finished(third, kLong)) << "a waiting writer held a reader back";
+  osReleaseMutex(m);
+  osReleaseMutex(m);
+  EXPECT_FALSE(Finished(writer, kShort));
+  osReleaseMutex(m);
+  EXPECT_TRUE(Finished(writer, kLong));
+
   osAcquireMutexWrite(m);
   osAcquireMutexRead(m);
   osAcquireMutexWrite(m);
-
   auto reader = std::async(std::launch::async, [m] {
     osAcquireMutexRead(m);
     osReleaseMutex(m);
@@ -91,30 +109,6 @@ TEST(RwMutex, TheWriterReentersForWritingAndReading) {
   EXPECT_EQ(Record(m).state, 0);
   osDestroyMutex(m);
   EXPECT_EQ(m, nullptr);
-}
-
-TEST(RwMutex, ReadersShareAndAreAdmittedWhileAWriterWaits) {
-  void* m = nullptr;
-  ASSERT_TRUE(osCreateMutex(nullptr, m));
-  osAcquireMutexRead(m);
-  auto second = std::async(std::launch::async, [m] { osAcquireMutexRead(m); });
-  EXPECT_TRUE(Finished(second, kLong));
-
-  auto writer = std::async(std::launch::async, [m] {
-    osAcquireMutexWrite(m);
-    osReleaseMutex(m);
-  });
-  UntilSomeoneWaits(m);
-  auto third = std::async(std::launch::async, [m] { osAcquireMutexRead(m); });
-  EXPECT_TRUE(Finished(third, kLong)) << "a waiting writer held a reader back";
-
-  osReleaseMutex(m);
-  osReleaseMutex(m);
-  EXPECT_FALSE(Finished(writer, kShort));
-  osReleaseMutex(m);
-  EXPECT_TRUE(Finished(writer, kLong));
-  EXPECT_EQ(Record(m).state, 0);
-  osDestroyMutex(m);
 }
 
 TEST(RwMutex, NullHandlesStrayReleasesAndFailuresOnTheWayIn) {
@@ -132,24 +126,20 @@ TEST(RwMutex, NullHandlesStrayReleasesAndFailuresOnTheWayIn) {
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), 0);
   osDestroyMutex(m);
 
+  // Allocation refused for the record, then its lock, then its event.
   cKV_Error err;
-  m = reinterpret_cast<void*>(1);
-  {
-    kvtest::ScopedFault noRecord("alloc", ENOMEM);
+  auto createRefused = [&](unsigned skip) {
+    kvtest::ScopedFault noMemory("alloc", ENOMEM, skip);
+    err.Reset();
+    m = reinterpret_cast<void*>(1);
     EXPECT_FALSE(osCreateMutex(&err, m));
-  }
-  EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(m, nullptr);
+  };
+  createRefused(0);
   EXPECT_TRUE(err.IsNotError()) << "a missing record is not reported";
-  {
-    kvtest::ScopedFault noLock("alloc", ENOMEM, 1);
-    EXPECT_FALSE(osCreateMutex(&err, m));
-  }
+  createRefused(1);
   ExpectAllocationReport(err);
-  {
-    kvtest::ScopedFault noEvent("alloc", ENOMEM, 2);
-    EXPECT_FALSE(osCreateMutex(&err, m));
-  }
-  EXPECT_EQ(m, nullptr);
+  createRefused(2);
   EXPECT_EQ(err.GetCode(), 1);
   EXPECT_STREQ(err.GetUnit(), ".\\osevent");
 }
