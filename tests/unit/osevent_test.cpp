@@ -19,8 +19,8 @@ namespace {
 constexpr unsigned kLong = 30000;  // a wait that only a lost wake-up lets run out
 
 struct Events {
-  explicit Events(int n, bool signalled = false) : handles(static_cast<std::size_t>(n), nullptr) {
-    for (auto& h : handles) EXPECT_TRUE(osCreateEvent(nullptr, signalled, h));
+  explicit Events(int n) : handles(static_cast<std::size_t>(n), nullptr) {
+    for (auto& h : handles) EXPECT_TRUE(osCreateEvent(nullptr, false, h));
   }
   ~Events() {
     for (auto& h : handles) osDestroyEvent(h);
@@ -35,9 +35,15 @@ void UntilWaited(void* ev, int waiters = 1) {
   while (internal::EventWaiters(ev) < waiters) std::this_thread::yield();
 }
 
-TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
+TEST(Event, ManualResetStatesTimeOutsAndTheLowestIndexRule) {
   Events e(3);
+  // Nothing signalled: a test returns at once, a time-out waits its whole span.
   EXPECT_EQ(e.Wait(0), -1);
+  for (unsigned ms : {1u, 120u}) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(e.Wait(ms), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
+  }
   osSetEvent(e[2]);
   osSetEvent(e[2]);  // setting twice changes nothing
   EXPECT_EQ(e.Wait(0), 2);
@@ -80,12 +86,11 @@ TEST(Event, BadArgumentsNullHandlesAndFailures) {
   osResetEvent(none);
   osDestroyEvent(none);
 
-  Events e(1, true);
-  void* withNull[2] = {e[0], nullptr};
+  void* withNull[2] = {osGetSignalledEvent(), nullptr};
   EXPECT_EQ(osWaitForEvents(2, withNull, 0), -1);
   EXPECT_EQ(osWaitForEvents(2, withNull, 10), -1);
-  EXPECT_EQ(osWaitForEvents(0, e.handles.data(), 0), -1);
-  EXPECT_EQ(osWaitForEvents(-1, e.handles.data(), 0), -1);
+  EXPECT_EQ(osWaitForEvents(0, withNull, 0), -1);
+  EXPECT_EQ(osWaitForEvents(-1, withNull, 0), -1);
   EXPECT_EQ(osWaitForEvents(1, nullptr, 0), -1);
 
   kvtest::ScopedFault noMemory("alloc", ENOMEM);
@@ -96,15 +101,6 @@ TEST(Event, BadArgumentsNullHandlesAndFailures) {
   EXPECT_EQ(err.GetCode(), 1);
   EXPECT_STREQ(err.GetUnit(), ".\\osevent");
   EXPECT_STREQ(err.GetText(), "Failed to create event. WSAGetLastError()=12");
-}
-
-TEST(Event, TimeOutsWaitTheirWholeSpan) {
-  Events e(2);
-  for (unsigned ms : {1u, 120u}) {
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(e.Wait(ms), -1);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
-  }
 }
 
 // Every round the setter signals a random subset in ascending order while the
@@ -153,47 +149,37 @@ TEST(Event, WaitAnyUnderConcurrentSetAndReset) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// A set releases every wait in progress, even when the event is reset right
-// after it, as a pulse does: a wait must not look at the event again and
-// miss it.
-TEST(Event, APulseReleasesEveryWaitInProgress) {
-  Events e(2);
-  constexpr int kWaiters = 3;
-  for (int round = 0; round < 20; ++round) {
-    std::atomic<int> released{0};
-    std::vector<std::thread> waiters;
-    for (int w = 0; w < kWaiters; ++w) waiters.emplace_back([&] { released.fetch_add(e.Wait(2000) == 1); });
-    UntilWaited(e[1], kWaiters);
-    osSetEvent(e[1]);
-    osResetEvent(e[1]);
-    for (auto& t : waiters) t.join();
-    ASSERT_EQ(released.load(), kWaiters) << "round " << round;
-  }
-}
-
-// Closes an event while another thread waits on it through the caller's
-// variable (which the close sets to null), right after a set or without one;
-// returns what the wait gave.
-int CloseWhileWaiting(bool set, unsigned ms) {
+// Starts `waiters` threads that wait on a fresh event through the caller's
+// variable; once all of them wait, sets the event (when `set`) and at once
+// resets it (a pulse) or closes it, which also nulls that variable. Returns
+// how many waits saw the event signalled.
+int RaceWaits(int waiters, bool set, bool close, unsigned ms) {
   void* ev = nullptr;
   EXPECT_TRUE(osCreateEvent(nullptr, false, ev));
   void* watched = ev;
-  int got = -2;
-  std::thread waiter([&] { got = osWaitForEvents(1, &ev, ms); });
-  UntilWaited(watched);
+  std::atomic<int> signalled{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < waiters; ++w) threads.emplace_back([&] { signalled.fetch_add(osWaitForEvents(1, &ev, ms) == 0); });
+  UntilWaited(watched, waiters);
   if (set) osSetEvent(ev);
+  close ? osDestroyEvent(ev) : osResetEvent(ev);
+  for (auto& t : threads) t.join();
   osDestroyEvent(ev);
-  waiter.join();
-  EXPECT_EQ(ev, nullptr);
-  return got;
+  return signalled.load();
+}
+
+// A set releases every wait in progress, even when the event is reset right
+// after it: a wait must not look at the event again and miss it.
+TEST(Event, APulseReleasesEveryWaitInProgress) {
+  for (int round = 0; round < 20; ++round) ASSERT_EQ(RaceWaits(3, true, false, 2000), 3) << "round " << round;
 }
 
 // A waiter that is woken by a set must not touch the event after its owner
 // has closed it (the address sanitizer sees any such access); the wait works
 // on the handles it was given, not on the caller's variable.
 TEST(Event, CloseRightAfterSetWhileWaitsAreInProgress) {
-  for (int i = 0; i < 200; ++i) ASSERT_EQ(CloseWhileWaiting(true, kLong), 0) << "round " << i;
-  EXPECT_EQ(CloseWhileWaiting(false, 200), -1);
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(RaceWaits(1, true, true, kLong), 1) << "round " << i;
+  EXPECT_EQ(RaceWaits(1, false, true, 200), 0);
   // The other way round: the waiter closes the event as soon as its wait
   // returns, while the setter may still be inside osSetEvent.
   for (int i = 0; i < 200; ++i) {
