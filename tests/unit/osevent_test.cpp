@@ -19,8 +19,8 @@ namespace {
 constexpr unsigned kLong = 30000;  // a wait that only a lost wake-up lets run out
 
 struct Events {
-  explicit Events(int n, bool signalled = false) : handles(static_cast<std::size_t>(n), nullptr) {
-    for (auto& h : handles) EXPECT_TRUE(osCreateEvent(nullptr, signalled, h));
+  explicit Events(int n) : handles(static_cast<std::size_t>(n), nullptr) {
+    for (auto& h : handles) EXPECT_TRUE(osCreateEvent(nullptr, false, h));
   }
   ~Events() {
     for (auto& h : handles) osDestroyEvent(h);
@@ -30,9 +30,20 @@ struct Events {
   std::vector<void*> handles;
 };
 
-TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
+// Returns once `waiters` threads are blocked in a wait on `ev`.
+void UntilWaited(void* ev, int waiters = 1) {
+  while (internal::EventWaiters(ev) < waiters) std::this_thread::yield();
+}
+
+TEST(Event, ManualResetStatesTimeOutsAndTheLowestIndexRule) {
   Events e(3);
+  // Nothing signalled: a test returns at once, a time-out waits its whole span.
   EXPECT_EQ(e.Wait(0), -1);
+  for (unsigned ms : {1u, 120u}) {
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(e.Wait(ms), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
+  }
   osSetEvent(e[2]);
   osSetEvent(e[2]);  // setting twice changes nothing
   EXPECT_EQ(e.Wait(0), 2);
@@ -51,50 +62,37 @@ TEST(Event, ManualResetStatesAndTheLowestIndexRule) {
   osSetEvent(e[0]);
   EXPECT_EQ(osWaitForEvents(3, dup, 0), 0);
 
+  void* pair[2] = {osGetNonSignalledEvent(), osGetSignalledEvent()};
+  EXPECT_EQ(osWaitForEvents(1, pair, 0), -1);
+  EXPECT_EQ(osWaitForEvents(2, pair, kLong), 1);
+
   // More events than a wait keeps on its stack.
   Events many(40);
-  osSetEvent(many[33]);
-  osSetEvent(many[17]);
-  EXPECT_EQ(many.Wait(kLong), 17);
-  osResetEvent(many[17]);
-  osResetEvent(many[33]);
   std::thread setter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    UntilWaited(many[39]);
     osSetEvent(many[39]);
   });
   EXPECT_EQ(many.Wait(kLong), 39);
   setter.join();
-  {
-    osResetEvent(many[39]);
-    kvtest::ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_EQ(many.Wait(10), -1);
-    EXPECT_EQ(noMemory.Failures(), 1u);
-  }
+  osResetEvent(many[39]);
+  kvtest::ScopedFault noMemory("alloc", ENOMEM);
+  EXPECT_EQ(many.Wait(10), -1);
+  EXPECT_EQ(noMemory.Failures(), 1u);
 }
 
-TEST(Event, BadArgumentsAndNullHandles) {
+TEST(Event, BadArgumentsNullHandlesAndFailures) {
   void* none = nullptr;
   osSetEvent(none);
   osResetEvent(none);
   osDestroyEvent(none);
-  EXPECT_EQ(none, nullptr);
 
-  Events e(1, true);
-  void* withNull[2] = {e[0], nullptr};
+  void* withNull[2] = {osGetSignalledEvent(), nullptr};
   EXPECT_EQ(osWaitForEvents(2, withNull, 0), -1);
   EXPECT_EQ(osWaitForEvents(2, withNull, 10), -1);
-  EXPECT_EQ(osWaitForEvents(0, e.handles.data(), 0), -1);
-  EXPECT_EQ(osWaitForEvents(-1, e.handles.data(), 0), -1);
+  EXPECT_EQ(osWaitForEvents(0, withNull, 0), -1);
+  EXPECT_EQ(osWaitForEvents(-1, withNull, 0), -1);
   EXPECT_EQ(osWaitForEvents(1, nullptr, 0), -1);
 
-  void* ev = nullptr;
-  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
-  ASSERT_NE(ev, nullptr);
-  osDestroyEvent(ev);
-  EXPECT_EQ(ev, nullptr);
-}
-
-TEST(Event, CreationFailureIsReported) {
   kvtest::ScopedFault noMemory("alloc", ENOMEM);
   cKV_Error err;
   void* ev = reinterpret_cast<void*>(1);
@@ -105,47 +103,39 @@ TEST(Event, CreationFailureIsReported) {
   EXPECT_STREQ(err.GetText(), "Failed to create event. WSAGetLastError()=12");
 }
 
-TEST(Event, TheProcessWidePair) {
-  EXPECT_EQ(osWaitForEvents(1, &osGetSignalledEvent(), 0), 0);
-  EXPECT_EQ(osWaitForEvents(1, &osGetNonSignalledEvent(), 0), -1);
-  void* both[2] = {osGetNonSignalledEvent(), osGetSignalledEvent()};
-  EXPECT_EQ(osWaitForEvents(2, both, kLong), 1);
-}
-
-TEST(Event, TimeOutsWaitTheirWholeSpan) {
-  Events e(2);
-  for (unsigned ms : {1u, 120u}) {
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(e.Wait(ms), -1);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
-  }
-}
-
 // Every round the setter signals a random subset in ascending order while the
 // waiters wait; every waiter must wake and see the lowest member (a lost
 // wake-up shows as -1, a scan overtaken by a later set as a higher index).
+// Meanwhile another thread keeps setting and resetting one more event that
+// every wait includes, so wake-ups race with sets and resets all the time.
 TEST(Event, WaitAnyUnderConcurrentSetAndReset) {
-  constexpr int kEvents = 5;
-  constexpr int kWaiters = 3;
-  constexpr int kRounds = 400;
-  Events e(kEvents);
+  constexpr int kEvents = 5, kWaiters = 3, kRounds = 400;
+  Events e(kEvents + 1);  // the last one is the noise
   std::barrier<> sync(kWaiters + 1);
-  std::atomic<int> expected{-1};
-  std::atomic<int> wrong{0};
+  std::atomic<int> expected{-1}, wrong{0};
+  std::atomic<bool> stop{false};
+  std::thread noise([&] {
+    while (!stop.load()) {
+      osSetEvent(e[kEvents]);
+      osResetEvent(e[kEvents]);
+    }
+  });
   std::vector<std::thread> waiters;
   for (int w = 0; w < kWaiters; ++w)
     waiters.emplace_back([&] {
       for (int round = 0; round < kRounds; ++round) {
         sync.arrive_and_wait();
-        if (e.Wait(kLong) != expected.load()) wrong.fetch_add(1);
+        int got;
+        while ((got = e.Wait(kLong)) == kEvents) {
+        }
+        wrong.fetch_add(got != expected.load());
         sync.arrive_and_wait();
       }
     });
   std::mt19937 rng(7);
   for (int round = 0; round < kRounds; ++round) {
     unsigned subset = 1 + rng() % ((1u << kEvents) - 1);
-    int lowest = __builtin_ctz(subset);
-    expected.store(lowest);
+    expected.store(__builtin_ctz(subset));
     sync.arrive_and_wait();
     if (round % 3 == 0) std::this_thread::yield();
     for (int i = 0; i < kEvents; ++i)
@@ -154,89 +144,42 @@ TEST(Event, WaitAnyUnderConcurrentSetAndReset) {
     for (int i = 0; i < kEvents; ++i) osResetEvent(e[i]);
   }
   for (auto& t : waiters) t.join();
+  stop.store(true);
+  noise.join();
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// A set releases every wait in progress, even when the event is reset right
-// after it, as a pulse does: a wait must not look at the event again and
-// miss it.
-TEST(Event, APulseReleasesEveryWaitInProgress) {
-  Events e(2);
-  constexpr int kWaiters = 3;
-  for (int round = 0; round < 20; ++round) {
-    std::atomic<int> released{0};
-    std::vector<std::thread> waiters;
-    for (int w = 0; w < kWaiters; ++w)
-      waiters.emplace_back([&] {
-        if (e.Wait(2000) == 1) released.fetch_add(1);
-      });
-    while (internal::EventWaiters(e[1]) < kWaiters) std::this_thread::yield();
-    osSetEvent(e[1]);
-    osResetEvent(e[1]);
-    for (auto& t : waiters) t.join();
-    ASSERT_EQ(released.load(), kWaiters) << "round " << round;
-  }
+// Starts `waiters` threads that wait on a fresh event through the caller's
+// variable; once all of them wait, sets the event (when `set`) and at once
+// resets it (a pulse) or closes it, which also nulls that variable. Returns
+// how many waits saw the event signalled.
+int RaceWaits(int waiters, bool set, bool close, unsigned ms) {
+  void* ev = nullptr;
+  EXPECT_TRUE(osCreateEvent(nullptr, false, ev));
+  void* watched = ev;
+  std::atomic<int> signalled{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < waiters; ++w) threads.emplace_back([&] { signalled.fetch_add(osWaitForEvents(1, &ev, ms) == 0); });
+  UntilWaited(watched, waiters);
+  if (set) osSetEvent(ev);
+  close ? osDestroyEvent(ev) : osResetEvent(ev);
+  for (auto& t : threads) t.join();
+  osDestroyEvent(ev);
+  return signalled.load();
 }
 
-// Ping-pong through two events while a third thread keeps toggling an event
-// that both sides also wait on: no hand-over may get lost.
-TEST(Event, HandOversSurviveNoise) {
-  Events e(3);  // 0: ping, 1: pong, 2: noise
-  constexpr int kRounds = 3000;
-  std::atomic<bool> stop{false};
-  std::atomic<int> lost{0};
-  std::thread noise([&] {
-    while (!stop.load()) {
-      osSetEvent(e[2]);
-      osResetEvent(e[2]);
-    }
-  });
-  auto waitFor = [&](int index) {
-    void* set[2] = {e[index], e[2]};
-    for (;;) {
-      int r = osWaitForEvents(2, set, kLong);
-      if (r == 0) return;
-      if (r != 1) {
-        lost.fetch_add(1);
-        return;
-      }
-    }
-  };
-  std::thread pong([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      waitFor(0);
-      osResetEvent(e[0]);
-      osSetEvent(e[1]);
-    }
-  });
-  for (int i = 0; i < kRounds; ++i) {
-    osSetEvent(e[0]);
-    waitFor(1);
-    osResetEvent(e[1]);
-  }
-  pong.join();
-  stop.store(true);
-  noise.join();
-  EXPECT_EQ(lost.load(), 0);
+// A set releases every wait in progress, even when the event is reset right
+// after it: a wait must not look at the event again and miss it.
+TEST(Event, APulseReleasesEveryWaitInProgress) {
+  for (int round = 0; round < 20; ++round) ASSERT_EQ(RaceWaits(3, true, false, 2000), 3) << "round " << round;
 }
 
 // A waiter that is woken by a set must not touch the event after its owner
-// has closed it (the address sanitizer sees any such access).
+// has closed it (the address sanitizer sees any such access); the wait works
+// on the handles it was given, not on the caller's variable.
 TEST(Event, CloseRightAfterSetWhileWaitsAreInProgress) {
-  for (int i = 0; i < 200; ++i) {
-    void* ev = nullptr;
-    ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
-    int got = -2;
-    std::thread waiter([&got, ev] {
-      void* set[1] = {ev};
-      got = osWaitForEvents(1, set, kLong);
-    });
-    while (internal::EventWaiters(ev) == 0) std::this_thread::yield();
-    osSetEvent(ev);
-    osDestroyEvent(ev);
-    waiter.join();
-    EXPECT_EQ(got, 0);
-  }
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(RaceWaits(1, true, true, kLong), 1) << "round " << i;
+  EXPECT_EQ(RaceWaits(1, false, true, 200), 0);
   // The other way round: the waiter closes the event as soon as its wait
   // returns, while the setter may still be inside osSetEvent.
   for (int i = 0; i < 200; ++i) {
@@ -247,29 +190,6 @@ TEST(Event, CloseRightAfterSetWhileWaitsAreInProgress) {
     osDestroyEvent(ev);
     setter.join();
   }
-}
-
-// A wait works on the handles it was given: the caller's variable may be
-// closed (and so set to null) while the wait is in progress.
-TEST(Event, AWaitOutlivesTheCallersHandleVariable) {
-  void* ev = nullptr;
-  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
-  void* watched = ev;
-  int got = -2;
-  std::thread waiter([&got, &ev] { got = osWaitForEvents(1, &ev, 200); });
-  while (internal::EventWaiters(watched) == 0) std::this_thread::yield();
-  osDestroyEvent(ev);
-  waiter.join();
-  EXPECT_EQ(got, -1);
-
-  ASSERT_TRUE(osCreateEvent(nullptr, false, ev));
-  watched = ev;
-  std::thread signalled([&got, &ev] { got = osWaitForEvents(1, &ev, kLong); });
-  while (internal::EventWaiters(watched) == 0) std::this_thread::yield();
-  osSetEvent(ev);
-  osDestroyEvent(ev);
-  signalled.join();
-  EXPECT_EQ(got, 0);
 }
 
 }  // namespace

@@ -4,57 +4,29 @@
 #include <pthread.h>
 
 #include <atomic>
-#include <random>
 #include <chrono>
-#include <functional>
+#include <future>
+#include <random>
 #include <thread>
 #include <vector>
 
 #include "OS/internal/events.h"
 #include "OS/internal/rwmutex.h"
 #include "OS/osevent.h"
-#include "OS/osthread.h"
 #include "support/testing.h"
 
 using namespace Korvane;
 
 namespace {
 
-TEST(CriticalSection, IsRecursiveAndExcludesOtherThreads) {
-  void* cs = nullptr;
-  ASSERT_TRUE(osCreateCriticalSection(nullptr, cs));
-  ASSERT_NE(cs, nullptr);
-  osEnterCriticalSection(cs);
-  osEnterCriticalSection(cs);  // the owner enters again without blocking
-  std::atomic<int> stage{0};
-  std::thread other([&] {
-    osEnterCriticalSection(cs);
-    stage.store(1);
-    osLeaveCriticalSection(cs);
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  osLeaveCriticalSection(cs);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_EQ(stage.load(), 0) << "entered while the owner still held one level";
-  osLeaveCriticalSection(cs);
-  other.join();
-  EXPECT_EQ(stage.load(), 1);
-  osDestroyCriticalSection(cs);
-  EXPECT_EQ(cs, nullptr);
-}
+using std::chrono::milliseconds;
+constexpr milliseconds kShort{30};     // long enough for a wrongly admitted thread to get in
+constexpr milliseconds kLong{30000};  // only a lost wake-up lets this run out
 
-TEST(CriticalSection, NullHandlesAndAllocationFailure) {
-  void* none = nullptr;
-  osEnterCriticalSection(none);
-  osLeaveCriticalSection(none);
-  osDestroyCriticalSection(none);
-  EXPECT_EQ(none, nullptr);
+// Threads run through std::async: the future joins its thread when it goes.
+bool Finished(std::future<void>& f, milliseconds within) { return f.wait_for(within) == std::future_status::ready; }
 
-  kvtest::ScopedFault noMemory("alloc", ENOMEM);
-  cKV_Error err;
-  void* cs = reinterpret_cast<void*>(1);
-  EXPECT_FALSE(osCreateCriticalSection(&err, cs));
-  EXPECT_EQ(cs, nullptr);
+void ExpectAllocationReport(cKV_Error const& err) {
   EXPECT_EQ(err.GetCode(), 7);
   EXPECT_STREQ(err.GetUnit(), ".\\osmutex");
   cKV_String expected;
@@ -62,130 +34,112 @@ TEST(CriticalSection, NullHandlesAndAllocationFailure) {
   EXPECT_STREQ(err.GetText(), expected);
 }
 
+TEST(CriticalSection, IsRecursiveExcludesOtherThreadsAndFailsCleanly) {
+  void* cs = nullptr;
+  ASSERT_TRUE(osCreateCriticalSection(nullptr, cs));
+  osEnterCriticalSection(cs);
+  osEnterCriticalSection(cs);  // the owner enters again without blocking
+  auto other = std::async(std::launch::async, [&cs] {
+    osEnterCriticalSection(cs);
+    osLeaveCriticalSection(cs);
+  });
+  osLeaveCriticalSection(cs);
+  EXPECT_FALSE(Finished(other, kShort)) << "entered while the owner still held one level";
+  osLeaveCriticalSection(cs);
+  EXPECT_TRUE(Finished(other, kLong));
+  osDestroyCriticalSection(cs);
+  EXPECT_EQ(cs, nullptr);
+
+  // Null handles are ignored; a failed creation leaves a null handle.
+  osEnterCriticalSection(cs);
+  osLeaveCriticalSection(cs);
+  osDestroyCriticalSection(cs);
+  kvtest::ScopedFault noMemory("alloc", ENOMEM);
+  cKV_Error err;
+  cs = reinterpret_cast<void*>(1);
+  EXPECT_FALSE(osCreateCriticalSection(&err, cs));
+  EXPECT_EQ(cs, nullptr);
+  ExpectAllocationReport(err);
+}
+
 // --- the reader/writer mutex
 
-constexpr unsigned kLong = 30000;
-
 internal::RwMutex& Record(void* m) { return *static_cast<internal::RwMutex*>(m); }
-
-// Runs `f` on a thread and tells, through an event, when it has finished.
-class Runner {
- public:
-  template <class F>
-  explicit Runner(F f) : _f(f) {
-    osCreateEvent(nullptr, false, _done);
-    _thread = std::thread([this] {
-      _f();
-      osSetEvent(_done);
-    });
-  }
-  ~Runner() {
-    _thread.join();
-    osDestroyEvent(_done);
-  }
-  bool Finished(unsigned ms) { return osWaitForEvents(1, &_done, ms) == 0; }
-
- private:
-  std::function<void()> _f;
-  void* _done = nullptr;
-  std::thread _thread;
-};
 
 // Blocks until some thread waits for the mutex to become free.
 void UntilSomeoneWaits(void* m) {
   while (internal::EventWaiters(Record(m).released) == 0) std::this_thread::yield();
 }
 
-TEST(RwMutex, TheWriterReentersForWritingAndReading) {
+// Readers share and are admitted while a writer waits; the writer takes the
+// mutex again for writing and reading and keeps readers out until its last
+// release.
+TEST(RwMutex, ReadersShareAndTheWriterReenters) {
   void* m = nullptr;
   ASSERT_TRUE(osCreateMutex(nullptr, m));
+  osAcquireMutexRead(m);
+  auto second = std::async(std::launch::async, [m] { osAcquireMutexRead(m); });
+  EXPECT_TRUE(Finished(second, kLong));
+  auto writer = std::async(std::launch::async, [m] {
+    osAcquireMutexWrite(m);
+    osReleaseMutex(m);
+  });
+  UntilSomeoneWaits(m);
+  auto third = std::async(std::launch::async, [m] { osAcquireMutexRead(m); });
+  EXPECT_TRUE(Finished(third, kLong)) << "a waiting writer held a reader back";
+  osReleaseMutex(m);
+  osReleaseMutex(m);
+  EXPECT_FALSE(Finished(writer, kShort));
+  osReleaseMutex(m);
+  EXPECT_TRUE(Finished(writer, kLong));
+
   osAcquireMutexWrite(m);
   osAcquireMutexRead(m);
   osAcquireMutexWrite(m);
-  EXPECT_EQ(Record(m).state, -3);
-  EXPECT_EQ(Record(m).writer, osGetCurrentThreadId());
-
-  Runner reader([m] {
+  auto reader = std::async(std::launch::async, [m] {
     osAcquireMutexRead(m);
     osReleaseMutex(m);
   });
   UntilSomeoneWaits(m);
   osReleaseMutex(m);
   osReleaseMutex(m);
-  EXPECT_FALSE(reader.Finished(30)) << "a reader got in while a write level was still held";
+  EXPECT_FALSE(Finished(reader, kShort)) << "a reader got in while a write level was still held";
   osReleaseMutex(m);
-  EXPECT_TRUE(reader.Finished(kLong));
+  EXPECT_TRUE(Finished(reader, kLong));
   EXPECT_EQ(Record(m).state, 0);
   osDestroyMutex(m);
   EXPECT_EQ(m, nullptr);
 }
 
-TEST(RwMutex, ReadersShareAndAreAdmittedWhileAWriterWaits) {
+TEST(RwMutex, NullHandlesStrayReleasesAndFailuresOnTheWayIn) {
   void* m = nullptr;
-  ASSERT_TRUE(osCreateMutex(nullptr, m));
   osAcquireMutexRead(m);
-  Runner second([m] { osAcquireMutexRead(m); });
-  EXPECT_TRUE(second.Finished(kLong));
-  EXPECT_EQ(Record(m).state, 2);
-
-  Runner writer([m] {
-    osAcquireMutexWrite(m);
-    osReleaseMutex(m);
-  });
-  UntilSomeoneWaits(m);
-  Runner third([m] { osAcquireMutexRead(m); });
-  EXPECT_TRUE(third.Finished(kLong)) << "a waiting writer held a reader back";
-  EXPECT_EQ(Record(m).state, 3);
-
+  osAcquireMutexWrite(m);
   osReleaseMutex(m);
-  osReleaseMutex(m);
-  EXPECT_FALSE(writer.Finished(30));
-  osReleaseMutex(m);
-  EXPECT_TRUE(writer.Finished(kLong));
-  EXPECT_EQ(Record(m).state, 0);
   osDestroyMutex(m);
-}
 
-TEST(RwMutex, ReleasingAFreeMutexSignalsIt) {
-  void* m = nullptr;
+  // Releasing a free mutex signals it.
   ASSERT_TRUE(osCreateMutex(nullptr, m));
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
   osReleaseMutex(m);
   EXPECT_EQ(Record(m).state, 0);
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), 0);
   osDestroyMutex(m);
-}
 
-TEST(RwMutex, NullHandlesAndFailuresOnTheWayIn) {
-  void* none = nullptr;
-  osAcquireMutexRead(none);
-  osAcquireMutexWrite(none);
-  osReleaseMutex(none);
-  osDestroyMutex(none);
-  EXPECT_EQ(none, nullptr);
-
+  // Allocation refused for the record, then its lock, then its event.
   cKV_Error err;
-  void* m = reinterpret_cast<void*>(1);
-  {
-    kvtest::ScopedFault noRecord("alloc", ENOMEM);
+  auto createRefused = [&](unsigned skip) {
+    kvtest::ScopedFault noMemory("alloc", ENOMEM, skip);
+    err.Reset();
+    m = reinterpret_cast<void*>(1);
     EXPECT_FALSE(osCreateMutex(&err, m));
-  }
-  EXPECT_EQ(m, nullptr);
+    EXPECT_EQ(m, nullptr);
+  };
+  createRefused(0);
   EXPECT_TRUE(err.IsNotError()) << "a missing record is not reported";
-  {
-    kvtest::ScopedFault noLock("alloc", ENOMEM, 1);
-    EXPECT_FALSE(osCreateMutex(&err, m));
-  }
-  EXPECT_EQ(err.GetCode(), 7);
-  EXPECT_STREQ(err.GetUnit(), ".\\osmutex");
-  cKV_String expected;
-  expected.Format("Failed to allocate memory. Requested size:%d", static_cast<int>(sizeof(pthread_mutex_t)));
-  EXPECT_STREQ(err.GetText(), expected);
-  {
-    kvtest::ScopedFault noEvent("alloc", ENOMEM, 2);
-    EXPECT_FALSE(osCreateMutex(&err, m));
-  }
-  EXPECT_EQ(m, nullptr);
+  createRefused(1);
+  ExpectAllocationReport(err);
+  createRefused(2);
   EXPECT_EQ(err.GetCode(), 1);
   EXPECT_STREQ(err.GetUnit(), ".\\osevent");
 }
