@@ -218,13 +218,17 @@ TEST(LogDestination, CallersStreamAndStandardOutput) {
 
   // Standard output: a null or empty path, a path that cannot be opened (in
   // a missing directory), a null stream. Nothing is flushed; nothing is
-  // closed at the end.
+  // closed at the end. On a terminal the C library line-buffers standard
+  // output, so there the records show at each line end anyway.
+  bool lineBuffered = isatty(STDOUT_FILENO) != 0;
   testing::internal::CaptureStdout();
   cKV_Log* logs[] = {cKV_Log::Create(nullptr, static_cast<char const*>(nullptr)), cKV_Log::Create(nullptr, ""),
                      cKV_Log::Create(nullptr, (dir / "missing/x.log").c_str()),
                      cKV_Log::Create(nullptr, static_cast<void*>(nullptr))};
   for (int i = 0; i < 4; ++i) cKV_Log::Log(logs[i], 0, "o", i, "out");
-  EXPECT_EQ(lseek(STDOUT_FILENO, 0, SEEK_END), 0);
+  if (!lineBuffered) {
+    EXPECT_EQ(lseek(STDOUT_FILENO, 0, SEEK_END), 0);
+  }
   for (cKV_Log* l : logs) delete l;
   EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1);
   EXPECT_FALSE(Korvane::osFileIsExist((dir / "missing").c_str()));
