@@ -152,11 +152,15 @@ bool cKV_CfgFile::_InsertParam(cKV_CfgRecord* section, char const* name, char co
   for (cKV_CfgRecord* r = _list.GetNext(section); r != nullptr && r->_type != eCfgSection; r = _list.GetNext(r)) {
     if (r->_type != eCfgParam) continue;
     if (replace && NameIs(r->_name, name)) {
-      r->_value = value;
-      if (!Holds(r->_value, value)) return false;
+      // Copies first: `value` or `comment` may be this record's own texts,
+      // and replacing one of them frees the block the other points into.
+      cKV_String newValue(value), newComm(comment);
+      if (!Holds(newValue, value) || !Holds(newComm, comment)) return false;
+      r->_value = newValue;
+      if (!(r->_value == newValue)) return false;
       if (comment != nullptr) {
-        r->_comm = comment;
-        if (!Holds(r->_comm, comment)) return false;
+        r->_comm = newComm;
+        if (!(r->_comm == newComm)) return false;
       }
       return true;
     }

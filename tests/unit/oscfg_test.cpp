@@ -69,6 +69,12 @@ TEST_F(CfgEdit, ParametersGoAfterTheLastParameterOfTheirSection) {
   ASSERT_TRUE(cfg.SetParam(s1, "X", "3", nullptr) && cfg.SetParam(s1, "y", nullptr, "two"));
   EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=3#one|P:y=#two|C:note|S:S2#|P:x=2#");
 
+  // A record's own texts may be handed back to it, even crosswise.
+  cKV_CfgRecord* x = cfg.FindParam(s1, "x");
+  ASSERT_TRUE(cfg.SetParam(s1, "x", x->GetComment(), x->GetValue()));
+  EXPECT_EQ(cfgtest::Record(x), "P:x=one#3");
+  ASSERT_TRUE(cfg.SetParam(s1, "x", x->GetComment(), x->GetValue()));
+
   // AddParam duplicates; lookups and deletion take the first.
   ASSERT_TRUE(cfg.AddParam(s1, "x", "4", "dup"));
   EXPECT_EQ(Dump(cfg), "C:top|P:a=1#|S:S1#|P:x=3#one|P:y=#two|P:x=4#dup|C:note|S:S2#|P:x=2#");
