@@ -280,12 +280,9 @@ bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned 
   // count + 1 must fit the 32-bit size.
   unsigned int cap = maxSize == UINT_MAX ? UINT_MAX - 1 : maxSize;
   unsigned int count = static_cast<unsigned long long>(size) > cap ? cap : static_cast<unsigned int>(size);
-  if (count == 0) {
-    text = "";
-    osFileClose(file);
-    return true;
-  }
-  char* block = internal::ReserveText(text, count);
+  // An empty text gets a block too, like any text read: the string then
+  // holds just the NUL rather than no buffer.
+  char* block = internal::ReserveText(text, count > 0 ? count : 1);
   if (block == nullptr) {
     osFileClose(file);
     return KV_REPORT(err, 3, kUnit, "Failed to alloc %d bytes of memory", static_cast<int>(count + 1));

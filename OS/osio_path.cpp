@@ -369,12 +369,9 @@ bool osDecodeUniPath(char const* uniPath, cKV_String& first, cKV_String& second)
   if (head.Length() != static_cast<unsigned int>(bar - uniPath)) return false;
   if (*bar == '|' && tail.Length() != std::strlen(bar + 1)) return false;
   for (auto [target, part] : {std::pair<cKV_String*, cKV_String*>{&first, &head}, {&second, &tail}}) {
+    // Each part gets room in its string, an empty one too (just the NUL).
     unsigned int length = part->Length();
-    if (length == 0) {
-      *target = "";
-      continue;
-    }
-    char* block = internal::ReserveText(*target, length);
+    char* block = internal::ReserveText(*target, length > 0 ? length : 1);
     if (block == nullptr) return false;
     std::memcpy(block, static_cast<char const*>(*part), length + 1);
   }

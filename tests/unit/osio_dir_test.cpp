@@ -433,6 +433,7 @@ TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
     EXPECT_EQ(osDecodeUniPath(text, a, b), ok) << text;
     EXPECT_EQ(Text(a), first) << text;
     EXPECT_EQ(Text(b), second) << text;
+    EXPECT_TRUE(a.Cmp(first) && b.Cmp(second)) << text;  // parts hold a buffer, also empty ones
   }
   cKV_String keepA("A"), keepB("B");
   {

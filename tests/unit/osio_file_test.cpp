@@ -339,6 +339,7 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
     kvtest::WriteFile(path, content);
     EXPECT_TRUE(osReadFileTxt(&err, path.c_str(), text, cap));
     EXPECT_EQ(Text(text), want) << cap;
+    EXPECT_TRUE(text.Cmp(want.c_str())) << cap;  // a text read holds a buffer, also an empty one
   }
   EXPECT_TRUE(err.IsNotError());
 
