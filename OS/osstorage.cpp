@@ -18,8 +18,13 @@ cDataBuf::cDataBuf(cDataBuf& source, unsigned int blockSize)
   source._size = 0;
 }
 
+// A null block holds nothing, whatever the count says: counting bytes that do
+// not exist would send readers to address 0.
 cDataBuf::cDataBuf(unsigned int count, unsigned char* block, unsigned int blockSize)
-    : _data(block), _blockSize(blockSize), _length(count), _size(count) {}
+    : _data(block),
+      _blockSize(blockSize),
+      _length(block != nullptr ? count : 0),
+      _size(block != nullptr ? count : 0) {}
 
 cDataBuf::~cDataBuf() {
   if (_data != nullptr) host::Free(_data);
@@ -86,8 +91,14 @@ bool cDataBuf::SetLength(unsigned int length) {
 bool cDataBuf::AddSegment(unsigned char const* bytes, unsigned int count) {
   if (count == 0) return true;
   if (bytes == nullptr || count > 0xFFFFFFFFu - _length) return false;
-  if (_length + count > _size && !SetSize(_length + count)) return false;
-  std::memcpy(_data + _length, bytes, count);
+  if (_length + count > _size) {
+    // Bytes of this very block would be left behind by the resize.
+    auto at = reinterpret_cast<std::uintptr_t>(bytes) - reinterpret_cast<std::uintptr_t>(_data);
+    bool own = _data != nullptr && at < _size;
+    if (!SetSize(_length + count)) return false;
+    if (own) bytes = _data + at;
+  }
+  std::memmove(_data + _length, bytes, count);
   _length += count;
   return true;
 }

@@ -26,6 +26,8 @@ namespace Korvane {
 // - A non-null block adopted with a count of 0 stays owned by the buffer:
 //   the first growth resizes it with realloc and Clean, SetSize(0) and the
 //   destructor release it, so it never leaks.
+// - A null block adopted with any count makes an empty buffer.
+// - AddSegment may append bytes of the buffer's own block.
 // - A size that cannot be expressed in 32 bits once rounded up, or an append
 //   whose end passes 4 GiB, fails like a refused allocation.
 // A refused allocation returns false and leaves the buffer as it was.
@@ -150,7 +152,8 @@ class KV_OS_API cFileIO : public iDataIO {
 //   clamp to the 32-bit limits.
 // - A write that cannot grow the buffer (memory refused, or an end beyond
 //   4 GiB) returns false without recording a failure; a null `bytes` with a
-//   non-zero count is refused the same way.
+//   non-zero count is refused the same way. The bytes written may come from
+//   the stream's own buffer.
 // - Copying takes the source's block as SetBuffer does, and copies its
 //   position and status; the source keeps its position over an empty buffer.
 class KV_OS_API cMemoryIO : public iDataIO {

@@ -1,4 +1,5 @@
 // cMemoryIO: the data stream over an owned byte buffer.
+#include <cstdint>
 #include <cstring>
 
 #include "OS/internal/decimal.h"
@@ -62,14 +63,21 @@ bool cMemoryIO::WriteBytes(unsigned int count, unsigned char const* bytes) {
   if (count == 0) return true;
   if (bytes == nullptr || count > 0xFFFFFFFFu - _position) return false;
   unsigned int end = _position + count;
-  if (end > _buffer.GetSize() && !_buffer.SetSize(end)) return false;
+  if (end > _buffer.GetSize()) {
+    // Bytes of the stream's own block would be left behind by the resize.
+    unsigned char* block = _buffer;
+    auto at = reinterpret_cast<std::uintptr_t>(bytes) - reinterpret_cast<std::uintptr_t>(block);
+    bool own = block != nullptr && at < _buffer.GetSize();
+    if (!_buffer.SetSize(end)) return false;
+    if (own) bytes = static_cast<unsigned char*>(_buffer) + at;
+  }
   unsigned char* data = _buffer;
   // The position can lie beyond the data only when the buffer was shrunk or
   // taken behind the stream's back; the gap then reads as zeros, never as
   // stale or uninitialised bytes.
   unsigned int length = _buffer.GetLength();
   if (_position > length) std::memset(data + length, 0, _position - length);
-  std::memcpy(data + _position, bytes, count);
+  std::memmove(data + _position, bytes, count);  // the bytes may be the stream's own
   if (end > _buffer.GetLength()) _buffer.SetLength(end);  // within the size: cannot fail
   _position = end;
   return true;
@@ -94,7 +102,7 @@ bool cMemoryIO::ReadBytes(unsigned int count, unsigned char* bytes) {
   unsigned int length = _buffer.GetLength();
   if (_position > length || count > length - _position || (bytes == nullptr && count != 0))
     return KV_REPORT(&_status, 3, kUnit, "Failed to read %d bytes", static_cast<int>(count));
-  if (count != 0) std::memcpy(bytes, static_cast<unsigned char*>(_buffer) + _position, count);
+  if (count != 0) std::memmove(bytes, static_cast<unsigned char*>(_buffer) + _position, count);
   _position += count;
   return true;
 }

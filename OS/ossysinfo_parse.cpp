@@ -78,9 +78,12 @@ bool ParseUnsigned(char const* from, char const* to, unsigned long long& value) 
 
 namespace {
 
-// ticks * 10^7 / hz without overflowing for any tick count the kernel keeps.
-unsigned long long TicksTo100ns(unsigned long long ticks, unsigned long long hz) {
-  return ticks / hz * 10000000ULL + ticks % hz * 10000000ULL / hz;
+// ticks * 10^7 / hz; false when the result does not fit into 64 bits.
+bool TicksTo100ns(unsigned long long ticks, unsigned long long hz, unsigned long long& units) {
+  unsigned __int128 exact = static_cast<unsigned __int128>(ticks) * 10000000u / hz;
+  if (exact > ~0ULL) return false;
+  units = static_cast<unsigned long long>(exact);
+  return true;
 }
 
 }  // namespace
@@ -114,9 +117,12 @@ bool ParseCpuTimes(char const* stat, long ticksPerSecond, unsigned long long& to
     if (sum + f < sum) return false;
     sum += f;
   }
+  // A total that wrapped would no longer hold the idle time.
   auto hz = static_cast<unsigned long long>(ticksPerSecond);
-  total = TicksTo100ns(sum, hz);
-  idle = TicksTo100ns(field[3] + field[4], hz);
+  unsigned long long t, i;
+  if (!TicksTo100ns(sum, hz, t) || !TicksTo100ns(field[3] + field[4], hz, i)) return false;
+  total = t;
+  idle = i;
   return true;
 }
 

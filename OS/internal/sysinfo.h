@@ -56,7 +56,8 @@ bool ParseUnsigned(char const* from, char const* to, unsigned long long& value) 
 // The cumulative processor times of the whole machine from /proc/stat,
 // converted from clock ticks (`ticksPerSecond`) into 100-ns units. `total`
 // covers every state; `idle` the idle time and the time spent waiting for
-// I/O. False when the text does not hold a complete "cpu" line.
+// I/O. False when the text does not hold a complete "cpu" line, or when its
+// times do not fit into 64 bits once converted.
 bool ParseCpuTimes(char const* stat, long ticksPerSecond, unsigned long long& total,
                    unsigned long long& idle) noexcept;
 

@@ -54,6 +54,11 @@ TEST(DataBuf, GrowsToTheNextBlockMultipleAndNoFurther) {
   cDataBuf zero(0);
   EXPECT_EQ(Size(zero, 7), "0/7:");
   EXPECT_EQ(Add(zero, "12345678"), "8/8:12345678");
+
+  // The buffer's own bytes, appended across a growth that moves the block.
+  unsigned char const* own = zero;
+  EXPECT_TRUE(zero.AddSegment(own + 2, 6) && zero.AddSegment(zero, 14));
+  EXPECT_EQ(State(zero), "28/28:1234567834567812345678345678");
 }
 
 TEST(DataBuf, LengthAndShrinking) {
@@ -116,6 +121,9 @@ TEST(DataBuf, AdoptsMallocBlocks) {
   EXPECT_EQ(Add(zero, "abc"), "3/16:abc");
   cDataBuf released(0, static_cast<unsigned char*>(std::malloc(64)));
   EXPECT_EQ(Size(released, 0), "none");
+  // No block, no bytes: a count alone does not make any.
+  cDataBuf nothing(5, nullptr);
+  EXPECT_EQ(State(nothing), "none");
 }
 
 TEST(DataBuf, RefusedGrowthLeavesTheBufferAsItWas) {

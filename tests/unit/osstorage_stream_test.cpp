@@ -158,6 +158,14 @@ TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
   EXPECT_EQ(Reads(io, "bbbb"), "1@2 a@3 b@4 c@5");
   EXPECT_TRUE(io.ReadBytes(0, nullptr) && io.Tell() == 5);
 
+  // The stream's own bytes written back into it: overlapping, and across a
+  // growth that moves the block.
+  cMemoryIO own = Over("0123456789abcdef");
+  ASSERT_TRUE(own.Seek(2) && own.WriteBytes(10, own.GetBuffer()));
+  EXPECT_EQ(State(own), "010123456789cdef@12");
+  ASSERT_TRUE(own.Seek(16) && own.WriteBytes(16, own.GetBuffer()));
+  EXPECT_EQ(State(own), "010123456789cdef010123456789cdef@32");
+
   // Refused growth, a null source and counts that overflow 32 bits when
   // added to the position: false, nothing written and, unlike every other
   // failure, nothing recorded.

@@ -138,11 +138,13 @@ TEST(SysLoadMon, ProcessorLoadRoundingAndClamping) {
   EXPECT_EQ(proc.Load(mon, "cpu  1300 0 1400 8300\n", err), 70);
 
   // Cut inside the line, text instead of numbers, another first line, empty,
-  // too few fields, a figure beyond 64 bits: the sample counts as zero
+  // too few fields, a figure beyond 64 bits, times beyond 64 bits once in
+  // 100-ns units: the sample counts as zero
   // times, and nothing is reported. The interval back to zero gives the busy
   // share of the good sample, and so does the one after it.
   for (char const* bad : {"cpu  100000 300 40000 90", "cpu  a b c d e\n", "intr 1 2 3\ncpu  1 2 3 4\n", "",
-                          "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n"}) {
+                          "cpu  1 2 3\n", "cpu  99999999999999999999999 1 1 1\n",
+                          "cpu  10000000000000000 0 0 10000000000000000\n"}) {
     proc.Load(mon, Stat(100000, 900000), err);
     EXPECT_EQ(proc.Load(mon, bad, err), 14) << bad;  // 141000 of 1043000 ticks busy
     EXPECT_EQ(proc.Load(mon, Stat(100000, 900000), err), 14) << bad;
