@@ -46,6 +46,7 @@ bool Listed(host::NetInterface const& r) { return r.hwType == host::kHwEthernet 
 }  // namespace
 
 bool osNetGetEtherMAC(unsigned char* mac) {
+  if (mac == nullptr) return false;
   host::NetInterface* records = nullptr;
   int n = List(records, false);
   if (n < 0) return false;

@@ -27,7 +27,8 @@ struct tNetInterfaceInfo {
 
 // Writes the hardware address of the first Ethernet-kind interface (at most
 // 6 bytes; the buffer must hold 6) and returns true; false, writing
-// nothing, when there is none or the host cannot list its interfaces.
+// nothing, when there is none, the host cannot list its interfaces or
+// `mac` is null.
 KV_OS_API bool osNetGetEtherMAC(unsigned char* mac);
 
 // The Ethernet and dial-up interfaces that have an IPv4 address, in the

@@ -414,8 +414,13 @@ int osSoctSelect(cKV_Error* err, unsigned int, cFD_SET* readSet, cFD_SET* writeS
   if (failure == 0) {
     ready = host::Poll(entries, n, timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long long>(timeoutMs));
     if (ready < 0) failure = osGetSysError();
+    // An open descriptor that is no socket (a file, a pipe) is refused once
+    // it shows ready; asking about every member first would cost a host
+    // call per member and wait.
     for (std::size_t i = 0; i < n && failure == 0; ++i)
-      if ((entries[i].revents & host::kPollNval) != 0) failure = kErrNotSocket;
+      if ((entries[i].revents & host::kPollNval) != 0 ||
+          (entries[i].revents != 0 && !host::SockIsSocket(entries[i].fd)))
+        failure = kErrNotSocket;
   }
   if (failure != 0) {
     if (entries != local) host::Free(entries);

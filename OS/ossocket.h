@@ -124,8 +124,9 @@ class KV_OS_API cFD_SET {
 // Afterwards each set holds only its ready members, in their order. Returns
 // the number of ready members over all sets, 0 on time-out, -1 on failure:
 // all sets null or empty (EINVAL), or a member that is not an open socket
-// (ENOTSOCK). Signals do not cut the wait short. Descriptors above 1023
-// work.
+// (ENOTSOCK; an open descriptor of another kind, such as a file or a pipe,
+// is refused as soon as it is ready). Signals do not cut the wait short.
+// Descriptors above 1023 work.
 KV_OS_API int osSoctSelect(cKV_Error* err, unsigned int count, cFD_SET* readSet, cFD_SET* writeSet,
                            cFD_SET* exceptSet, unsigned int timeoutMs);
 

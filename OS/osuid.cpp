@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "OS/host/process.h"
+#include "OS/host/sync.h"
 #include "OS/host/uid.h"
 #include "OS/internal/uid.h"
 #include "OS/osmutex.h"
@@ -157,10 +159,24 @@ void internal::UidNode(unsigned char (&node)[6]) noexcept {
   BigEndian(node + 4, now.milliseconds, 2);
 }
 
+namespace {
+
+// A fork waits until no thread generates, so the child does not inherit
+// the lock taken. The child's copy of the forking thread has another thread
+// id and may not unlock the recursive lock: it gets a fresh one.
+void HoldGeneratorForFork() { osEnterCriticalSection(g_lock); }
+void ReleaseGeneratorAfterFork() { osLeaveCriticalSection(g_lock); }
+void RenewGeneratorInChild() {
+  if (g_lock != nullptr) host::LockInit(g_lock);
+}
+
+}  // namespace
+
 void StartUidGenerator() noexcept {
   internal::UidNode(g_node);
   osCreateCriticalSection(nullptr, g_lock);
   g_last.GetTime();
+  host::AtFork(HoldGeneratorForFork, ReleaseGeneratorAfterFork, RenewGeneratorInChild);
 }
 
 void StopUidGenerator() noexcept { osDestroyCriticalSection(g_lock); }

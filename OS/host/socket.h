@@ -72,6 +72,8 @@ inline constexpr short kPollNval = 0x020;
 // continues with the time that is left. Returns the number of entries with
 // events, 0 when the time ran out.
 int Poll(PollEntry* entries, std::size_t count, long long timeoutMs) noexcept;
+// Whether the open descriptor is a socket.
+bool SockIsSocket(int fd) noexcept;
 // Whether a socket with a pending error failed to connect (as opposed to a
 // connection that was established and then broke).
 bool SockConnectFailed(int fd) noexcept;

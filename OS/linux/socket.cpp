@@ -403,6 +403,13 @@ int Poll(PollEntry* entries, std::size_t count, long long timeoutMs) noexcept {
   }
 }
 
+bool SockIsSocket(int fd) noexcept {
+  int saved = errno;
+  bool socket = IsSocket(fd);
+  errno = saved;
+  return socket;
+}
+
 bool SockConnectFailed(int fd) noexcept {
   tcp_info info;
   std::memset(&info, 0, sizeof info);

@@ -170,6 +170,7 @@ TEST(NetInterfaces, NothingToListOrAFailingHost) {
   g_listing = {Record(2, "eth0", kEther, nullptr), Record(3, "eth1", kEther, nullptr)};
   ExpectNoInterfaces();
   EXPECT_TRUE(osNetGetEtherMAC(mac));
+  EXPECT_FALSE(osNetGetEtherMAC(nullptr));  // no buffer: refused, not a crash
 
   host::SetNetInterfaceLister(nullptr);
   {

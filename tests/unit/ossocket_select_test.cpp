@@ -147,11 +147,14 @@ TEST(SocketSelect, RefusedWaits) {
   unsigned int closed = 0;
   ASSERT_TRUE(osSoctCreate(nullptr, eSoctUDP, closed));
   close(static_cast<int>(closed));
-  for (unsigned int bad : {closed, 0u, 0xFFFFFFFFu}) {
+  int file = open("/dev/null", O_RDONLY | O_CLOEXEC);  // open, always ready, no socket
+  ASSERT_GT(file, 0);
+  for (unsigned int bad : {closed, 0u, 0xFFFFFFFFu, static_cast<unsigned int>(file)}) {
     SCOPED_TRACE(bad);
     refused(osSoctSelect(&err, 0, r.Fill({p.server, bad}).p, w.Fill({p.client}).p, nullptr, 0xFFFFFFFFu), ENOTSOCK);
     EXPECT_TRUE(r->IsSet(bad) && r->IsSet(p.server) && w->IsSet(p.client));
   }
+  close(file);
 
   // A set the library did not make.
   struct Foreign : cFD_SET {

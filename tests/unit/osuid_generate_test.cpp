@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -118,6 +120,30 @@ TEST(UidGenerate, UniqueAcrossThreads) {
   std::set<std::string> seen;
   for (auto const& list : made)
     for (auto const& u : list) ASSERT_TRUE(seen.insert(static_cast<char const*>(u.ToString())).second);
+}
+
+// A fork while another thread sleeps inside Generate (holding the
+// generator's lock) must leave the child a generator it can use.
+TEST(UidGenerate, ForkWhileAnotherThreadGenerates) {
+  std::atomic<bool> stop{false};
+  std::thread busy([&stop] {
+    cKV_Uid u;
+    while (!stop.load()) u.Generate();
+  });
+  for (int i = 0; i < 10; ++i) {
+    pid_t child = fork();
+    if (child == 0) {
+      alarm(5);
+      cKV_Uid u;
+      u.Generate();
+      _exit(u.GetBuffer()[6] == static_cast<unsigned char>(getpid()) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's generator stayed locked";
+  }
+  stop.store(true);
+  busy.join();
 }
 
 // Four processes started at once: the process id keeps them apart.
