@@ -194,7 +194,7 @@ TEST(ProcStatMon, HostFailures) {
 TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
   using sysinfo::ParseProcessStart;
   std::string tail = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 424242 99 7\n";
-  for (char const* comm : {"(a)", "(a b)", "(a) b)", "()", "((x))", "(x) S 1 2 3)"}) {
+  for (char const* comm : {"(a)", "(a b)", "(a) b)", "()", "((x))", "(x) S 1 2 3)", "(a\nb)", "(a)\n)"}) {
     unsigned long long ticks = 0;
     EXPECT_TRUE(ParseProcessStart(("77 " + std::string(comm) + tail).c_str(), ticks)) << comm;
     EXPECT_EQ(ticks, 424242u) << comm;
@@ -202,6 +202,7 @@ TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
   unsigned long long ticks = 0;
   // Too few fields, cut inside the start time, an empty field.
   for (char const* bad : {"77 (a) S 1 2\n", "77 (a) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242",
+                          "77 (a\n) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 0",
                           "77 (a) S 1  2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 0\n"})
     EXPECT_FALSE(ParseProcessStart(bad, ticks)) << bad;
 }
