@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -280,6 +281,17 @@ TEST(ProcInfo, NamesAndEnumeration) {
   cKV_String name = "untouched";
   ASSERT_TRUE(iKV_ProcInfo::GetName(Self(), name));
   EXPECT_EQ(std::string(name) + "\n", kvtest::ReadFile("/proc/self/comm"));
+  // A thread's id opens its files under /proc as well, but names no process.
+  std::atomic<unsigned> tid{0};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    tid = static_cast<unsigned>(gettid());
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (tid == 0) std::this_thread::yield();
+  EXPECT_FALSE(iKV_ProcInfo::GetName(tid, name));
+  done = true;
+  other.join();
 
   Korvane::ctKV_Array<unsigned int> ids;
   EXPECT_EQ(cKV_SysInfo::EnumProcesses(ids), 0u);
