@@ -169,9 +169,10 @@ bool ParseMemInfo(char const* meminfo, MemFigures& figures) noexcept {
 bool ParseProcessStart(char const* stat, unsigned long long& ticks) noexcept {
   // "pid (comm) state ppid ...": the command may hold blanks and
   // parentheses, so the fields start after the last ')'. The start time is
-  // field 22, the 20th after the command.
-  char const* end = LineEnd(stat);
-  if (!LineComplete(end)) return false;
+  // field 22, the 20th after the command. The command may hold line feeds
+  // too: the record ends at the text's last one.
+  char const* end = std::strrchr(stat, '\n');
+  if (end == nullptr) return false;
   char const* p = end;
   while (p > stat && p[-1] != ')') --p;
   if (p == stat) return false;

@@ -115,8 +115,19 @@ unsigned long long cProcStatMon::GetProcMemoryLoad() { return _workingSet; }
 
 bool iKV_ProcInfo::GetName(unsigned int pid, cKV_String& name) {
   if (pid == 0 || pid > INT_MAX) return false;
+  // The id of a thread of another process opens that thread's files too: it
+  // names a process only when it is its own thread group.
   char path[64];
   sysinfo::TextBuf p(path, sizeof path);
+  p.Appendf("/proc/%u/status", pid);
+  char status[512];
+  unsigned long long group = 0;
+  char const* end = nullptr;
+  char const* value = host::ReadSysFileOnce(path, status, sizeof status) > 0
+                          ? sysinfo::FindField(status, "Tgid", ':', &end)
+                          : nullptr;
+  if (value == nullptr || !sysinfo::ParseUnsigned(value, end, group) || group != pid) return false;
+  p.Clear();
   p.Appendf("/proc/%u/comm", pid);
   char comm[64];
   long n = host::ReadSysFileOnce(path, comm, sizeof comm);

@@ -41,9 +41,17 @@ bool ReadAll(iDataIO& io, std::vector<std::string>& records) {
     cDataFormat* f = nullptr;
     if (!storage.ReadRecordBegin(size, f)) return false;
     if (f == nullptr) break;  // only delimiters left
-    std::string body(size, '\0');
-    if (!f->ReadBytes(size, reinterpret_cast<unsigned char*>(body.data())) || !storage.ReadRecordEnd())
-      return false;
+    // The size comes from the data: a damaged or hostile head may claim up
+    // to 4 GiB, so the body grows only as its bytes actually arrive.
+    std::string body;
+    for (unsigned int left = size; left > 0;) {
+      unsigned int piece = left < 65536 ? left : 65536;
+      std::size_t at = body.size();
+      body.resize(at + piece);
+      if (!f->ReadBytes(piece, reinterpret_cast<unsigned char*>(body.data() + at))) return false;
+      left -= piece;
+    }
+    if (!storage.ReadRecordEnd()) return false;
     records.push_back(body);
   }
   return format.ReadEnd() && storage.End();

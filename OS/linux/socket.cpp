@@ -418,10 +418,12 @@ bool SockConnectFailed(int fd) noexcept {
   bool ok = getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0;
   errno = saved;
   if (!ok || len < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked) return false;
-  // The peer's answer to the SYN counts as one acknowledged byte: none means
-  // the connection never came up.
+  // The peer's answer to the SYN counts as one acknowledged byte; an
+  // accepted socket acknowledges nothing of the handshake, but counts its
+  // last segment as delivered. Neither means the connection never came up.
+  bool delivered = len >= offsetof(tcp_info, tcpi_delivered) + sizeof info.tcpi_delivered && info.tcpi_delivered != 0;
   constexpr unsigned char kTcpClose = 7;  // the kernel's TCP_CLOSE state
-  return info.tcpi_state == kTcpClose && info.tcpi_bytes_acked == 0;
+  return info.tcpi_state == kTcpClose && info.tcpi_bytes_acked == 0 && !delivered;
 }
 
 bool HostName(char* buf, std::size_t cap) noexcept {

@@ -34,7 +34,8 @@ TEST(KvosUid, MakesIdentifiers) {
   EXPECT_EQ(RunKvos({}).status, 0);
   std::string one = RunKvos({"uid"}).out;
   EXPECT_TRUE(one.size() == 35 && one.rfind("0x", 0) == 0 && one[34] == '\n') << one;
-  for (auto const& bad : {"0", "100001"}) EXPECT_EQ(RunKvos({"uid", bad}).status, 2) << bad;
+  // " 010" would otherwise be read as octal 8.
+  for (auto const& bad : {"0", "100001", " 010", "\t3"}) EXPECT_EQ(RunKvos({"uid", bad}).status, 2) << bad;
   EXPECT_EQ(RunKvos({"uid", "1", "2"}).status, 2);
 }
 

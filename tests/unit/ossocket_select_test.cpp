@@ -124,12 +124,18 @@ TEST(SocketSelect, ConnectOutcomes) {
   EXPECT_TRUE(osSoctGetOpt_SO_ERROR(nullptr, bad, pending) && pending == ECONNREFUSED) << pending;
 
   // A connection that was up and is then reset is readable, not a failed
-  // connect.
-  unsigned int server = 0;
+  // connect: on either side, also when that side never sent a byte.
+  Sock server(nullptr);
   ASSERT_TRUE(osSoctAccept(nullptr, l, server, nullptr, nullptr) && osSoctSetOpt_SO_LINGER(nullptr, server, true, 0) &&
               osSoctClose(nullptr, server));
   EXPECT_TRUE(osSoctSelect(nullptr, 0, r.Fill({ok}).p, nullptr, e.Fill({ok}).p, 5000) == 1 && r->IsSet(ok) &&
               !e->IsSet(ok));
+  Sock client;
+  ASSERT_TRUE(osSoctConnect(nullptr, client, l.Address(), nullptr) &&
+              osSoctAccept(nullptr, l, server, nullptr, nullptr) && osSoctSetOpt_SO_LINGER(nullptr, client, true, 0) &&
+              osSoctClose(nullptr, client));
+  EXPECT_TRUE(osSoctSelect(nullptr, 0, r.Fill({server}).p, nullptr, e.Fill({server}).p, 5000) == 1 &&
+              r->IsSet(server) && !e->IsSet(server));
 }
 
 TEST(SocketSelect, RefusedWaits) {

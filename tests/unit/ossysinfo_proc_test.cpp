@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -194,7 +195,7 @@ TEST(ProcStatMon, HostFailures) {
 TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
   using sysinfo::ParseProcessStart;
   std::string tail = " S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 424242 99 7\n";
-  for (char const* comm : {"(a)", "(a b)", "(a) b)", "()", "((x))", "(x) S 1 2 3)"}) {
+  for (char const* comm : {"(a)", "(a b)", "(a) b)", "()", "((x))", "(x) S 1 2 3)", "(a\nb)", "(a)\n)"}) {
     unsigned long long ticks = 0;
     EXPECT_TRUE(ParseProcessStart(("77 " + std::string(comm) + tail).c_str(), ticks)) << comm;
     EXPECT_EQ(ticks, 424242u) << comm;
@@ -202,6 +203,7 @@ TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
   unsigned long long ticks = 0;
   // Too few fields, cut inside the start time, an empty field.
   for (char const* bad : {"77 (a) S 1 2\n", "77 (a) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242",
+                          "77 (a\n) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 0",
                           "77 (a) S 1  2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 4242 0\n"})
     EXPECT_FALSE(ParseProcessStart(bad, ticks)) << bad;
 }
@@ -279,6 +281,17 @@ TEST(ProcInfo, NamesAndEnumeration) {
   cKV_String name = "untouched";
   ASSERT_TRUE(iKV_ProcInfo::GetName(Self(), name));
   EXPECT_EQ(std::string(name) + "\n", kvtest::ReadFile("/proc/self/comm"));
+  // A thread's id opens its files under /proc as well, but names no process.
+  std::atomic<unsigned> tid{0};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    tid = static_cast<unsigned>(gettid());
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  while (tid == 0) std::this_thread::yield();
+  EXPECT_FALSE(iKV_ProcInfo::GetName(tid, name));
+  done = true;
+  other.join();
 
   Korvane::ctKV_Array<unsigned int> ids;
   EXPECT_EQ(cKV_SysInfo::EnumProcesses(ids), 0u);

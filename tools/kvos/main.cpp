@@ -80,7 +80,8 @@ int PrintHelp(Command const& command) {
 }
 
 bool ParseInteger(std::string const& text, long long min, long long max, long long& value) {
-  if (text.empty()) return false;
+  // strtoll would skip leading white space, and the octal check below with it.
+  if (text.empty() || std::strchr(" \t\n\v\f\r", text[0]) != nullptr) return false;
   errno = 0;
   char* end = nullptr;
   long long v = std::strtoll(text.c_str(), &end, 0);
