@@ -5,6 +5,9 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <regex>
 #include <string>
@@ -57,6 +60,23 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   EXPECT_EQ(isDir.status, 1);
   EXPECT_NE(isDir.out.find("MSG:to stdout\n\n"), std::string::npos);
   EXPECT_NE(isDir.err.find("standard output"), std::string::npos);
+
+  // A write cut short on an open file (as on a full disk) is a failure, and
+  // the record did not go to standard output.
+  kvtest::WriteFile(dir / "cut.log", std::string(1000, 'x'));
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 1500;
+  auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
+  auto cut = RunKvos({"log", "write", "--dir", dir.Path(), "--name", "cut", std::string(2000, 'm')});
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldSignal);
+  EXPECT_EQ(ReadFile(dir / "cut.log").size(), 1500u);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.out, "");
+  EXPECT_NE(cut.err.find("incomplete"), std::string::npos) << cut.err;
 }
 
 TEST(KvosLog, WhereTellsWhichCandidate) {
