@@ -150,7 +150,9 @@ TEST(KvosLog, ShowPrintsMatchingRecordsWhole) {
   EXPECT_EQ(RunKvos({"log", "show", dir.Path()}).status, 1);
   for (auto const& args : std::vector<std::vector<std::string>>{{"log", "show", file, "--level"},
                                                                 {"log", "show", file, "--thread", "xyz"},
-                                                                {"log", "show", file, "--since", "2009-03-07"}})
+                                                                {"log", "show", file, "--since", "2009-03-07"},
+                                                                {"log", "show", file, "--since", "2009-13-45 99:99:99"},
+                                                                {"log", "show", file, "--since", "2009-02-29 00:00:00"}})
     EXPECT_EQ(RunKvos(args).status, 2) << args.back();
 }
 

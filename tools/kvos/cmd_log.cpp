@@ -251,6 +251,13 @@ bool Digits(std::string const& s, std::size_t at, std::size_t count, int& value)
   return true;
 }
 
+bool IsDate(int year, int month, int day) {
+  static int const kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kDaysIn[month - 1]) return false;
+  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month != 2 || day < 29 || leap;
+}
+
 // "Sat Mar 07 14:05:09 2009": the time line of a record.
 bool ParseTimeLine(std::string const& s, Stamp& t) {
   if (s.size() < 22 || s[3] != ' ' || s[7] != ' ' || s[10] != ' ' || s[13] != ':' || s[16] != ':' || s[19] != ' ')
@@ -411,7 +418,8 @@ int Show(Args const& args) {
       int year = 0;
       if (v.size() != 19 || v[4] != '-' || v[7] != '-' || v[10] != ' ' || v[13] != ':' || v[16] != ':' ||
           !Digits(v, 0, 4, year) || !Digits(v, 5, 2, f.month) || !Digits(v, 8, 2, f.day) ||
-          !Digits(v, 11, 2, f.hour) || !Digits(v, 14, 2, f.minute) || !Digits(v, 17, 2, f.second))
+          !Digits(v, 11, 2, f.hour) || !Digits(v, 14, 2, f.minute) || !Digits(v, 17, 2, f.second) ||
+          !IsDate(year, f.month, f.day) || f.hour > 23 || f.minute > 59 || f.second > 59)
         return UsageError(kCommand, "--since needs a local time as \"YYYY-MM-DD hh:mm:ss\"");
       f.year = year;
       filter.since = true;
