@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "support/testing.h"
 
@@ -141,6 +143,18 @@ TEST(KvosCfg, ReplacesTheFileOnlyWhole) {
   EXPECT_THAT(std::to_string(r.status) + " " + r.err, AllOf(StartsWith("1 "), HasSubstr("the file is unchanged")));
   EXPECT_EQ(ReadFile(file), text);
   EXPECT_FALSE(HasTempLeft(dir));
+
+  // Edits at the same time each keep their change.
+  std::string shared = dir / "shared.cfg";
+  std::vector<std::thread> editors;
+  std::vector<int> status(8, -1);
+  for (int i = 0; i < 8; ++i)
+    editors.emplace_back(
+        [&, i] { status[i] = RunKvos({"cfg", "set", shared, "S", "k" + std::to_string(i), "v"}).status; });
+  for (auto& t : editors) t.join();
+  EXPECT_THAT(status, ::testing::Each(0));
+  std::string listed = RunKvos({"cfg", "list", shared, "S"}).out;
+  for (int i = 0; i < 8; ++i) EXPECT_THAT(listed, HasSubstr("k" + std::to_string(i) + " = v\n"));
 }
 
 }  // namespace

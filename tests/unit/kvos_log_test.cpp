@@ -57,6 +57,17 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   EXPECT_EQ(isDir.status, 1);
   EXPECT_NE(isDir.out.find("MSG:to stdout\n\n"), std::string::npos);
   EXPECT_NE(isDir.err.find("standard output"), std::string::npos);
+
+  // A write cut short on an open file (as on a full disk) is a failure, and
+  // the record did not go to standard output. The file size limit cuts the
+  // write as a full disk would; its signal is ignored.
+  kvtest::WriteFile(dir / "cut.log", std::string(1000, 'x'));
+  auto cut = kvtest::Run({"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 3; exec \"$0\" \"$@\"", KVOS_TOOL_PATH, "log",
+                          "write", "--dir", dir.Path(), "--name", "cut", std::string(5000, 'm')});
+  EXPECT_LT(ReadFile(dir / "cut.log").size(), 6000u);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.out, "");
+  EXPECT_NE(cut.err.find("incomplete"), std::string::npos) << cut.err;
 }
 
 TEST(KvosLog, WhereTellsWhichCandidate) {
@@ -130,7 +141,9 @@ TEST(KvosLog, ShowPrintsMatchingRecordsWhole) {
   EXPECT_EQ(RunKvos({"log", "show", dir.Path()}).status, 1);
   for (auto const& args : std::vector<std::vector<std::string>>{{"log", "show", file, "--level"},
                                                                 {"log", "show", file, "--thread", "xyz"},
-                                                                {"log", "show", file, "--since", "2009-03-07"}})
+                                                                {"log", "show", file, "--since", "2009-03-07"},
+                                                                {"log", "show", file, "--since", "2009-13-45 99:99:99"},
+                                                                {"log", "show", file, "--since", "2009-02-29 00:00:00"}})
     EXPECT_EQ(RunKvos(args).status, 2) << args.back();
 }
 

@@ -30,7 +30,16 @@ TEST(KvosTime, GivenValueInEveryForm) {
   auto top = RunKvos({"time", "0xFFFFFFFFFFFFFFFF"});
   EXPECT_EQ(top.status, 0) << top.err;
   EXPECT_NE(top.out.find("nanoseconds       18446744073709551615\n"), std::string::npos) << top.out;
-  EXPECT_NE(top.out.find("seconds+ms        (beyond its 32-bit seconds)\n"), std::string::npos) << top.out;
+  EXPECT_NE(top.out.find("duration          (beyond its 32-bit seconds)\n"
+                         "UTC time of day   (beyond its 32-bit seconds)\n"
+                         "seconds+ms        (beyond its 32-bit seconds)\n"),
+            std::string::npos)
+      << top.out;
+  // The last second that the 32-bit texts still hold.
+  auto last = RunKvos({"time", "4294967295999999999"});
+  EXPECT_NE(last.out.find("duration          1193046:28:15.999999999\nUTC time of day   6:28:15\n"),
+            std::string::npos)
+      << last.out;
 }
 
 TEST(KvosTime, CurrentTime) {

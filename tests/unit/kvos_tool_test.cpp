@@ -22,6 +22,11 @@ TEST(KvosTool, DescribesItselfAndListsCommands) {
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("unknown command"), std::string::npos);
   EXPECT_TRUE(unknown.out.empty());
+
+  // Output that cannot be written is a failure, not a success.
+  auto full = kvtest::Run({"/bin/sh", "-c", std::string("'") + KVOS_TOOL_PATH + "' b64 encode 1 >/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("kvos: cannot write the output: No space left on device"), std::string::npos) << full.err;
 }
 
 TEST(KvosTool, EveryCommandHasHelp) {
@@ -64,6 +69,7 @@ TEST(KvosTool, Base64) {
   EXPECT_EQ(enc.out, "0 $ 10 -1 1$$$$$ -200000 -1\n");
   EXPECT_EQ(RunKvos({"b64", "encode", "4294967296"}).status, 2);
   EXPECT_EQ(RunKvos({"b64", "encode", "12abc"}).status, 2);
+  EXPECT_EQ(RunKvos({"b64", "encode", " 5"}).status, 2);
 
   auto dec = RunKvos({"b64", "decode", "zz,1 -W000"});
   EXPECT_EQ(dec.status, 0);

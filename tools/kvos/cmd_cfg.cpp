@@ -4,6 +4,7 @@
 // all of it and the copy reads back as the records it was written from.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -249,6 +250,33 @@ class InterruptsHeld {
   sigset_t _old;
 };
 
+// Serialises edits by kvos in one directory: without it, two edits at once
+// would each write back what they read and one of them would be lost while
+// both report success. The file itself cannot carry the lock, since every
+// edit replaces it.
+class EditLock {
+ public:
+  explicit EditLock(std::string const& file) {
+    char resolved[PATH_MAX];
+    std::string path = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
+    std::size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    _fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A directory that cannot be opened fails the edit later, with a reason.
+    if (_fd >= 0)
+      while (flock(_fd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+  }
+  ~EditLock() {
+    if (_fd >= 0) close(_fd);
+  }
+  EditLock(EditLock const&) = delete;
+  EditLock& operator=(EditLock const&) = delete;
+
+ private:
+  int _fd = -1;
+};
+
 // Replaces the file with the records of `f` through a new copy beside it.
 int WriteBack(std::string const& file, Loaded& f) {
   InterruptsHeld held;
@@ -389,6 +417,7 @@ int Set(Args const& args) {
   if (hasComment && (comment.find_first_of("\r\n") != std::string::npos || HasEdgeBlank(comment)))
     return UsageError(kCommand, "the comment must hold no line break and neither begin nor end with a blank");
 
+  EditLock lock(file);
   Loaded f;
   if (int rc = Load(file, true, f)) return rc;
   if (int rc = CheckWritable(file, f)) return rc;
@@ -400,6 +429,7 @@ int Set(Args const& args) {
 
 int Del(Args const& args) {
   if (args.size() != 3 && args.size() != 4) return UsageError(kCommand, "del takes FILE SECTION [NAME]");
+  EditLock lock(args[1]);
   Loaded f;
   if (int rc = Load(args[1], false, f)) return rc;
   if (int rc = CheckWritable(args[1], f)) return rc;

@@ -1,6 +1,8 @@
 // kvos log: writes records in the library's log layout, tells where logs go,
 // and reads log files back record by record.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -73,6 +75,27 @@ long long FileSize(std::string const& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
 }
 
+// Whether the bytes that the file gained, from `before` to `after`, hold
+// the end of the record whole. Others may append to the same file, so the
+// record need not be the last thing in it.
+bool HoldsRecordEnd(std::string const& path, long long before, long long after, std::string const& end) {
+  if (after < 0 || after <= before) return false;
+  long long from = before < 0 ? 0 : before;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string gained(static_cast<std::size_t>(after - from), '\0');
+  std::size_t done = 0;
+  while (done < gained.size()) {
+    ssize_t n = pread(fd, &gained[done], gained.size() - done, from + static_cast<long long>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  gained.resize(done);
+  return gained.find(end) != std::string::npos;
+}
+
 int Write(Args const& args) {
   std::string dir, sub, name = "kvos", file, message;
   bool haveDir = false, haveFile = false, inMessage = false;
@@ -132,9 +155,14 @@ int Write(Args const& args) {
   cKV_Log::Log(log, level, haveFile ? file.c_str() : nullptr, line, "%s", message.c_str());
   delete log;
   long long after = FileSize(target);
-  if (after < 0 || after <= before) {
+  if (!HoldsRecordEnd(target, before, after, " MSG:" + message + "\n\n")) {
     std::fflush(stdout);
-    return Failure(kCommand, "cannot append to " + target + "; the record went to standard output");
+    // The log falls back to standard output only when it cannot open the
+    // file; a write that fails on an open file (a full disk) loses the
+    // record or leaves only its start.
+    if (after < 0 || access(target.c_str(), W_OK) != 0)
+      return Failure(kCommand, "cannot append to " + target + "; the record went to standard output");
+    return Failure(kCommand, "cannot append to " + target + ": the record is missing or incomplete there");
   }
   std::printf("%s\n", target.c_str());
   return kOk;
@@ -221,6 +249,13 @@ bool Digits(std::string const& s, std::size_t at, std::size_t count, int& value)
     value = value * 10 + (s[i] - '0');
   }
   return true;
+}
+
+bool IsDate(int year, int month, int day) {
+  static int const kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kDaysIn[month - 1]) return false;
+  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  return month != 2 || day < 29 || leap;
 }
 
 // "Sat Mar 07 14:05:09 2009": the time line of a record.
@@ -383,7 +418,8 @@ int Show(Args const& args) {
       int year = 0;
       if (v.size() != 19 || v[4] != '-' || v[7] != '-' || v[10] != ' ' || v[13] != ':' || v[16] != ':' ||
           !Digits(v, 0, 4, year) || !Digits(v, 5, 2, f.month) || !Digits(v, 8, 2, f.day) ||
-          !Digits(v, 11, 2, f.hour) || !Digits(v, 14, 2, f.minute) || !Digits(v, 17, 2, f.second))
+          !Digits(v, 11, 2, f.hour) || !Digits(v, 14, 2, f.minute) || !Digits(v, 17, 2, f.second) ||
+          !IsDate(year, f.month, f.day) || f.hour > 23 || f.minute > 59 || f.second > 59)
         return UsageError(kCommand, "--since needs a local time as \"YYYY-MM-DD hh:mm:ss\"");
       f.year = year;
       filter.since = true;

@@ -28,7 +28,8 @@ Command const kCommand{
     "                    differs only in the second pass through a repeated\n"
     "                    hour)\n"
     "  duration          the value as hours:minutes:seconds.nanoseconds\n"
-    "  UTC time of day   hours:minutes:seconds of the UTC day\n"
+    "  UTC time of day   hours:minutes:seconds of the UTC day (both while the\n"
+    "                    seconds fit 32 bits, until 2106)\n"
     "  seconds+ms        the seconds-plus-milliseconds time in local time,\n"
     "                    when the seconds fit its signed 32 bits\n"
     "\n"
@@ -64,10 +65,16 @@ void PrintForms(Korvane::cKV_SysTime const& time) {
     std::printf("%-17s %llu\n", "from local", static_cast<unsigned long long>(back));
   else
     Line("from local", "(the local fields do not convert back)");
-  Line("duration", time.FormatTime());
-  Line("UTC time of day", time.FormatTimeShort());
   unsigned long long value = time;
   unsigned long long seconds = value / 1000000000ULL;
+  // Both texts take the seconds in 32 bits: later times would print wrapped.
+  if (seconds <= UINT32_MAX) {
+    Line("duration", time.FormatTime());
+    Line("UTC time of day", time.FormatTimeShort());
+  } else {
+    Line("duration", "(beyond its 32-bit seconds)");
+    Line("UTC time of day", "(beyond its 32-bit seconds)");
+  }
   if (seconds <= INT32_MAX)
     Line("seconds+ms", Korvane::tTimeb(static_cast<int>(seconds), static_cast<unsigned int>(value / 1000000ULL % 1000))
                            .ToString());

@@ -81,7 +81,7 @@ int PrintHelp(Command const& command) {
 
 bool ParseInteger(std::string const& text, long long min, long long max, long long& value) {
   // strtoll would skip leading white space, and the octal check below with it.
-  if (text.empty() || std::strchr(" \t\n\v\f\r", text[0]) != nullptr) return false;
+  if (text.empty() || !(text[0] == '-' || text[0] == '+' || (text[0] >= '0' && text[0] <= '9'))) return false;
   errno = 0;
   char* end = nullptr;
   long long v = std::strtoll(text.c_str(), &end, 0);
@@ -116,7 +116,9 @@ std::string Excerpt(std::string const& text) {
 
 }  // namespace kvos
 
-int main(int argc, char** argv) {
+namespace {
+
+int RunTool(int argc, char** argv) {
   using namespace kvos;
   if (argc < 2) {
     PrintAbout();
@@ -142,4 +144,19 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "kvos: unknown command '%s'\n\n", name.c_str());
   PrintCommandList(stderr);
   return kBadUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status = RunTool(argc, argv);
+  // Output that never arrived (a full disk, a closed standard output) must
+  // not pass for success.
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "kvos: cannot write the output%s%s\n", errno != 0 ? ": " : "",
+                 errno != 0 ? std::strerror(errno) : "");
+    if (status == kvos::kOk) status = kvos::kFailed;
+  }
+  return status;
 }
