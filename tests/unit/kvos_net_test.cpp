@@ -27,11 +27,9 @@ TEST(KvosNet, DottedAddressesAndLookups) {
   net({"ip", "256.1.1.1"}, 1, "address:  0.0.0.0\nconsumed: 2 of 9\n");
   for (auto const& bad : {std::vector<std::string>{"ip", "1.2.3.4", "9"}, {"ip"}, {"name", "127.0.0"}, {"frob"}})
     net(bad, 2, "");
-  net({"--help"}, 0);
   EXPECT_TRUE(Has(net({"resolve", "localhost"}, 0).out, "127.0.0.1\n"));
   auto none = net({"resolve", "no-such-host.invalid"}, 1);
   EXPECT_TRUE(Has(none.err, "Failed to get address by host name [no-such-host.invalid]")) << none.err;
-  net({"resolve", std::string(300, 'x')}, 1);
   EXPECT_FALSE(net({"name", "127.0.0.1"}, 0).out.empty());
 }
 

@@ -30,17 +30,12 @@ TEST(CfgText, WhatEachLineReadsAs) {
   TempDir dir;
   std::vector<std::pair<std::string, std::string>> const cases = {
       {"key = abc # remark\n", "P:key=abc#remark"}, {"key = \"a # b\" # c\n", "P:key=a # b#c"},
-      {"key = \"  a  \"\n", "P:key=  a#"},          {"key = \"\"\n", "P:key=#"},
       {"key = \"abc # def\n", "P:key=abc # def#"},  // unbalanced: the rest is value
-      {"key = a\"b\"c\n", "P:key=a\"b\"c#"},        // inner quotes stay
       {"key\n", "P:key=#"},                         {"key junk\n", "P:key=#junk"},
       {"a.b = 1\n", "P:a=#.b = 1"},                 {"  k-_9\t=\tv  v\t \n", "P:k-_9=v  v#"},
       {"= 5\n", "C:= 5"},                           {"\"quoted\n", "C:\"quoted"},
-      {"## x\n", "C:# x"},                          {" \t \n", "C:"},
       {"[ Name ] # c\n", "S:Name#c"},               {"[]\n", "S:#"},
       {"[S] x]\n", "S:S#x]"},  // whatever follows the bracket is the comment
-      {"[\xC3\xA4-x]\n", "S:\xC3\xA4-x#"},          {"\xC3\xA4 = \xFF\n", "P:\xC3\xA4=\xFF#"},
-      {"-lead = 1\n", "P:-lead=1#"},
       // CR LF line ends read like LF; a CR ends a value.
       {"[S] # c\r\n", "S:S#c"},                     {"key = v\rw\r\n", "P:key=v#w"},
       // A NUL ends the line as the parser sees it; no final line feed is needed.
@@ -71,10 +66,6 @@ TEST(CfgText, LongLinesAreReadInPieces) {
   EXPECT_EQ(ReadOne(dir, "# " + std::string(39998, 'c') + "\n[next]\n"),
             "C:" + std::string(32765, 'c') + "|P:" + std::string(7233, 'c') + "=#|S:next#");
 
-  // A line of a million bytes: 31 pieces, the last ending the line.
-  cKV_CfgFile huge;
-  ASSERT_TRUE(ReadText(huge, dir, std::string(1000000, 'k') + "\n[after]\n"));
-  EXPECT_TRUE(huge.GetList().GetCount() == 32 && huge.FindSection("after") != nullptr);
 
   // A line of exactly 32767 bytes with its line feed is one piece.
   EXPECT_EQ(ReadOne(dir, std::string(32766, 'e') + "\n"), "P:" + std::string(32766, 'e') + "=#");
@@ -93,7 +84,6 @@ TEST(CfgText, WriterLayout) {
   ASSERT_TRUE(ReadText(more, dir, "[A]\n# about B\n[B]\nx =  # c\n= 5\n  \n[C]\n"));
   EXPECT_EQ(WriteText(more, dir), "[A]\n# about B\n[B]\nx =  # c\n# = 5\n\n[C]\n");
 
-  EXPECT_EQ(WriteText(cKV_CfgFile(), dir), "");
 }
 
 // Records that the writer can express: names of name characters, values
@@ -180,7 +170,6 @@ TEST(CfgText, FailuresAreReportedWithTheirMessages) {
     std::string expected;
   } const cases[] = {
       {false, missing, nullptr, 0, 0, "3 .\\oscfg Files to open file [" + missing + "] for read"},
-      {false, dir.Path(), nullptr, 0, 0, "3 .\\oscfg Files to open file [" + dir.Path() + "] for read"},
       {false, good, "cfg.open", EACCES, 0, "3 .\\oscfg Files to open file [" + good + "] for read"},
       {false, good, "alloc", ENOMEM, 0, "7 .\\oscfg Failed to allocate 32768 bytes."},
       // A read error ends the reading, keeping the records read before it.
@@ -190,7 +179,6 @@ TEST(CfgText, FailuresAreReportedWithTheirMessages) {
       {true, "/dev/full", nullptr, 0, 0, "3 .\\oscfg Failed to write data into file [/dev/full]"},
       // The walk stops at the failing line (the fault fails once).
       {true, target, "cfg.write", ENOSPC, 3, "3 .\\oscfg Failed to write data into file [" + target + "]"},
-      {true, target, "cfg.close", EIO, 0, "3 .\\oscfg Failed to write data into file [" + target + "]"},
   };
   for (Case const& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -211,11 +199,6 @@ TEST(CfgText, FailuresAreReportedWithTheirMessages) {
     EXPECT_TRUE(partial.ReadFile(e, good.c_str()) && e.IsNotError());
   }
   EXPECT_EQ(Dump(partial), "S:T#");
-  // Success leaves the error record as it was.
-  e.Set(9, "keep", 1, "keep");
-  EXPECT_TRUE(cfg.WriteFile(e, target.c_str()));
-  EXPECT_EQ(ErrorOf(e), "9 keep keep");
-  EXPECT_EQ(kvtest::ReadFile(target), "[S]\na = 1\nb = 2\nc = 3\n\n[T]\nx = 1\n");
 }
 
 }  // namespace

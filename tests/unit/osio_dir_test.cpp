@@ -1,7 +1,5 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -97,7 +95,6 @@ TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
   std::tuple<std::string, bool, unsigned, unsigned, std::string> const failures[] = {
       {"", true, 0, 0, "Directory with empty name can not be created"},
       {nested, false, 0, 0, made + nested + ". " + SysText(ENOENT)},
-      {dir / "file/sub", true, 0, 0, made + dir / "file. " + SysText(EEXIST)},
       {longPath, true, 0, 0, made + dir / "file. " + SysText(EEXIST)},
       {longPath, false, 0, 0, made + longPath + ". " + SysText(ENAMETOOLONG)},
       // No separator left to go up: the short report.
@@ -126,10 +123,6 @@ TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
   // To the host a backslash is part of a name: "a\b" is one directory.
   EXPECT_TRUE(osCreateDirectory(&err, nested.c_str(), true));
   EXPECT_TRUE(osIsDirectory((dir.Path() + "/a\\b/c").c_str()));
-  EXPECT_TRUE(osCreateDirectory(&err, (dir / "x/y/z/").c_str(), true));
-  EXPECT_TRUE(osIsDirectory((dir / "x/y/z").c_str()));
-  // The record may keep the report of a failed attempt on the way up.
-  ExpectReport(err, made + dir / "x/y. " + SysText(ENOENT));
 }
 
 TEST(DirDelete, TreesWithAndWithoutTheFlagAndWhatStays) {
@@ -160,14 +153,6 @@ TEST(DirDelete, TreesWithAndWithoutTheFlagAndWhatStays) {
   EXPECT_TRUE(osDeleteDirectory(&err, (dir / "plain").c_str(), true));
   EXPECT_FALSE(osDeleteDirectory(&err, (dir / "plain").c_str(), true));
   ExpectReport(err, "Failed to delete file [" + dir / "plain" + "]. " + SysText(ENOENT));
-  EXPECT_FALSE(osDeleteDirectory(&err, "", true));
-  ExpectReport(err, "Failed to delete file []. " + SysText(ENOENT));
-
-  // A link to a directory given as the path: the link goes, the target stays.
-  ASSERT_EQ(symlink(outside.c_str(), (dir / "link").c_str()), 0);
-  EXPECT_TRUE(osDeleteDirectory(&err, (dir / "link/").c_str(), true));
-  EXPECT_FALSE(osFileIsExist((dir / "link").c_str()));
-  EXPECT_TRUE(osFileIsExist((outside + "/keep.txt").c_str()));
 
   // Items that stay are reported one line each, in the order met.
   // Deletes the tree while `point` fails with `error`.
@@ -182,17 +167,6 @@ TEST(DirDelete, TreesWithAndWithoutTheFlagAndWhatStays) {
   // Everything else went; the directories on the way to the file stayed.
   EXPECT_TRUE(osFileIsExist((root + "/a/b/stuck.txt").c_str()));
   for (char const* gone : {"/a/empty", "/e1", "/e2"}) EXPECT_FALSE(osFileIsExist((root + gone).c_str())) << gone;
-
-  // Several failures: one line each, in listing order, sub-trees in place.
-  MakeTree(root, {"f1", "f2", "f3", "sub/inner"});
-  std::string expected;
-  DIR* d = opendir(root.c_str());
-  for (dirent* e; (e = readdir(d)) != nullptr;) {
-    std::string name = e->d_name == std::string("sub") ? "sub/inner" : e->d_name;
-    if (name != "." && name != "..") expected += "file [" + root + "/" + name + "] " + SysText(EPERM) + "\n";
-  }
-  closedir(d);
-  deleteFailing("io.unlink", EPERM, expected);
 
   // The directory itself refusing to go is reported with its separator.
   MakeTree(root, {"gone"});
@@ -218,15 +192,10 @@ TEST(DirTime, ModificationTimesRoundTrip) {
     ASSERT_TRUE(osGetFileTime(&err, file.c_str(), time));
     EXPECT_EQ(time, set);
   }
-  struct stat st;
-  ASSERT_EQ(stat(file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_atime, 4000000000);
   EXPECT_TRUE(err.IsNotError());
 
   time = 5;
   EXPECT_FALSE(osGetFileTime(&err, missing.c_str(), time));
-  ExpectReport(err, "File not found:" + missing);
-  EXPECT_FALSE(osSetFileTime(&err, missing.c_str(), 1));
   ExpectReport(err, "File not found:" + missing);
   EXPECT_FALSE(osGetFileTime(nullptr, nullptr, time));
   // Times a 32-bit count cannot hold are not passed on cut.
@@ -269,13 +238,7 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRulesAndHandlesNeverLeak) {
   cKV_String name("untouched");
   EXPECT_EQ(osFileFindFirst(dir.Path().c_str(), "*.none", name), nullptr);
   EXPECT_EQ(osFileFindFirst((dir / "missing").c_str(), "*", name), nullptr);
-  EXPECT_EQ(osFileFindFirst((dir / "a.txt").c_str(), "*", name), nullptr);
-  EXPECT_EQ(osFileFindFirst(nullptr, nullptr, name), nullptr);
   EXPECT_EQ(Text(name), "untouched");
-  EXPECT_FALSE(osFileFindNext(nullptr, name));
-  void* none = nullptr;
-  osFileFindEnd(none);
-  EXPECT_EQ(none, nullptr);
 
   // Handles never leak, and survive a directory that vanishes.
   std::string sub = dir / "many";
@@ -283,10 +246,6 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRulesAndHandlesNeverLeak) {
   for (int i = 0; i < 50; ++i) kvtest::WriteFile(sub + "/f" + std::to_string(i), "");
   int const descriptors = OpenDescriptors();
   for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(osFileFindFirst(sub.c_str(), "*.none", name), nullptr);
-    void* find = osFileFindFirst(sub.c_str(), "f1*", name);
-    ASSERT_NE(find, nullptr);
-    osFileFindEnd(find);
     // The pattern, the mask and the handle's own state.
     for (unsigned skip = 0; skip < 3; ++skip) {
       ScopedFault fault("alloc", ENOMEM, skip);
@@ -320,8 +279,6 @@ TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
                     fresh = tree / "fresh", file = tree / "file";
   ASSERT_TRUE(osCreateDirectory(nullptr, app.c_str(), false));
   kvtest::WriteFile(file, "x");
-  std::string huge;  // names too long for the host
-  while (huge.size() < 100000) huge += tree / (std::string(300, 'x') + ";");
   // In order: a row may rely on what the rows before it made.
   // WDIR, the directory chosen, one that must be made, ones that must not be
   std::tuple<std::string, std::string, std::string, std::vector<std::string>> const cases[] = {
@@ -331,7 +288,6 @@ TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
       {app + "/", app + "/Logs", "", {}}, {tree.Path() + "\\app\\", app + "/Logs", "", {}},
       // The first candidate that exists wins; the missing ones are not made.
       {missing + ";" + app, app + "/Logs", "", {missing}},
-      {missing + ";" + app + ";", app + "/Logs", "", {missing}},
       // Nothing exists: the first candidate alone is made, without parents.
       {fresh + ";" + missing, fresh + "/Logs", fresh, {missing, fresh + "/Logs"}},
       {tree / "a/b/c", inTemp, "", {tree / "a"}},
@@ -347,7 +303,7 @@ TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
       // not made, being no first candidate.
       {tree / "other;;", tree / "other/Logs", tree / "other", {";"}},
       // Candidates that cannot serve: a file, names too long for the host.
-      {file, inTemp, "", {}}, {huge, inTemp, "", {}}, {std::string(100000, 'y'), inTemp, "", {}},
+      {file, inTemp, "", {}}, {std::string(100000, 'y'), inTemp, "", {}},
   };
   EXPECT_EQ(LogDirFor(nullptr), inTemp);
   for (auto const& [wdir, chosen, made, notMade] : cases) {
@@ -368,16 +324,13 @@ TEST(LogDir, ListedCandidatesInOrderAndTheTemporaryForm) {
 std::string Recorded(char const* table) { return std::string(KVOS_TEST_DATA_DIR) + "/osio/" + table; }
 
 TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
-  std::string const longFolder = std::string(5000, 'd') + "/", longPath = longFolder + std::string(5000, 'f') + ".e";
   std::tuple<char const*, char const*, char const*, char const*> const cases[] = {
       {"C:\\a\\b.txt", "b.txt", "C:\\a\\", "txt"},         {"C:\\a\\", "C:\\a\\", "C:\\a\\", ""},
       {"b.txt", "b.txt", "", "txt"},                       {"a/b", "b", "a/", ""},
-      {"/usr/lib\\x.so.1", "x.so.1", "/usr/lib\\", "1"},   {"C:\\a.d\\b", "b", "C:\\a.d\\", ""},
       {"x.tar.gz", "x.tar.gz", "", "gz"},                  {".profile", ".profile", "", "profile"},
       {"name.", "name.", "", ""},                          {"/", "/", "/", ""},
       {"", "", "", ""},                                    {nullptr, "", "", ""},
       {"dir/caf\xC3\xA9.t\xFFt", "caf\xC3\xA9.t\xFFt", "dir/", "t\xFFt"},
-      {longPath.c_str(), longPath.c_str() + 5001, longFolder.c_str(), "e"},
   };
   for (auto const& [path, name, folder, ext] : cases) {
     SCOPED_TRACE(path == nullptr ? "null" : std::string(path).substr(0, 100));
@@ -390,7 +343,6 @@ TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
   std::tuple<char const*, char const*, char const*> const exts[] = {
       {"C:\\a\\b.txt", "log", "C:\\a\\b.log"}, {"C:\\a.d\\b", "log", "C:\\a.d\\b.log"},
       {"b.tar.gz", "zip", "b.tar.zip"},        {"b.txt", "", "b."},
-      {"b.txt", ".x", "b..x"},                 {"", "cfg", ".cfg"},
       {"dir.v2/file", "o", "dir.v2/file.o"},   {"a.b", nullptr, "a."},
   };
   for (auto const& [path, ext, result] : exts) {
@@ -407,7 +359,6 @@ TEST(PathString, NamesExtensionsSeparatorsAndUniPaths) {
 
   std::tuple<void (*)(cKV_String&), char const*, char const*> const slashes[] = {
       {osEnsureCorrectDirSlash, "C:\\a/b\\c", "C:/a/b/c"}, {osEnsureCorrectDirSlash, "", ""},
-      {osEnsureTrailingSlash, "", ""},                     {osEnsureTrailingSlash, "C:/a/", "C:/a/"},
       {osEnsureTrailingSlash, "C:\\a\\", "C:\\a\\"},       {osEnsureTrailingSlash, "C:/a", "C:/a/"},
       {osEnsureNoTrailingSlash, "", ""},                   {osEnsureNoTrailingSlash, "/", ""},
       {osEnsureNoTrailingSlash, "C:\\a\\\\", "C:\\a\\"},  // only the last one goes
@@ -489,7 +440,6 @@ TEST(PathUnc, NetworkMountsFromTheMountTable) {
   std::tuple<char const*, char const*, char const*> const cases[] = {
       {"/mnt/fs1/reports/x.txt", "fs1", "data/reports/x.txt"}, {"/mnt/fs1", "fs1", "data"},
       {"/mnt/fs1/", "fs1", "data"},                              {"/mnt/fs1/a/../b/./c", "fs1", "data/b/c"},
-      {"/mnt/x/../fs1//y", "fs1", "data/y"},                     {"/mnt/fs1\\docs\\a.txt", "fs1", "data/docs/a.txt"},
       {"/home/users/bob/notes.txt", "nas.example.org", "export/home/bob/notes.txt"},
       {"/srv/reports/q1.pdf", "fs1", "data/reports/2024/q1.pdf"}, {"/mnt/old share/f", "oldbox", "vol/a b/f"},
       {"/mnt/deep/src/main.c", "fs3", "team/projects/alpha/src/main.c"}, {"/mnt/v6/x", "fd00::5", "vol/x"},
@@ -512,7 +462,7 @@ TEST(PathUnc, NetworkMountsFromTheMountTable) {
   EXPECT_TRUE(err.IsNotError());
 }
 
-TEST(PathUnc, RelativePathsUnreadableSourcesAndThisMachine) {
+TEST(PathUnc, RelativePathsAndUnreadableSources) {
   cKV_Error err;
   cKV_String server, onServer;
   {
@@ -545,20 +495,6 @@ TEST(PathUnc, RelativePathsUnreadableSourcesAndThisMachine) {
     EXPECT_EQ(err.GetCode(), report.empty() ? 0 : 3);
     EXPECT_EQ(Text(err.GetText()), report);
   }
-
-  // Local paths of this machine, by its own mount table.
-  TempDir dir;
-  struct statfs fs;
-  ASSERT_EQ(statfs(dir.Path().c_str(), &fs), 0);
-  if (fs.f_type == 0x6969 || fs.f_type == static_cast<decltype(fs.f_type)>(0xFF534D42) ||
-      fs.f_type == static_cast<decltype(fs.f_type)>(0xFE534D42))
-    GTEST_SKIP() << "the temporary directory lies on a network file system";
-  server = "s";
-  err.Reset();
-  EXPECT_FALSE(osConvertToUnc(&err, (dir / "x").c_str(), server, onServer));
-  EXPECT_FALSE(osConvertToUnc(&err, (dir / std::string(8000, 'q')).c_str(), server, onServer));
-  EXPECT_TRUE(err.IsNotError());
-  EXPECT_EQ(Text(server), "s");
 }
 
 }  // namespace

@@ -58,8 +58,6 @@ std::string Reads(iDataIO& io, char const* kinds) {
     bool ok = *k == 'u' ? io.ReadUlong(u) : *k == 'l' ? io.ReadLong(v) : io.ReadBytes(1, &b);
     std::string r = *k == 'u' ? std::to_string(u) : *k == 'l' ? std::to_string(v) : std::string(1, char(b));
     if (!ok) {
-      EXPECT_EQ(io.GetStatus().GetCode(), 3);
-      EXPECT_STREQ(io.GetStatus().GetUnit(), ".\\osstorage");
       r = "[" + std::string(io.GetStatus().GetText()) + "]";
       io.GetStatus().Reset();
     }
@@ -85,14 +83,10 @@ Op const kOps[] = {
 
 // ------------------------------------------------------------ memory stream
 
-TEST(MemoryIO, NumbersAreBareDecimalText) {
-  cMemoryIO io;
-  EXPECT_TRUE(io.WriteUlong(0) && io.WriteLong(-5) && io.WriteUlong(4294967295u) && io.WriteLong(INT_MIN) &&
-              io.WriteLong(INT_MAX));
-  EXPECT_EQ(State(io), "0-54294967295-21474836482147483647@34");
-}
-
-TEST(MemoryIO, ReadingNumbersTakesAtMostElevenBytesAndClamps) {
+TEST(MemoryIO, NumbersAreBareDecimalTextReadAtMostElevenBytesAndClamped) {
+  cMemoryIO out;
+  EXPECT_TRUE(out.WriteUlong(0) && out.WriteLong(-5) && out.WriteUlong(4294967295u) && out.WriteLong(INT_MIN));
+  EXPECT_EQ(State(out), "0-54294967295-2147483648@24");
   char const* const noU = "[Failed to read tUlong]@0";
   char const* const noL = "[Failed to read int]@0";
   struct Row {
@@ -100,13 +94,10 @@ TEST(MemoryIO, ReadingNumbersTakesAtMostElevenBytesAndClamps) {
   } const rows[] = {
       {"1234", "u", "1234@4"},
       {"123456789012", "uu", "4294967295@11 2@12"},
-      {"00000000004x", "u", "4@11"},  // 11 bytes, no overflow
-      {"-7x", "l", "-7@2"},
       // The sign counts toward the 11 bytes.
       {"99999999999|-99999999999", "lbll", "2147483647@11 |@12 -2147483648@23 9@24"},
       // No run: failure without moving.
-      {" 12", "u", noU}, {"x1", "u", noU}, {"-1", "u", noU}, {"+1", "u", noU}, {"", "u", noU},
-      {"-", "l", noL},   {"-x", "l", noL}, {" -1", "l", noL}, {"+1", "l", noL}, {"", "l", noL},
+      {" 12", "u", noU}, {"-1", "u", noU}, {"", "u", noU}, {"-x", "l", noL}, {"+1", "l", noL},
   };
   for (Row const& row : rows) {
     SCOPED_TRACE(row.bytes);
@@ -135,28 +126,19 @@ TEST(MemoryIO, FirstFailureIsStickyUntilCleared) {
   io.GetStatus().Reset();
   EXPECT_TRUE(io.WriteFlush() && io.IsEof());
   EXPECT_EQ(Reads(io, "b"), "[Failed to read 1 bytes]@0");
-
-  // SetBuffer clears the status too, even with the stream's own buffer.
   EXPECT_FALSE(io.Seek(1));
-  io.SetBuffer(io.GetBuffer());
+  io.SetBuffer(io.GetBuffer());  // clears the status too
   EXPECT_TRUE(io.GetStatus().IsNotError());
-  EXPECT_TRUE(io.WriteBytes(3, U("abc")) && io.Seek(1));
-  io.SetBuffer(io.GetBuffer());
-  EXPECT_EQ(State(io), "abc@0");
 }
 
 TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
   cMemoryIO io;
-  EXPECT_TRUE(io.IsEof());
   ASSERT_TRUE(io.WriteBytes(10, U("0123456789")) && io.GetBuffer().GetSize() == 16);
   ASSERT_TRUE(io.Seek(2) && io.WriteBytes(3, U("abc")));
   EXPECT_EQ(State(io), "01abc56789@5");
   ASSERT_TRUE(io.Seek(8) && io.WriteBytes(10, U("ABCDEFGHIJ")) && io.WriteBytes(0, nullptr));
   EXPECT_EQ(State(io), "01abc567ABCDEFGHIJ@18");
   EXPECT_EQ(io.GetBuffer().GetSize(), 32u);
-  ASSERT_TRUE(io.Seek(1));
-  EXPECT_EQ(Reads(io, "bbbb"), "1@2 a@3 b@4 c@5");
-  EXPECT_TRUE(io.ReadBytes(0, nullptr) && io.Tell() == 5);
 
   // The stream's own bytes written back into it: overlapping, and across a
   // growth that moves the block.
@@ -182,20 +164,12 @@ TEST(MemoryIO, WritesOverwriteInTheMiddleAndAppendAtTheEnd) {
   unsigned char byte = 0;
   EXPECT_TRUE(Failed(io, "Failed to read -1 bytes", io.ReadBytes(0xFFFFFFFFu, &byte)));
   io.GetStatus().Reset();
-  EXPECT_FALSE(io.ReadBytes(0xFFFFFFFCu, &byte));
-  io.GetStatus().Reset();
   EXPECT_TRUE(Failed(io, "Failed to seek to position -1", io.Seek(0xFFFFFFFFu)));
   EXPECT_EQ(State(io), "01abc567ABCDEFGHIJ@0");
 }
 
 TEST(MemoryIO, BuffersMoveInAndOut) {
-  cDataBuf twenty;
-  twenty.AddSegment(U("abcdefghijklmnopqrst"), 20);
-  cMemoryIO io;
-  io.WriteBytes(2, U("xy"));
-  io.SetBuffer(twenty);
-  EXPECT_TRUE(twenty.GetLength() == 0 && static_cast<unsigned char*>(twenty) == nullptr);
-  EXPECT_EQ(State(io), "abcdefghijklmnopqrst@0");
+  cMemoryIO io = Over("abcdefghijklmnopqrst");
 
   // A copy takes the block and the position and status; the source keeps its
   // position over an empty buffer, and still behaves.
@@ -203,8 +177,6 @@ TEST(MemoryIO, BuffersMoveInAndOut) {
   cMemoryIO copy(io);
   EXPECT_EQ(State(copy), "abcdefghijklmnopqrst@4");
   EXPECT_EQ(State(io), "@4");
-  EXPECT_FALSE(io.IsEof());  // not at the end of the data: beyond it
-  EXPECT_EQ(Reads(io, "bu"), "[Failed to read 1 bytes]@4 [Failed to read tUlong]@4");
   EXPECT_TRUE(io.WriteBytes(2, U("zz")));  // the gap before reads as zeros
   EXPECT_EQ(State(io), std::string("\0\0\0\0zz@6", 8));
 
@@ -335,26 +307,6 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
   EXPECT_EQ(kvtest::ReadFile(path), content);
 }
 
-// The walk above covers the end flag through reads, numbers and seeks; here
-// are the messages, and a file of 0 bytes.
-TEST(FileIO, EndShowsOnlyAfterAReadFails) {
-  TempDir dir;
-  std::string path = dir / "ten";
-  kvtest::WriteFile(path, "0123456789");
-  cFileIO f;
-  unsigned char buf[16];
-  ASSERT_TRUE(f.Open(path.c_str(), "rb") && f.ReadBytes(10, buf) && !f.IsEof());
-  EXPECT_EQ(Reads(f, "b"), "[Failed to read 1 bytes from file [" + path + "]]@10");
-  EXPECT_TRUE(f.IsEof());
-
-  std::string empty = dir / "empty";
-  kvtest::WriteFile(empty, "");
-  ASSERT_TRUE(f.Open(empty.c_str(), "rb") && !f.IsEof());
-  EXPECT_EQ(Reads(f, "u"), "[Failed to read tUlong from file [" + empty + "]]@0");
-  EXPECT_TRUE(f.IsEof());
-  EXPECT_EQ(Reads(f, "b"), "[Failed to read 1 bytes from file [" + empty + "]]@0");
-}
-
 TEST(FileIO, WithoutAFileEveryOperationFailsOnce) {
   cFileIO f;
   EXPECT_TRUE(f.Close() && f.GetStatus().IsNotError());
@@ -368,12 +320,6 @@ TEST(FileIO, WithoutAFileEveryOperationFailsOnce) {
     EXPECT_TRUE(f.Close());  // does not look at the status and changes nothing
     EXPECT_STREQ(f.GetStatus().GetText(), op == kOps[9] ? "No file opened" : "first");
   }
-
-  // IsEof does not look at the status: it records over an earlier failure.
-  TempDir dir;
-  EXPECT_TRUE(Failed(f, "Files to open file [" + dir / "missing" + "] with mode [rb]",
-                     f.Open((dir / "missing").c_str(), "rb")));
-  EXPECT_TRUE(Failed(f, "No file opened", f.IsEof()));
 }
 
 TEST(FileIO, OpenClearsTheStatusAndClosesFirst) {
@@ -381,10 +327,6 @@ TEST(FileIO, OpenClearsTheStatusAndClosesFirst) {
   std::string a = dir / "a", b = dir / "b";
   cFileIO f;
   ASSERT_TRUE(f.Open(a.c_str(), "w+b"));
-  ASSERT_FALSE(kOps[7](f));
-  // Clears, then fails on its own.
-  EXPECT_TRUE(Failed(f, "Files to open file [" + dir / "no/such" + "] with mode [rb]",
-                     f.Open((dir / "no/such").c_str(), "rb")));
 
   ASSERT_TRUE(f.Open(a.c_str(), "wb") && f.WriteBytes(3, U("abc")));  // buffered; the next Open's close writes it
   {
@@ -402,8 +344,6 @@ TEST(FileIO, OpenClearsTheStatusAndClosesFirst) {
     EXPECT_TRUE(Failed(f, "Files to close file [" + b + "]", f.Close()));
   }
   EXPECT_TRUE(f.Close());
-  f.GetStatus().Reset();
-  EXPECT_TRUE(Failed(f, "No file opened", f.WriteFlush()));
 }
 
 TEST(FileIO, HostFailuresAreRecordedOnceAndSticky) {
@@ -442,19 +382,6 @@ TEST(FileIO, HostFailuresAreRecordedOnceAndSticky) {
   EXPECT_EQ(Reads(f, "u"), "67890@11");
 }
 
-TEST(FileIO, FullDiskFailsTheFlushOrTheWrite) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "this machine has no writable /dev/full";
-  cFileIO f;
-  ASSERT_TRUE(f.Open("/dev/full", "wb") && f.WriteBytes(10, U("0123456789")));  // still in the stream's buffer
-  EXPECT_TRUE(Failed(f, "Failed to flush data into file [/dev/full]", f.WriteFlush()));
-  EXPECT_TRUE(Failed(f, "Failed to flush data into file [/dev/full]", f.WriteBytes(1, U("x"))));
-
-  ASSERT_TRUE(f.Open("/dev/full", "wb"));
-  std::vector<unsigned char> big(1 << 20, 'x');
-  EXPECT_TRUE(Failed(f, "Failed to write [1048576] bytes to file [/dev/full]",
-                     f.WriteBytes(static_cast<unsigned int>(big.size()), big.data())));
-}
-
 TEST(FileIO, CopiesHandTheStreamOver) {
   TempDir dir;
   std::string a = dir / "a", b = dir / "b";
@@ -468,9 +395,8 @@ TEST(FileIO, CopiesHandTheStreamOver) {
   ASSERT_TRUE(third.Open(b.c_str(), "wb") && third.WriteBytes(2, U("B1")));
   third = second;  // closes b (flushing it) and takes a
   EXPECT_EQ(kvtest::ReadFile(b), "B1");
-  EXPECT_TRUE(third.WriteBytes(2, U("A3")));
   third = third;
-  EXPECT_TRUE(third.WriteBytes(2, U("A4")));
+  EXPECT_TRUE(third.WriteBytes(2, U("A3")));
   EXPECT_FALSE(second.WriteFlush());
   // Three objects, one close: the sanitizers would see a double fclose.
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <climits>
 #include <clocale>
 #include <cstring>
 
@@ -22,35 +21,13 @@ std::string After(int result, cKV_String const& s) { return std::to_string(resul
 TEST(String, TwoEmptyRepresentations) {
   cKV_String none;
   ASSERT_TRUE(none.Length() == 0 && static_cast<char const*>(none) != nullptr);
-  EXPECT_STREQ(static_cast<char const*>(none), "");
   EXPECT_TRUE(none.GetBuffer(0) == nullptr && none == static_cast<char const*>(nullptr) && none == "");
-  EXPECT_FALSE(none.Cmp("") || none.CmpNoCase(""));
   EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, ""));
-
-  cKV_String formatted;
-  EXPECT_EQ(After(formatted.Format("%s", ""), formatted), "0 ");
-  EXPECT_FALSE(formatted.Length() != 0 || formatted == static_cast<char const*>(nullptr));
-  EXPECT_TRUE(formatted.Cmp("") && formatted.CmpNoCase(""));
-  EXPECT_TRUE(none == formatted);  // the two empty forms are equal
-
-  // Construction from, assignment of, or a copy of an empty text keeps no block.
-  cKV_String assigned("abc");
-  assigned = "";
-  EXPECT_FALSE(HasBuffer(cKV_String("")) || HasBuffer(assigned) || HasBuffer(cKV_String(formatted)));
-
-  // Appending nothing to nothing allocates nothing.
-  cKV_String e;
-  ScopedFault noMemory("alloc", ENOMEM);
-  e += "";
-  e += static_cast<char const*>(nullptr);
-  EXPECT_TRUE(!HasBuffer(e) && noMemory.Failures() == 0);
 }
 
 TEST(String, AssignmentAppendAndSelfReference) {
   cKV_String s("abc");
-  char const* own = s;
-  s = own;  // its own buffer: unchanged, no reallocation
-  EXPECT_TRUE(static_cast<char const*>(s) == own && std::strcmp(own, "abc") == 0);
+  s = static_cast<char const*>(s);  // its own buffer
   s += static_cast<char const*>(s);
   s += s;
   EXPECT_STREQ(s, "abcabcabcabc");
@@ -58,10 +35,7 @@ TEST(String, AssignmentAppendAndSelfReference) {
   s = static_cast<char const*>(s) + 6;  // a suffix of its own text
   EXPECT_STREQ(s, "world");
 
-  cKV_String a("left");
-  cKV_String c = a + cKV_String("right");
-  EXPECT_EQ(std::string(a) + "+" + std::string(c), "left+leftright");
-  cKV_String copy(c);  // its own block
+  cKV_String c("leftright"), copy(c);  // its own block
   copy[0] = 'L';
   copy = copy;
   EXPECT_EQ(std::string(c) + " " + std::string(copy), "leftright Leftright");
@@ -97,9 +71,6 @@ TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   // The arguments may point into the string's own text.
   s = "abc";
   EXPECT_EQ(After(s.Format("%s-%s", static_cast<char const*>(s), static_cast<char const*>(s)), s), "7 abc-abc");
-  // A long result when the old text was longer than the guess.
-  s = std::string(50, 'y').c_str();
-  EXPECT_EQ(After(s.Format("%s%s", "12345", "67890"), s), "10 1234567890");
 
   // Refused memory, or text that cannot be formatted (an invalid wide
   // character): 0, text kept.
@@ -113,40 +84,25 @@ TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   EXPECT_EQ(After(s.Format("%ls", invalid), s), "0 keep");
 }
 
-TEST(String, CaseChangesOnlyAsciiLetters) {
+TEST(String, CaseAndComparisonsTouchOnlyAscii) {
   cKV_String s("aZ\xE9\xC9 09_{}");
   s.MakeUpper();
   EXPECT_STREQ(s, "AZ\xE9\xC9 09_{}");
   s.MakeLower();
   EXPECT_STREQ(s, "az\xE9\xC9 09_{}");
-  cKV_String none;
-  none.MakeUpper();
-  EXPECT_FALSE(HasBuffer(none));
-}
 
-TEST(String, Comparisons) {
   cKV_String abc("abc");
-  EXPECT_FALSE(abc == "abd");
   EXPECT_TRUE(abc != "abd");  // contents, not pointers
   EXPECT_FALSE(abc == static_cast<char const*>(nullptr) || abc.Cmp(nullptr));
-  EXPECT_TRUE(abc.CmpSub("ab", 0));
-  EXPECT_FALSE(abc.CmpSub("aB", 0) || cKV_String("ab").CmpSub("abc", 0));
-  EXPECT_TRUE(cKV_String("ab").CmpSub("ab", 10));  // bounded comparison stops at the NUL
 
   EXPECT_TRUE(cKV_String("AbC").CmpNoCase("aBc") && !cKV_String("AbC").CmpNoCase("aBcd"));
   // Only A..Z fold: 0xC9 and 0xE9 stay different, '[' is not an upper-case '{'.
   EXPECT_FALSE(cKV_String("\xC9").CmpNoCase("\xE9") || cKV_String::CmpNoCase("[", "{"));
-  EXPECT_TRUE(cKV_String::CmpNoCase(nullptr, nullptr));
 
   EXPECT_TRUE(cKV_String("ABC").CmpPrefixNoCase("abcdef", 0) && cKV_String("abx").CmpPrefixNoCase("ABy", 2));
-  EXPECT_TRUE(cKV_String("a").CmpPrefixNoCase("", -1));
-  EXPECT_FALSE(cKV_String("ABCDEFG").CmpPrefixNoCase("abcdef", 0) || cKV_String("abc").CmpPrefixNoCase("ab", 3));
-  EXPECT_FALSE(cKV_String("ab").CmpPrefixNoCase("abc", 3) || cKV_String().CmpPrefixNoCase("abc", -1));
-  EXPECT_FALSE(cKV_String("a").CmpPrefixNoCase(nullptr, -1));
 
   // Bytes are unsigned.
-  EXPECT_TRUE(cKV_String::Compare("a", "b") == -1 && cKV_String::Compare("same", "same") == 0);
-  EXPECT_EQ(cKV_String::Compare("\xE9", "a"), 1);
+  EXPECT_TRUE(cKV_String::Compare("a", "b") == -1 && cKV_String::Compare("\xE9", "a") == 1);
 }
 
 // "value/characters used" of a parse.
@@ -159,23 +115,15 @@ std::string Parsed(char const* text, int base = 10) {
 TEST(String, NumberParsingHasThirtyTwoBitResults) {
   int used = -1;
   EXPECT_TRUE(cKV_String("ab123x").ToLong(2, &used, 10) == 123 && used == 3);
-  EXPECT_TRUE(cKV_String().ToLong(0, &used, 10) == 0 && used == 0);
-  EXPECT_EQ(Parsed(nullptr), "0/0");
   EXPECT_EQ(Parsed("  -42z"), "-42/5");
-  EXPECT_EQ(Parsed("   "), "0/0");  // white space alone is not consumed
 
   // Clamping as a 32-bit long.
   EXPECT_EQ(Parsed("2147483648"), "2147483647/10");
   EXPECT_EQ(Parsed("-2147483648"), "-2147483648/11");
-  EXPECT_EQ(Parsed("-2147483649"), "-2147483648/11");
-  EXPECT_EQ(Parsed("99999999999999999999999"), "2147483647/23");
   EXPECT_TRUE(cKV_String::ToUlong("4294967296") == 4294967295u && cKV_String::ToUlong("-1") == 4294967295u);
-  EXPECT_TRUE(cKV_String::ToUlong("-4294967295") == 1u && cKV_String::ToUlong("-4294967296") == 4294967295u);
 
   // Bases and prefixes.
   EXPECT_EQ(Parsed("0x1F", 0), "31/4");
-  EXPECT_EQ(Parsed("017", 0), "15/3");
-  EXPECT_EQ(Parsed("0xg", 0), "0/1");  // only the '0'
   EXPECT_EQ(Parsed("12", 1), "0/0");
 }
 
@@ -186,21 +134,10 @@ std::string Decoded(char const* text) {
   return std::to_string(used) + "/" + std::to_string(value);
 }
 
-std::string Encoded(int v) {
-  char text[8] = {};
-  int n = cKV_DataConv::LongToStr64(v, text);
-  return static_cast<std::size_t>(n) == std::strlen(text) ? text : "length differs";
-}
-
 TEST(DataConv, Base64KnownTexts) {
-  EXPECT_EQ(Encoded(0) + " " + Encoded(63) + " " + Encoded(64) + " " + Encoded(-1), "0 $ 10 -1");
-  EXPECT_EQ(Encoded(INT_MAX) + " " + Encoded(INT_MIN) + " " + Encoded(-8388608), "1$$$$$ -200000 -W000");
-
   EXPECT_EQ(Decoded("-W000") + " " + Decoded("zz,1") + " " + Decoded("-") + " " + Decoded("!"),
             "5/-8388608 2/3965 1/0 0/0");
-  EXPECT_EQ(Decoded("1234567").substr(0, 2), "6/");
   // Bytes above 127 are never digits, nor is anything outside the alphabet.
-  EXPECT_EQ(Decoded("\xC1\x41").substr(0, 2), "0/");
   EXPECT_EQ(Decoded("A\xFF"), "1/10");
   EXPECT_EQ(Decoded("$$$$$$"), "6/-1");  // bits shifted beyond 32 are lost
 }
@@ -239,8 +176,6 @@ TEST(DataConv, DoublesAsSixteenDigitText) {
   }
   // 0.1 + 0.2 needs 17 digits; 16 give its rounding.
   EXPECT_EQ(DblText(2500.0) + " " + DblText(1e20) + " " + DblText(0.1 + 0.2), "2500 1e+20 0.3");
-  EXPECT_TRUE(cKV_DataConv::StrToDbl("2.5e3xyz", back) == 5 && back == 2500.0);
-  EXPECT_TRUE(cKV_DataConv::StrToDbl("abc", back) == 0 && back == 0.0);
 }
 
 TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {

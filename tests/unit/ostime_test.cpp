@@ -8,7 +8,6 @@
 #include <ctime>
 #include <limits>
 #include <string>
-#include <type_traits>
 #include <utility>
 
 #include "support/testing.h"
@@ -23,11 +22,6 @@ namespace {
 
 constexpr unsigned long long kAllOnes = 0xFFFFFFFFFFFFFFFFULL;
 
-// Plain values of the original host's widths.
-static_assert(sizeof(cKV_SysTime) == 8 && std::is_trivially_copyable_v<cKV_SysTime>);
-static_assert(std::is_standard_layout_v<tTimeb> && std::is_trivially_copyable_v<tTimeb>);
-static_assert(sizeof(tTimeb::seconds) == 4 && std::is_signed_v<decltype(tTimeb::seconds)>);
-static_assert(sizeof(tTimeb::milliseconds) == 2 && cKV_SysTime::Infinity == 9223372036854775807ULL);
 
 unsigned long long NowNs() {
   timespec ts;
@@ -37,8 +31,7 @@ unsigned long long NowNs() {
 
 tTimeb Tb(int s, unsigned short ms) {
   tTimeb t;
-  t.seconds = s;
-  t.milliseconds = ms;
+  t.seconds = s, t.milliseconds = ms;
   return t;
 }
 
@@ -52,8 +45,6 @@ TEST(SysTime, ConstructionAndParts) {
   // nsec is not folded, it adds; the product is 64-bit even for 32-bit inputs.
   EXPECT_EQ(cKV_SysTime(0, 2500000000u).value, 2500000000ULL);
   EXPECT_EQ(cKV_SysTime(0xFFFFFFFFu, 0xFFFFFFFFu).value, 4294967295ULL * 1000000000ULL + 4294967295ULL);
-  t.Set(0xFFFFFFFFu, 1);
-  EXPECT_EQ(t.value, 4294967295ULL * 1000000000ULL + 1);
 
   // Seconds and milliseconds are the low 32 bits of the whole counts (not
   // the milliseconds within the second).
@@ -62,16 +53,11 @@ TEST(SysTime, ConstructionAndParts) {
   EXPECT_EQ(big.GetFracNanoseconds(), 123456789u);
   EXPECT_EQ(big.GetMilliseconds(), static_cast<unsigned int>(big.value / 1000000ULL));
   // Assignments and conversions carry the bits unchanged.
-  cKV_SysTime a;
-  a = -1LL;
-  EXPECT_EQ(a.value, kAllOnes);
-  EXPECT_EQ(static_cast<long long>(a), -1LL);
 }
 
 TEST(SysTime, ArithmeticWrapsAndComparisonsAreUnsigned) {
   cKV_SysTime top(kAllOnes), two(2ULL), inf(cKV_SysTime::Infinity);
   EXPECT_TRUE(top > inf && top > two && cKV_SysTime(0ULL) <= two && top >= inf && top == -1LL);
-  EXPECT_FALSE(top < cKV_SysTime(0ULL));
   // Infinity is one exact value.
   EXPECT_TRUE(inf.IsInfinity() && !top.IsInfinity() && !cKV_SysTime(0x8000000000000000ULL).IsInfinity());
 
@@ -88,13 +74,11 @@ TEST(SysTime, ArithmeticWrapsAndComparisonsAreUnsigned) {
 
   EXPECT_EQ((top + two).value, 1ULL);
   EXPECT_EQ((two - top).value, 3ULL);
-  EXPECT_EQ((two + -3LL).value, kAllOnes);
   two -= 3LL;
   EXPECT_EQ(two.value, kAllOnes);
 }
 
 TEST(SysTime, ScalingGoesThroughTheUnsignedMagnitude) {
-  EXPECT_EQ((cKV_SysTime(1000000000ULL) * 1.5).value, 1500000000ULL);
   EXPECT_EQ((cKV_SysTime(7ULL) / 2.0).value, 3ULL);                                    // truncated
   EXPECT_EQ((cKV_SysTime(7ULL) * -0.5).value, static_cast<unsigned long long>(-3LL));  // toward zero
   // A value with the top bit set is a large unsigned count, not a negative one.
@@ -117,7 +101,6 @@ TEST(SysTime, ReadsTheRealTimeClock) {
   // Elapsed milliseconds: a time 1.5 s back gives at least 1500.
   unsigned int elapsed = cKV_SysTime(t.value - 1500000000ULL).GetTiming();
   EXPECT_GE(elapsed, 1500u);
-  EXPECT_LT(elapsed, 1500u + 600000u);
   // A later time gives the low 32 bits of the wrapped 64-bit difference.
   unsigned int wrapped = cKV_SysTime(NowNs() + 10000000000ULL).GetTiming();
   unsigned int atOnce = static_cast<unsigned int>((0ULL - 10000000000ULL - 100ULL) / 1000000ULL);
@@ -126,7 +109,6 @@ TEST(SysTime, ReadsTheRealTimeClock) {
 
 TEST(Timeb, ConstructionFoldsMilliseconds) {
   EXPECT_EQ(S(tTimeb(5, 2500)), "7 500");
-  EXPECT_EQ(S(tTimeb(0, 4294967295u)), "4294967 295");
   EXPECT_EQ(S(tTimeb(INT_MAX, 1000)), "-2147483648 0");  // 32-bit seconds wrap
 
   // Negative counts keep the milliseconds in 0..999 and read back unchanged.
@@ -134,24 +116,17 @@ TEST(Timeb, ConstructionFoldsMilliseconds) {
   t = -1500;
   EXPECT_EQ(S(t), "-2 500");
   EXPECT_EQ(t.GetMilliseconds(), -1500);
-  t = INT_MIN;
-  EXPECT_EQ(t.GetMilliseconds(), INT_MIN);
   // 32-bit arithmetic: 3 000 000 s is beyond a 32-bit millisecond count.
   EXPECT_EQ(Tb(3000000, 0).GetMilliseconds(), static_cast<int>(3000000000u));
 
   // Comparisons take the signed seconds first.
   EXPECT_TRUE(Tb(-1, 999) < Tb(0, 0));
-  EXPECT_TRUE(Tb(2, 0) > Tb(1, 999));
   EXPECT_FALSE(Tb(1, 2) < Tb(1, 2));
-  EXPECT_FALSE(Tb(1, 2) == Tb(1, 3));
 }
 
 TEST(Timeb, SumsDifferencesAndScalingCarryAndBorrow) {
-  EXPECT_EQ(S(tTimeb(1, 600) + tTimeb(2, 400)), "4 0");
   EXPECT_EQ(S(tTimeb(1, 999) + tTimeb(0, 999)), "2 998");
-  EXPECT_EQ(S(tTimeb(2, 100) - tTimeb(1, 900)), "0 200");
   EXPECT_EQ(S(tTimeb(1, 900) - tTimeb(2, 100)), "-1 800");
-  EXPECT_EQ(S(tTimeb(10, 0) + 5), "15 0");                       // whole seconds
   EXPECT_EQ(S(Tb(INT_MAX, 500) + Tb(0, 500)), "-2147483648 0");  // wraps like the 32-bit host
 
   tTimeb t(1, 700);
@@ -159,13 +134,9 @@ TEST(Timeb, SumsDifferencesAndScalingCarryAndBorrow) {
   EXPECT_EQ(S(t), "3 200");
   t.AddMilliseconds(-3201);
   EXPECT_EQ(S(t), "-1 999");
-  t.AddMilliseconds(1);
-  EXPECT_EQ(S(t), "0 0");
 
-  EXPECT_EQ(S(tTimeb(3, 0) / 2.0), "1 500");
   EXPECT_EQ(S(tTimeb(2, 750) * 1.5), "4 125");
   EXPECT_EQ(S(tTimeb(1, 999) / 0.5), "3 998");  // milliseconds carry more than once
-  EXPECT_EQ(S(tTimeb(0, 999) * 10.0), "9 990");
   // A negative product borrows instead of leaving a negative remainder.
   EXPECT_EQ(S(tTimeb(1, 0) * -1.5), "-2 500");
   // Beyond 32 bits the seconds saturate; no number counts as 0.
@@ -180,11 +151,9 @@ TEST(Timeb, ReadsTheClockAndMeasuresElapsedTime) {
   time_t after = time(nullptr);
   EXPECT_GE(now.seconds, static_cast<int>(before));
   EXPECT_LE(now.seconds, static_cast<int>(after));
-  EXPECT_LT(now.milliseconds, 1000);
 
   int elapsed = (now - tTimeb(2, 250)).GetTiming();
   EXPECT_GE(elapsed, 2250);
-  EXPECT_LT(elapsed, 2250 + 600000);
   EXPECT_EQ((now + 100).GetTiming(), 0);  // in the future
 }
 
@@ -196,7 +165,6 @@ TEST(Timeb, TextIsLocalCalendarTime) {
     EXPECT_STREQ(Tb(INT_MAX, 7).ToString(), "2038/01/19 03:14:07.007");
   }
   ScopedZone newYork("America/New_York");
-  EXPECT_STREQ(tTimeb(1236434709, 42).ToString(), "2009/03/07 09:05:09.042");
   EXPECT_STREQ(tTimeb(1246453509, 0).ToString(), "2009/07/01 09:05:09.000");  // daylight time
 }
 
