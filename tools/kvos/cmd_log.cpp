@@ -16,14 +16,17 @@
 #include "OS/osio.h"
 #include "OS/oslog.h"
 #include "OS/osprocess.h"
+#include "OS/ostime.h"
 #include "command.h"
 
 namespace kvos {
 namespace {
 
+using Korvane::cKV_DateTime;
 using Korvane::cKV_Error;
 using Korvane::cKV_Log;
 using Korvane::cKV_String;
+using Korvane::cKV_SysTime;
 
 int Run(Args const& args);
 
@@ -251,11 +254,17 @@ bool Digits(std::string const& s, std::size_t at, std::size_t count, int& value)
   return true;
 }
 
-bool IsDate(int year, int month, int day) {
-  static int const kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1 || day > kDaysIn[month - 1]) return false;
-  bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-  return month != 2 || day < 29 || leap;
+// The library's calendar decides what is a real date and time.
+bool IsRealTime(int year, Stamp const& t) {
+  cKV_DateTime d{};
+  d.year = static_cast<unsigned short>(year);
+  d.month = static_cast<unsigned char>(t.month);
+  d.day = static_cast<unsigned char>(t.day);
+  d.hour = static_cast<unsigned char>(t.hour);
+  d.minute = static_cast<unsigned char>(t.minute);
+  d.second = static_cast<unsigned char>(t.second);
+  cKV_SysTime unused;
+  return d.ToSysTime(unused);
 }
 
 // "Sat Mar 07 14:05:09 2009": the time line of a record.
@@ -419,7 +428,7 @@ int Show(Args const& args) {
       if (v.size() != 19 || v[4] != '-' || v[7] != '-' || v[10] != ' ' || v[13] != ':' || v[16] != ':' ||
           !Digits(v, 0, 4, year) || !Digits(v, 5, 2, f.month) || !Digits(v, 8, 2, f.day) ||
           !Digits(v, 11, 2, f.hour) || !Digits(v, 14, 2, f.minute) || !Digits(v, 17, 2, f.second) ||
-          !IsDate(year, f.month, f.day) || f.hour > 23 || f.minute > 59 || f.second > 59)
+          !IsRealTime(year, f))
         return UsageError(kCommand, "--since needs a local time as \"YYYY-MM-DD hh:mm:ss\"");
       f.year = year;
       filter.since = true;
