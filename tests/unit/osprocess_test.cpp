@@ -48,6 +48,8 @@ TEST(CommandLine, SplitsByTheQuoteAndBackslashRules) {
 
 // Waits until the process has ended as the library sees it; only a broken
 // library makes this wait its whole 30 seconds.
+int Reapers();
+
 bool EndsWithin(unsigned int pid) {
   for (int i = 0; i < 15000 && osIsProcessExist(pid); ++i) osSleep(2);
   return !osIsProcessExist(pid);
@@ -150,6 +152,58 @@ TEST(Process, AChildFromStartToKill) {
   // Once ended, the id is never signalled again, whoever gets it next.
   EXPECT_FALSE(osKillProcess(&err, pid, 1));
   ExpectReport(err, "Failed to open process " + std::to_string(pid) + ". GetLastError()=3 [No such process]");
+}
+
+TEST(Process, ExitStatusOfEndedPrograms) {
+  cKV_Error err;
+  auto start = [&](char const* program, char const* arguments) {
+    unsigned int pid = osCreateProcess(&err, program, arguments, nullptr, nullptr, nullptr);
+    EXPECT_NE(pid, 0u) << err.ToString();
+    return pid;
+  };
+  // Asked the moment the program is seen to end, before its watcher may
+  // have recorded it; the shell's 128 + signal for a signal's end.
+  for (int round = 0; round < 10; ++round) {
+    for (auto [arguments, expected] : {std::pair{"-c \"exit 0\"", 0}, {"-c \"exit 3\"", 3}, {"-c \"exit 255\"", 255},
+                                       {"-c \"kill -TERM $$\"", 128 + SIGTERM}}) {
+      unsigned int pid = start("sh", arguments);
+      while (osIsProcessExist(pid)) {
+      }
+      int code = -12345;
+      EXPECT_TRUE(osGetProcessExitCode(pid, code)) << arguments;
+      EXPECT_EQ(code, expected) << arguments;
+    }
+  }
+
+  unsigned int sleeper = start("sleep", "30");
+  int code = -12345;
+  EXPECT_FALSE(osGetProcessExitCode(sleeper, code)) << "still running";
+  ASSERT_TRUE(osKillProcess(&err, sleeper, 0));
+  ASSERT_TRUE(EndsWithin(sleeper));
+  EXPECT_TRUE(osGetProcessExitCode(sleeper, code) && code == 128 + SIGKILL) << code;
+  unsigned int forgotten = sleeper;
+  osCloseProcessHandle(forgotten);
+  code = -12345;
+  EXPECT_FALSE(osGetProcessExitCode(sleeper, code));
+
+  // Not the library's: nothing, this process, a child of the application.
+  pid_t own = fork();
+  if (own == 0) _exit(5);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(own), &info, WEXITED | WNOWAIT), 0);
+  for (unsigned int pid : {0u, osGetCurrentProcessId(), static_cast<unsigned int>(own), 0xFFFFFFFFu})
+    EXPECT_FALSE(osGetProcessExitCode(pid, code)) << pid;
+  EXPECT_EQ(code, -12345);
+  EXPECT_EQ(waitpid(own, nullptr, 0), own);
+
+  // The last 256 ended programs are remembered, the one before them not.
+  std::vector<unsigned int> pids;
+  for (int i = 0; i < 257; ++i) pids.push_back(start("sh", i == 1 ? "-c \"exit 9\"" : "-c true"));
+  for (auto pid : pids) ASSERT_TRUE(EndsWithin(pid));
+  for (int i = 0; i < 6000 && Reapers() > 0; ++i) osSleep(5);
+  EXPECT_FALSE(osGetProcessExitCode(pids[0], code));
+  EXPECT_TRUE(osGetProcessExitCode(pids[1], code) && code == 9) << code;
+  EXPECT_TRUE(osGetProcessExitCode(pids[256], code) && code == 0) << code;
 }
 
 TEST(Process, ProcessesTheLibraryDidNotStart) {
