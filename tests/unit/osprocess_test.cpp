@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +51,23 @@ TEST(CommandLine, SplitsByTheQuoteAndBackslashRules) {
 // Waits until the process has ended as the library sees it; only a broken
 // library makes this wait its whole 30 seconds.
 int Reapers();
+
+// The threads of this process by id; a watcher is a thread not among those
+// that ran before.
+std::set<std::string> Threads() {
+  std::set<std::string> ids;
+  for (auto const& task : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(task.path().filename());
+  return ids;
+}
+
+void AwaitWatchersGone(std::set<std::string> const& before) {
+  for (int i = 0; i < 6000; ++i) {
+    auto now = Threads();
+    if (std::includes(before.begin(), before.end(), now.begin(), now.end())) return;
+    osSleep(1);
+  }
+  ADD_FAILURE() << "a watcher stays";
+}
 
 bool EndsWithin(unsigned int pid) {
   for (int i = 0; i < 15000 && osIsProcessExist(pid); ++i) osSleep(2);
@@ -155,6 +174,8 @@ TEST(Process, AChildFromStartToKill) {
 }
 
 TEST(Process, ExitStatusOfEndedPrograms) {
+  for (int i = 0; i < 6000 && Reapers() > 0; ++i) osSleep(1);
+  auto const threads = Threads();
   cKV_Error err;
   auto start = [&](char const* program, char const* arguments) {
     unsigned int pid = osCreateProcess(&err, program, arguments, nullptr, nullptr, nullptr);
@@ -181,6 +202,7 @@ TEST(Process, ExitStatusOfEndedPrograms) {
   ASSERT_TRUE(osKillProcess(&err, sleeper, 0));
   ASSERT_TRUE(EndsWithin(sleeper));
   EXPECT_TRUE(osGetProcessExitCode(sleeper, code) && code == 128 + SIGKILL) << code;
+  AwaitWatchersGone(threads);  // forgetting takes an ended program whose end is recorded
   unsigned int forgotten = sleeper;
   osCloseProcessHandle(forgotten);
   code = -12345;
@@ -196,11 +218,13 @@ TEST(Process, ExitStatusOfEndedPrograms) {
   EXPECT_EQ(code, -12345);
   EXPECT_EQ(waitpid(own, nullptr, 0), own);
 
-  // The last 256 ended programs are remembered, the one before them not.
+  // The last 256 ended programs are remembered, the one before them not;
+  // one after the other (each watcher gone), so that they end in order.
   std::vector<unsigned int> pids;
-  for (int i = 0; i < 257; ++i) pids.push_back(start("sh", i == 1 ? "-c \"exit 9\"" : "-c true"));
-  for (auto pid : pids) ASSERT_TRUE(EndsWithin(pid));
-  for (int i = 0; i < 6000 && Reapers() > 0; ++i) osSleep(5);
+  for (int i = 0; i < 257; ++i) {
+    pids.push_back(start("sh", i == 1 ? "-c \"exit 9\"" : "-c true"));
+    AwaitWatchersGone(threads);
+  }
   EXPECT_FALSE(osGetProcessExitCode(pids[0], code));
   EXPECT_TRUE(osGetProcessExitCode(pids[1], code) && code == 9) << code;
   EXPECT_TRUE(osGetProcessExitCode(pids[256], code) && code == 0) << code;
