@@ -31,8 +31,8 @@ TEST(KvosNet, DottedAddressesAndLookups) {
   // The library's record, then the resolver's reason in its own words.
   auto none = net({"resolve", "no-such-host.invalid"}, 1);
   std::size_t second = none.err.find('\n') + 1;
-  EXPECT_EQ(none.err.rfind("kvos net: Failed to get address by host name [no-such-host.invalid]. WSAGetLastError()=", 0),
-            0u) << none.err;
+  std::string const record = "kvos net: Failed to get address by host name [no-such-host.invalid]. WSAGetLastError()=";
+  EXPECT_EQ(none.err.rfind(record, 0), 0u) << none.err;
   EXPECT_EQ(none.err.compare(second, std::string::npos, "kvos net: the resolver says: Name or service not known\n"), 0)
       << none.err;
   EXPECT_FALSE(net({"name", "127.0.0.1"}, 0).out.empty());

@@ -60,8 +60,8 @@ TEST(KvosProcess, WordsAfterTheProgramAreItsOwn) {
   // Each word arrives as one argument, however it is written: blanks,
   // quotes, backslashes before a quote or at the end, nothing at all, and
   // words that the tool itself would take as options.
-  std::vector<std::string> const words{"a b", "", "x\"y", "c:\\d\\", "e f\\\\", "e\\\"f", "\\\\\"", "\t", "--help", "--wait", "--",
-                                       "-h"};
+  std::vector<std::string> const words{"a b", "", "x\"y", "c:\\d\\", "e f\\\\", "e\\\"f",
+                                       "\\\\\"", "\t", "--help", "--wait", "--", "-h"};
   std::vector<std::string> line{"start", "--wait", "sh", "-c", "for a; do printf '[%s]' \"$a\"; done", "sh"};
   line.insert(line.end(), words.begin(), words.end());
   std::string expected;

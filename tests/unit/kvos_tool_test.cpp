@@ -59,11 +59,13 @@ TEST(KvosTool, EveryCommandHasHelpAndRefusesUnknownOptions) {
       {"info", "--bogus"},
       {"load", "--bogus"}, {"load", "--count", "1", "--bogus"},
       {"proc", "--bogus", "self"}, {"proc", "self", "--interval", "10", "--bogus"},
-      {"process", "--bogus"}, {"process", "start", "--bogus", "true"}, {"process", "start", "--wait", "--bogus", "true"},
+      {"process", "--bogus"}, {"process", "start", "--bogus", "true"},
+      {"process", "start", "--wait", "--bogus", "true"},
       {"process", "exists", "1", "--bogus"}, {"process", "kill", "--bogus", "1"}, {"process", "self", "--bogus"},
       {"process", "user", "--bogus"}, {"process", "temp", "--bogus"},
       {"log", "--bogus"}, {"log", "write", "--bogus", "m"}, {"log", "where", "--bogus"},
-      {"log", "show", file, "--bogus"}, {"log", "show", "--bogus", file}, {"log", "show", file, "--level", "1", "--bogus"},
+      {"log", "show", file, "--bogus"}, {"log", "show", "--bogus", file},
+      {"log", "show", file, "--level", "1", "--bogus"},
       {"cfg", "--bogus"}, {"cfg", "get", dir / "a.cfg", "s", "n", "--bogus"}, {"cfg", "list", dir / "a.cfg", "--bogus"},
       {"cfg", "set", dir / "a.cfg", "s", "n", "v", "--bogus"}, {"cfg", "check", dir / "a.cfg", "--bogus"},
   };
@@ -99,7 +101,8 @@ TEST(KvosTool, UnreadableArgumentTextsExitWithStatus2) {
   for (auto const& line : std::vector<std::vector<std::string>>{
            {"b64", "decode", "!!!"}, {"b64", "encode", "1x"}, {"uid", "parse", "zz"}, {"error", "decode", "garbage"},
            {"error", "sys", "two"}, {"time", "soon"}, {"net", "name", "1.2.3"}, {"process", "kill", "x"},
-           {"process", "exists", "-1"}, {"uid", "ten"}, {"load", "--interval", "0"}}) {
+           {"process", "exists", "-1"}, {"uid", "ten"}, {"load", "--interval", "0"}, {"b64", "decode", ""},
+           {"uid", "parse", ""}, {"error", "decode", ""}, {"time", ""}, {"process", "start", ""}}) {
     auto r = RunKvos(line);
     EXPECT_EQ(r.status, 2) << line[0] << " " << line[1];
     EXPECT_TRUE(r.out.empty()) << line[0] << " " << line[1];

@@ -419,7 +419,8 @@ int Show(Args const& args) {
   if (!options.Parse(kCommand, args, 1, {{"--level", true}, {"--thread", true}, {"--grep", true}, {"--since", true}}))
     return kBadUsage;
   if (options.operands.empty()) return UsageError(kCommand, "show needs a FILE");
-  if (options.operands.size() > 1) return UsageError(kCommand, "show takes one FILE, not also '" + options.operands[1] + "'");
+  if (options.operands.size() > 1)
+    return UsageError(kCommand, "show takes one FILE, not also '" + options.operands[1] + "'");
   std::string path = options.operands[0];
   Filter filter;
   for (std::string const a : {"--level", "--thread", "--grep", "--since"}) {

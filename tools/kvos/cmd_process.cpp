@@ -130,7 +130,10 @@ int Start(Args const& args) {
     return UsageError(kCommand, "a PROGRAM name must not be empty or hold a '\"'");
   std::string name = program.find_first_of(" \t") == std::string::npos ? program : "\"" + program + "\"";
   std::string arguments;
-  for (std::size_t i = 1; i < words.size(); ++i) arguments += (i > 1 ? " " : "") + Quote(words[i]);
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    if (i > 1) arguments += ' ';
+    arguments += Quote(words[i]);
+  }
 
   bool wait = options.Has("--wait");
   Korvane::cKV_Error err;
