@@ -20,10 +20,11 @@ std::vector<Command const*>& CommandList() {
 char const kCommonRules[] =
     "Options begin with \"--\"; an unknown option is refused. \"--\" ends the\n"
     "options: what follows is data even when it begins with \"--\".\n"
-    "Exit status, unless said otherwise above: 0 done; 1 the operation failed;\n"
-    "2 the command line cannot be used: an unknown command, subcommand or\n"
-    "option, a missing or extra argument, or an argument whose text cannot\n"
-    "be read (a number, a record, identifier, base-64 or address text, a time).\n";
+    "Exit status, unless a command's help says otherwise: 0 done; 1 the\n"
+    "operation failed; 2 the command line cannot be used: an unknown command,\n"
+    "subcommand or option, a missing or extra argument, or an argument whose\n"
+    "text cannot be read (a number, a record, identifier, base-64 or address\n"
+    "text, a time).\n";
 
 std::vector<AboutSection const*>& AboutList() {
   static std::vector<AboutSection const*> list;
