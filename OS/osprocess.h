@@ -60,6 +60,12 @@ KV_OS_API bool osKillProcess(cKV_Error* err, unsigned int& pid, unsigned int exi
 // be signalled counts as running; a thread id of another process is no
 // process.
 KV_OS_API bool osIsProcessExist(unsigned int& pid);
+// The exit status of a program that the library started and that has
+// ended: true with `code` set to its exit status, or to 128 + the signal
+// number when a signal ended it (as shells report it). False while it runs,
+// for 0, and for a process that the library did not start or no longer
+// remembers (see above).
+KV_OS_API bool osGetProcessExitCode(unsigned int pid, int& code);
 // Linux shows no error dialogs: does nothing.
 KV_OS_API void osSetSilentErrorMode();
 

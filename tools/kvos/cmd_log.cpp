@@ -29,6 +29,7 @@ using Korvane::cKV_String;
 using Korvane::cKV_SysTime;
 
 int Run(Args const& args);
+std::size_t DataFrom(Args const& args);
 
 Command const kCommand{
     "log", "write log records, show where logs go, read log files",
@@ -56,8 +57,18 @@ Command const kCommand{
     "       Messages may span several lines. Lines that do not fit the\n"
     "       layout are skipped: the first is reported and the exit status\n"
     "       is 1, but every readable record is still shown.\n",
-    Run};
+    Run, DataFrom};
 KVOS_COMMAND(kCommand);
+
+// The words of a message to write are data, "--help" among them.
+std::size_t DataFrom(Args const& args) {
+  if (args.empty() || args[0] != "write") return args.size();
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--" || !IsOption(args[i])) return i;
+    if (args[i] != "--help") ++i;  // every option of write takes a value
+  }
+  return args.size();
+}
 
 // ---- write -----------------------------------------------------------------
 
@@ -195,7 +206,9 @@ std::string AsPath(std::string text) {
 }
 
 int Where(Args const& args) {
-  if (args.size() != 1) return UsageError(kCommand, "where takes no arguments");
+  Options options;
+  if (!options.Parse(kCommand, args, 1, {})) return kBadUsage;
+  if (!options.operands.empty()) return UsageError(kCommand, "where takes no arguments");
   cKV_String wdir;
   bool set = Korvane::osGetEnv("WDIR", wdir);
   std::deque<std::string> candidates = Candidates(set ? static_cast<char const*>(wdir) : "");
@@ -402,13 +415,18 @@ struct Filter {
 };
 
 int Show(Args const& args) {
-  if (args.size() < 2) return UsageError(kCommand, "show needs a FILE");
-  std::string path = args[1];
+  Options options;
+  if (!options.Parse(kCommand, args, 1, {{"--level", true}, {"--thread", true}, {"--grep", true}, {"--since", true}}))
+    return kBadUsage;
+  if (options.operands.empty()) return UsageError(kCommand, "show needs a FILE");
+  if (options.operands.size() > 1)
+    return UsageError(kCommand, "show takes one FILE, not also '" + options.operands[1] + "'");
+  std::string path = options.operands[0];
   Filter filter;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    std::string const& a = args[i];
-    if (i + 1 >= args.size()) return UsageError(kCommand, a + " needs a value");
-    std::string const& v = args[++i];
+  for (std::string const a : {"--level", "--thread", "--grep", "--since"}) {
+    std::string const* given = options.Value(a);
+    if (given == nullptr) continue;
+    std::string const& v = *given;
     if (a == "--level") {
       if (!ParseInteger(v, INT_MIN, INT_MAX, filter.maxLevel))
         return UsageError(kCommand, "--level needs a whole number");
@@ -422,7 +440,7 @@ int Show(Args const& args) {
       filter.thread = true;
     } else if (a == "--grep") {
       filter.grep = v;
-    } else if (a == "--since") {
+    } else {
       Stamp& f = filter.from;
       int year = 0;
       if (v.size() != 19 || v[4] != '-' || v[7] != '-' || v[10] != ' ' || v[13] != ':' || v[16] != ':' ||
@@ -432,8 +450,6 @@ int Show(Args const& args) {
         return UsageError(kCommand, "--since needs a local time as \"YYYY-MM-DD hh:mm:ss\"");
       f.year = year;
       filter.since = true;
-    } else {
-      return UsageError(kCommand, "unknown option " + a);
     }
   }
 
@@ -535,6 +551,7 @@ int Run(Args const& args) {
   if (args[0] == "write") return Write(args);
   if (args[0] == "where") return Where(args);
   if (args[0] == "show") return Show(args);
+  if (IsOption(args[0])) return UsageError(kCommand, "unknown option " + args[0]);
   return UsageError(kCommand, "unknown subcommand " + args[0]);
 }
 
