@@ -45,6 +45,8 @@ if(UNIX)
     DEPENDS ${kv_share_dir}/man/kvos.1 ${kv_share_dir}/doc/changelog
     COMMENT "Compressing the manual page and the changelog" VERBATIM)
   add_custom_target(kv_Os_share ALL DEPENDS ${kv_share_dir}/man/kvos.1.gz ${kv_share_dir}/doc/changelog.gz)
+  # Whoever builds the tool to install it gets its manual page too.
+  add_dependencies(kvos kv_Os_share)
 
   install(FILES ${kv_share_dir}/man/kvos.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tool)
   install(FILES ${PROJECT_SOURCE_DIR}/tools/kvos/kvos.bash-completion
