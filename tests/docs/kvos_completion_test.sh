@@ -92,6 +92,18 @@ if [[ $got != "alpha beta-2 gamma" ]]; then
     failures=$((failures + 1))
 fi
 
+# A tool named from the home directory, as the shell leaves it: ~/kvos.
+saved_home=$HOME
+HOME=$work
+COMP_WORDS=("~/kvos" "al")
+COMP_CWORD=1
+_kvos
+HOME=$saved_home
+if [[ ${COMPREPLY[*]} != alpha ]]; then
+    echo "FAIL a tool under ~: got [${COMPREPLY[*]}]"
+    failures=$((failures + 1))
+fi
+
 if ! complete -p kvos | grep -q -- '-F _kvos'; then
     echo "FAIL the script does not register _kvos for kvos"
     failures=$((failures + 1))
