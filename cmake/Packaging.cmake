@@ -2,10 +2,9 @@
 #   lib   the shared library             -> Debian package libkv-os<SOVERSION>
 #   dev   headers, link, CMake package   -> libkv-os-dev
 #   tool  kvos, its manual page, completion -> kvos
-# On Windows one ZIP holds everything.
-#
-#   cmake --preset release -DCMAKE_INSTALL_PREFIX=/usr
-#   cmake --build --preset release --target package
+# On Windows one ZIP holds everything. scripts/package builds the Debian
+# packages (prefix /usr, Debian's hardening flags); scripts/check-packages
+# tries them on the machine.
 
 set(KV_OS_PACKAGE_MAINTAINER "kv_Os maintainers <kv-os@korvane.example>"
   CACHE STRING "Maintainer named in the Debian packages and their changelog")
