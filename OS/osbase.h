@@ -1,12 +1,24 @@
-// Shared definitions of every public header of the library.
+/// \file
+/// Shared definitions of every public header of the library.
 #ifndef KV_OS_OSBASE_H
 #define KV_OS_OSBASE_H
 
 #include <cstdarg>
 #include <cstddef>
 
-// The one export macro: the library is built with hidden visibility and only
-// what carries KV_OS_API (all of it inside namespace Korvane) is exported.
+/// \namespace Korvane
+/// The Korvane application framework: everything that the kv_Os library
+/// exports lives in this namespace.
+
+/// \def KV_OS_API
+/// The one export macro: the library is built with hidden visibility and
+/// only what carries KV_OS_API (all of it inside namespace Korvane) is
+/// exported.
+///
+/// \def KV_OS_PRINTF
+/// Lets the compiler check a printf-style call: `fmt` is the position of the
+/// format argument, `args` that of the first argument it formats (0 for a
+/// va_list).
 #if defined(__GNUC__) || defined(__clang__)
 #define KV_OS_API __attribute__((visibility("default")))
 #define KV_OS_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
