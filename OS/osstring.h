@@ -92,6 +92,7 @@ class KV_OS_API cKV_String {
   // strtol/strtoul rules with 32-bit results: out-of-range values clamp the
   // way a 32-bit long does. `consumed` gets the characters taken from the
   // starting position, 0 when nothing could be parsed. Base 0 goes by prefix.
+  // A start before the text or past its end gives 0 with 0 consumed.
   int ToLong(int start = 0, int* consumed = nullptr, int base = 10) const;
   static int ToLong(char const* text, int* consumed = nullptr, int base = 10);
   static unsigned int ToUlong(char const* text, int* consumed = nullptr, int base = 10);
