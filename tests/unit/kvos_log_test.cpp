@@ -47,6 +47,11 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   }
   EXPECT_EQ(ReadFile(file), before);
 
+  // "." and ".." steps in the directory, as mkdir -p takes them.
+  auto dotted = RunKvos({"log", "write", "--dir", dir / "lgx/./a", "--sub", "b/../c", "hello"});
+  EXPECT_EQ(dotted.status, 0) << dotted.err;
+  EXPECT_NE(ReadFile(dir / "lgx/a/c/kvos.log").find(" MSG:hello\n\n"), std::string::npos);
+
   // A directory that cannot be made, a file that cannot be appended to.
   kvtest::WriteFile(dir / "plain", "");
   auto blocked = RunKvos({"log", "write", "--dir", dir / "plain", "m"});
