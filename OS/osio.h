@@ -123,8 +123,10 @@ KV_OS_API bool osFileIsExist(char const* path);
 // Whether the path is a directory, following symbolic links.
 KV_OS_API bool osIsDirectory(char const* path);
 KV_OS_API bool osDeleteFile(cKV_Error* err, char const* path);
-// With `parents` also every missing parent; a successful call may leave the
-// report of a first failed attempt in the record (judge by the result).
+// With `parents` also every missing parent, as mkdir -p makes them ("." and
+// ".." steps included); a successful call may leave the report of a first
+// failed attempt in the record (judge by the result). '\' separates as '/'
+// does.
 KV_OS_API bool osCreateDirectory(cKV_Error* err, char const* path, bool parents);
 // Deletes everything that can go and reports one line per item that could
 // not, in the order met. Symbolic links are deleted, never followed, also
