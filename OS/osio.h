@@ -81,8 +81,11 @@ KV_OS_API long long osFileSize(void* file);
 KV_OS_API bool osFileReadLine(void* file, cKV_String& line, unsigned int limit);
 // Reads at most `maxSize` bytes of the file as text, opening it with read
 // access and no sharing (so it fails while another handle of this library
-// holds the file). A cap of 4294967295 reads at most 4294967294 bytes. Reports
-// code 3 from ".\osio".
+// holds the file). A cap of 4294967295 reads at most 4294967294 bytes. A file
+// that the host does not size (most of /proc, pipes) or sizes as 0 is read to
+// its end, and one that ends before its given size (/sys) gives what it
+// holds; either is cut at the cap like any other. Reports code 3 from
+// ".\osio".
 KV_OS_API bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned int maxSize);
 
 // ---- Path strings ----
