@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include "OS/osio.h"
 #include "OS/oslog.h"
@@ -127,6 +128,29 @@ TEST(KvosLog, ShowPrintsMatchingRecordsWhole) {
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, r1 + "Sat Mar 07 14:05:09 2009\n [1] LEVEL:1 FILE:x[1]\n MSG:cut off");
   EXPECT_NE(cut.err.find(":5: the record that starts here does not end"), std::string::npos) << cut.err;
+
+  // A record glued to the end of a torn line (a write cut short) is found
+  // there with its time line; the torn record is shown up to where it was
+  // cut and named. A torn time line, a torn header, a record without time.
+  std::string const torn = "Sat Mar 07 14:05:10 2009\n [1A4] LEVEL:3 FILE:a.cpp[1]\n MSG:two li";
+  std::string const noTime = " [1A4] LEVEL:1 FILE:a.cpp[1]\n MSG:no time\n\n";
+  std::tuple<std::string, std::string, std::string> const glued[] = {
+      {r1 + torn + r3, r1 + torn + "\n" + r3, ":5: the record that starts here does not end"},
+      {r1 + "Sat Mar 07 14:0" + r3, r1 + r3, ":5: not in the record layout: \"Sat Mar 07 14:0\""},
+      {r1 + "Sat Mar 07 14:05:10 2009\n [1A4] LEV" + r3, r1 + r3,
+       ":5: not in the record layout: \"Sat Mar 07 14:05:10 2009\""},
+      {r1 + torn + noTime + r3, r1 + torn + "\n" + noTime + r3, ":5: the record that starts here does not end"},
+      {torn + torn + r3, torn + "\n" + torn + "\n" + r3, ":1: the record that starts here does not end"},
+  };
+  for (auto const& [text, out, problem] : glued) {
+    kvtest::WriteFile(file, text);
+    auto shown = RunKvos({"log", "show", file});
+    EXPECT_EQ(shown.status, 1);
+    EXPECT_EQ(shown.out, out) << text;
+    EXPECT_NE(shown.err.find(problem), std::string::npos) << shown.err;
+    // The glued record keeps its time, so a time filter still finds it.
+    EXPECT_EQ(RunKvos({"log", "show", file, "--since", "2009-03-08 00:00:00"}).out, r3) << text;
+  }
 
   // What the library writes reads back.
   Korvane::cKV_Log* log = Korvane::cKV_Log::Create(nullptr, (dir / "lib.log").c_str());
