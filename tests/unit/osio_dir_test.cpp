@@ -286,6 +286,15 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRulesAndHandlesNeverLeak) {
   for (auto const& [mask, names] : cases) EXPECT_EQ(FindAll(dir.Path(), mask.c_str()), names) << mask;
   EXPECT_EQ(FindAll(dir.Path() + "/", "*"), all);
 
+  // Folding at the alphabet's ends, and not beside them: '@' and '[' border
+  // the capitals, '`' and '{' the small letters.
+  std::string const ends = dir / "ends";
+  MakeTree(ends, {"Zone.az", "alpha.AZ", "@at", "[br"});
+  std::pair<std::string, Names> const folds[] = {
+      {"zONE.*", {"Zone.az"}}, {"ALPHA.az", {"alpha.AZ"}}, {"*.AZ", {"Zone.az", "alpha.AZ"}},
+      {"*z", {"Zone.az", "alpha.AZ"}}, {"a*", {"alpha.AZ"}}, {"`at", {}}, {"{br", {}}, {"@AT", {"@at"}}};
+  for (auto const& [mask, names] : folds) EXPECT_EQ(FindAll(ends, mask.c_str()), names) << mask;
+
   // Nothing matches, or nothing to read: null, and the name untouched.
   cKV_String name("untouched");
   EXPECT_EQ(osFileFindFirst(dir.Path().c_str(), "*.none", name), nullptr);
