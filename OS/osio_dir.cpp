@@ -135,10 +135,12 @@ bool DeleteEntries(char const* dir, bool recursive, internal::TextBuffer& report
       }
     } else if (kind == host::kPathDir) {
       if (!host::RemoveDir(entry)) {
+        internal::NoteReport(kUnit, "dir [%s] %s\n");
         report.AppendFormat("dir [%s] %s\n", entry, SysText(why));
         ok = false;
       }
     } else if (!host::RemoveFile(entry)) {
+      internal::NoteReport(kUnit, "file [%s] %s\n");
       report.AppendFormat("file [%s] %s\n", entry, SysText(why));
       ok = false;
     }
@@ -159,6 +161,7 @@ bool DeleteTree(cKV_Error* err, char const* path, bool recursive) {
   bool ok = DeleteEntries(dir, recursive, report);
   if (ok && !host::RemoveDir(added ? path : static_cast<char const*>(dir))) {
     cKV_String why;
+    internal::NoteReport(kUnit, "dir [%s] %s\n");
     report.AppendFormat("dir [%s] %s\n", static_cast<char const*>(dir), SysText(why));
     ok = false;
   }
