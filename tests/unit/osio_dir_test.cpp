@@ -168,6 +168,17 @@ TEST(DirCreate, ParentsAsMkdirPMakesThem) {
   EXPECT_FALSE(osCreateDirectory(&err, (base + "/file/../x").c_str(), false));
   ExpectReport(err, "Failed to create directory " + base + "/file/../x. " + SysText(ENOTDIR));
 
+  // Without memory for the walk only the directory itself can be tried.
+  std::pair<std::string, bool> const withoutMemory[] = {
+      {base + "/a/b", true}, {base + "/alone", true}, {base + "/n1/n2", false}};  // there, made, not made
+  for (auto const& [path, made] : withoutMemory) {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(osCreateDirectory(&err, path.c_str(), true), made) << path;
+    EXPECT_EQ(noMemory.Failures(), 1u);
+  }
+  ExpectReport(err, "Failed to create directory " + base + "/n1/n2. " + SysText(ENOENT));
+  EXPECT_TRUE(osIsDirectory((dir / "alone").c_str()));
+
   // Another process making a step at the same moment: the step is there,
   // which is what was asked.
   {

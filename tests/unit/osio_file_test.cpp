@@ -344,6 +344,8 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
   // null record is fine.
   EXPECT_EQ(OpenDescriptors(), descriptors);
   EXPECT_FALSE(osReadFileTxt(nullptr, missing.c_str(), text, 100));
+  EXPECT_FALSE(osReadFileTxt(&err, nullptr, text, 100));
+  ExpectReport(err, "Failed to open file []");
 }
 
 TEST(FileReadText, FilesWithoutASizeAreReadToTheirEnd) {
