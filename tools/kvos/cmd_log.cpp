@@ -396,7 +396,8 @@ bool IsDayAt(std::string const& s, std::size_t at) {
 // first line is glued to it. Where in line `k` such a record starts (after
 // its first byte): a time line that runs to the end of the line with the
 // header and the message after it, or a header (a record without time)
-// with the message after it. 0 when there is none.
+// with the message after it. 0 when there is none, or when the line starts
+// a record as it is.
 std::size_t GluedStart(Lines& lines, std::size_t k) {
   std::string const* third = lines.Peek(k + 2);
   std::string const* next = lines.Peek(k + 1);
@@ -406,6 +407,8 @@ std::size_t GluedStart(Lines& lines, std::size_t k) {
   Stamp t;
   bool timeFits = third != nullptr && IsMessageLine(*third) && ParseHeader(*next, h);
   bool headerFits = IsMessageLine(*next);
+  // A line that starts a record as it is stays whole.
+  if ((timeFits && ParseTimeLine(*line, t)) || (headerFits && ParseHeader(*line, h))) return 0;
   if (!timeFits && !headerFits) return 0;
   for (std::size_t at = 1; at < line->size(); ++at) {
     if (timeFits && IsDayAt(*line, at) && ParseTimeLine(line->substr(at), t)) return at;
