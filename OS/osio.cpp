@@ -303,7 +303,6 @@ bool ReadToEnd(cKV_Error* err, int fd, char const* name, cKV_String& text, unsig
     if (n == 0) break;
     done += static_cast<unsigned int>(n);
   }
-  // An empty text gets a block too, like any text read.
   char* target = internal::ReserveText(text, done > 0 ? done : 1);
   if (target != nullptr) {
     std::memcpy(target, block, done);
@@ -338,6 +337,8 @@ bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned 
     return read;
   }
   unsigned int count = static_cast<unsigned long long>(size) > cap ? cap : static_cast<unsigned int>(size);
+  // An empty text gets a block too, like any text read: the string then
+  // holds just the NUL rather than no buffer.
   char* block = internal::ReserveText(text, count > 0 ? count : 1);
   if (block == nullptr) {
     osFileClose(file);

@@ -264,7 +264,8 @@ int main(int argc, char** argv) {
       errors.push_back(site.where + ": a message the table lacks: \"" + Shown(site.text) + "\"");
   }
   for (std::string const& text : tableTexts)
-    if (sourceTexts.count(text) == 0) errors.push_back("the table lists a message no source reports: \"" + Shown(text) + "\"");
+    if (sourceTexts.count(text) == 0)
+      errors.push_back("the table lists a message no source reports: \"" + Shown(text) + "\"");
   if (sites.empty()) errors.push_back(std::string("no report site found under ") + argv[3]);
 
   // What the tests reported.
