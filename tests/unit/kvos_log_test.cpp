@@ -71,6 +71,18 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   EXPECT_LT(ReadFile(dir / "cut.log").size(), 6000u);
   EXPECT_TRUE(cut.status == 1 && cut.out.empty());
   EXPECT_NE(cut.err.find("incomplete"), std::string::npos) << cut.err;
+  // The next run's record starts on a line of its own and reads back whole,
+  // time line included.
+  auto next = RunKvos({"log", "write", "--dir", dir.Path(), "--name", "cut", "after the cut"});
+  EXPECT_EQ(next.status, 0) << next.err;
+  auto shown = RunKvos({"log", "show", dir / "cut.log", "--grep", "after the cut"});
+  EXPECT_TRUE(std::regex_match(shown.out, std::regex(head + "2 FILE:unknown\\[0\\]\n MSG:after the cut\n\n")))
+      << shown.out << shown.err;
+  std::string const cutLog = ReadFile(dir / "cut.log");
+  std::size_t const message = cutLog.rfind("\n MSG:after the cut");
+  std::size_t const header = cutLog.rfind('\n', message - 1);
+  ASSERT_TRUE(message != std::string::npos && header != std::string::npos && header > 0);
+  EXPECT_EQ(header - cutLog.rfind('\n', header - 1) - 1, 24u);  // a time line of its own
 }
 
 TEST(KvosLog, WhereTellsWhichCandidate) {
