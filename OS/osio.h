@@ -117,7 +117,10 @@ KV_OS_API long long osFileSize(void* file);
 ///   the position back at the line's start.
 KV_OS_API bool osFileReadLine(void* file, cKV_String& line, unsigned int limit);
 /// Reads a file as text, opening it with read access and no sharing (so it
-/// fails while another handle of this library holds the file).
+/// fails while another handle of this library holds the file). A file that
+/// the host does not size (most of /proc, pipes) or sizes as 0 is read to
+/// its end, and one that ends before its given size (/sys) gives what it
+/// holds; either is cut at the cap like any other.
 /// \param err gets code 3 from ".\osio" on failure; may be null.
 /// \param path the file.
 /// \param text gets the text.
@@ -224,8 +227,9 @@ KV_OS_API bool osDeleteFile(cKV_Error* err, char const* path);
 ///   to create directory %s. %s" or "Failed to create directory %s"; may be
 ///   null.
 /// \param path the directory.
-/// \param parents whether to create every missing parent too (those made
-///   stay when a deeper level fails).
+/// \param parents whether to create every missing parent too, as mkdir -p
+///   makes them ("." and ".." steps included; those made stay when a deeper
+///   level fails). A backslash separates as '/' does.
 /// \return true when the directory exists afterwards.
 KV_OS_API bool osCreateDirectory(cKV_Error* err, char const* path, bool parents);
 /// Deletes a directory with everything that can go, and reports one line

@@ -42,8 +42,11 @@ namespace Korvane {
 ///   up to 4 KiB whole; network file systems shared between machines make no
 ///   promise for appends at all.
 /// - write failures are not reported: a record that cannot be written is
-///   lost, and the next one is tried again. When memory for a record longer
-///   than the log's buffer cannot be obtained, the record is written with
+///   lost, and the next one is tried again. Every record starts on a line of
+///   its own: after a write that was cut inside a line, and on a file that
+///   already ends inside one when the log opens it, the next record starts
+///   with a line end. When memory for a record longer than the log's buffer
+///   cannot be obtained, the record is written with
 ///   its message cut to what the buffer holds.
 /// - a file deleted or renamed while the log is open keeps receiving the
 ///   records (the log does not reopen it).

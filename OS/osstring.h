@@ -167,8 +167,8 @@ class KV_OS_API cKV_String {
 
   /// Parses a signed number with strtol rules and a 32-bit result:
   /// out-of-range values clamp the way a 32-bit long does.
-  /// \param start the characters skipped first (not checked against the
-  ///   length).
+  /// \param start the characters skipped first; a start before the text or
+  ///   past its end gives 0 with 0 consumed.
   /// \param consumed if not null, gets the characters taken from `start`
   ///   on; 0 when nothing could be parsed or there is no buffer.
   /// \param base the base; 0 goes by prefix (0x hexadecimal, 0 octal).
