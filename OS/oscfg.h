@@ -31,6 +31,12 @@ class KV_OS_API cKV_CfgRecord : public cKV_List2Item {
   cKV_String const& GetValue() const { return _value; }
   cKV_String const& GetComment() const { return _comm; }
 
+  // The line that WriteFile writes for this record, line feed included, but
+  // without the blank line that WriteFile may put before a section. Empty
+  // when memory could not be obtained, and for a record of no known type
+  // (which WriteFile skips).
+  cKV_String ToString() const;
+
  private:
   friend class cKV_CfgFile;
   // Null texts are empty.
@@ -112,6 +118,14 @@ class KV_OS_API cKV_CfgFile {
   // false ("Failed to read data from file [path]"); the records read before
   // it stay.
   bool ReadFile(cKV_Error& error, char const* path);
+  // Appends the records of the `length` bytes at `text`, read exactly as
+  // ReadFile reads a file of these bytes: a line ends after its line feed,
+  // a longer one comes in pieces of at most 32767 bytes, a NUL ends what
+  // the parser sees of its line, and a rejected line ends the reading
+  // quietly with true. So input that can be read only once (a pipe) can be
+  // read into memory first. False, with code 7, when the line buffer
+  // cannot be obtained.
+  bool ReadText(cKV_Error& error, char const* text, unsigned int length);
   // Replaces the contents of `path` with the records, one line each; nothing
   // is quoted. On failure the file may be partly written.
   bool WriteFile(cKV_Error& error, char const* path) const;
