@@ -117,33 +117,6 @@ TEST(KvosCfgEdit, DeletingASectionKeepsTheCommentsThatLeadIntoTheNext) {
   for (Case const& c : cases) EXPECT_EQ(Apply(c.before, Del("a")), c.after) << c.before;
 }
 
-TEST(KvosCfgEdit, RefusesWhatItCannotEditSafely) {
-  struct Case {
-    std::string text;
-    Op op;
-    int line;
-  } const cases[] = {
-      {"[net]\rport = 80\r", Set("net", "port", "81"), 1},  // lone CR line ends
-      {"[a]\nx = 1\ny = 2\r3\n", Set("a", "x", "2"), 3},
-      {std::string("[a]\nx = 1\0\n", 11), Del("a"), 2},
-      {std::string("\xFF\xFE[\0a\0]\0", 8), Set("a", "x", "1"), 1},
-      {"[a]\nx = 1\n[a b]\ny = 2\n", Set("a", "z", "1"), 3},  // the reader stops there
-      {"[a]\nx = 1\n[a b]\ny = 2\n", Del("a"), 3},
-      // A line whose meaning the reader does not capture is not rewritten.
-      {"[a]\nname value\n", Set("a", "name", "v"), 2},
-      {"[a]\nlog.level = 3\n", Set("a", "log", "4"), 2},
-      {"[a]\nkey: value\n", Set("a", "key", "v"), 2},
-  };
-  for (Case const& c : cases) {
-    Document doc;
-    ASSERT_TRUE(doc.Load(c.text));
-    EditResult r = Perform(doc, c.op);
-    EXPECT_EQ(r.outcome, Outcome::kRefused) << c.text;
-    EXPECT_EQ(r.line, c.line) << c.text;
-    EXPECT_FALSE(r.reason.empty());
-  }
-}
-
 // Lines around the reader's piece size: a line of up to 32767 bytes with
 // its line end is one line to the reader and can be rewritten; one more
 // byte and it is two, which an edit must not cut.
@@ -453,41 +426,6 @@ TEST(KvosCfgFile, CopiesThatNoEditHoldsAreRemoved) {
   EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kOk) << why;
   EXPECT_EQ(kvtest::ReadFile(file), "[a]\nx = 1\n");
   close(holder);
-}
-
-TEST(KvosCfgFile, ReadsEveryKindOfInputOnceAndEditsOnlyRegularFiles) {
-  TempDir dir;
-  std::string bytes, why;
-  // A pipe can be read once only.
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  ASSERT_EQ(write(fds[1], "[a]\nx = 1\n", 10), 10);
-  close(fds[1]);
-  EXPECT_TRUE(ReadInput("/dev/fd/" + std::to_string(fds[0]), bytes, why)) << why;
-  EXPECT_EQ(bytes, "[a]\nx = 1\n");
-  close(fds[0]);
-  EXPECT_FALSE(ReadInput(dir.Path(), bytes, why));
-  EXPECT_EQ(why, "Is a directory");
-
-  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
-  ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
-  ASSERT_EQ(symlink("fifo", (dir / "to-fifo").c_str()), 0);
-  kvtest::WriteFile(dir / "linked", "[a]\n");
-  ASSERT_EQ(link((dir / "linked").c_str(), (dir / "second").c_str()), 0);
-  std::pair<char const*, char const*> const refused[] = {
-      {"fifo", "it is a named pipe (FIFO)"},
-      {"to-fifo", "it is a named pipe (FIFO)"},
-      {"dangling", "it is a symbolic link to 'nowhere', which does not exist"},
-      {"linked", "it has 2 hard links"},
-      {"", "it is a directory"},
-  };
-  for (auto const& [name, reason] : refused) {
-    FileEdit edit;
-    EXPECT_EQ(edit.Open(dir / name, true, why), Status::kFailed) << name;
-    EXPECT_EQ(why.rfind(reason, 0), 0u) << why;
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
-  EXPECT_EQ(kvtest::ReadFile(dir / "second"), "[a]\n");
 }
 
 }  // namespace

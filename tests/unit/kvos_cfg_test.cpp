@@ -195,12 +195,16 @@ TEST(KvosCfg, RefusesWhatItCannotEditSafelyAndSaysWhere) {
   }
   // A line that does not say what the reader takes from it is not
   // rewritten, but it does not keep other edits from being made.
-  WriteFile(file, "[S]\nname value\nx = 1\n");
-  EXPECT_THAT(Kvos({"set", file, "S", "name", "v"}), AllOf(StartsWith("1 | "), HasSubstr("bad.cfg:2: 'name value'")));
-  EXPECT_EQ(Kvos({"set", file, "S", "x", "2"}), "0 ");
-  EXPECT_EQ(ReadFile(file), "[S]\nname value\nx = 2\n");
-  EXPECT_THAT(Kvos({"check", file}), AllOf(HasSubstr("bad.cfg:2: note: 'name value' reads as the parameter 'name'"),
-                                           HasSubstr("read whole: 3 lines, 3 records, 1 note\n")));
+  for (std::string const line : {"name value", "log.level = 3", "key: value"}) {
+    std::string const name = line.substr(0, line.find_first_of(" .:"));
+    WriteFile(file, "[S]\n" + line + "\nx = 1\n");
+    EXPECT_THAT(Kvos({"set", file, "S", name, "v"}),
+                AllOf(StartsWith("1 | "), HasSubstr("bad.cfg:2: '" + line + "' reads as the parameter '" + name + "'")));
+    EXPECT_EQ(Kvos({"set", file, "S", "x", "2"}), "0 ");
+    EXPECT_EQ(ReadFile(file), "[S]\n" + line + "\nx = 2\n");
+    EXPECT_THAT(Kvos({"check", file}), AllOf(HasSubstr("bad.cfg:2: note: '" + line + "' reads as the parameter"),
+                                             HasSubstr("read whole: 3 lines, 3 records, 1 note\n")));
+  }
 
   // Reading stops early: get still answers from what was read, and warns.
   std::string partial = dir / "partial.cfg";
@@ -231,9 +235,10 @@ TEST(KvosCfg, EditsOnlyRegularFilesAndReadsAnyInputOnce) {
   ASSERT_LT(sockPath.size(), sizeof address.sun_path);
   std::copy(sockPath.begin(), sockPath.end(), address.sun_path);
   ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(symlink("fifo", (dir / "to-fifo").c_str()), 0);
   std::vector<std::pair<std::string, std::string>> refused = {
-      {"fifo", "named pipe"}, {"sock", "socket"}, {"", "directory"}, {"dangling", "symbolic link to 'missing.cfg'"},
-      {"one", "2 hard links"}};
+      {"fifo", "named pipe"},   {"to-fifo", "named pipe"}, {"sock", "socket"}, {"", "directory"},
+      {"dangling", "symbolic link to 'missing.cfg'"}, {"one", "2 hard links"}};
   // A device as root: replacing it would have replaced /dev/null.
   if (mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
     refused.emplace_back("null", "character device");
