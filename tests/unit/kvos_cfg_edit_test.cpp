@@ -86,6 +86,10 @@ TEST(KvosCfgEdit, EditsRewriteOnlyTheLinesTheyName) {
       {"[a]\nx = 1\nX = 2\n[A]\nx = 3\n", Set("A", "x", "9"), "[a]\nx = 9\nX = 2\n[A]\nx = 3\n"},
       {"[a]\nx = 1 # c\n", Set("A", "X", "1"), "(unchanged)"},
       {"[a]\nk = \"a # b\" # c\n", Set("a", "k", "v"), "[a]\nk = v # c\n"},
+      // A line that would not read back as written is refused: an odd
+      // double quote makes the reader take the comment into the value.
+      {"[a]\n", Set("a", "k", "a\"b"), "[a]\nk = a\"b\n"},
+      {"[a]\n", {"set", "a", "k", "a\"b", "c"}, "(refused at line 0)"},
       // Deleting one parameter removes its line and nothing else.
       {"[a]\nx = 1\n  y = 2\r\nz\n", Del("a", "Y"), "[a]\nx = 1\nz\n"},
       {"[a]\nx = 1\ny = 2", Del("a", "y"), "[a]\nx = 1\n"},
@@ -141,6 +145,17 @@ TEST(KvosCfgEdit, LongLinesAreKeptWholeOrLeftAlone) {
   EXPECT_EQ(Apply(cut, Set("b", "k", "2")), cut + "[b]\nk = 2\n");
   EXPECT_EQ(Apply(cut, Del("a")), "");
 
+  // A last line without line end gains one when a line is added after
+  // it; it must still be one line to the reader.
+  for (std::size_t length : {kPiece - 2, kPiece - 1, kPiece}) {
+    std::string text = "[a]\n# " + std::string(length - 2, 'c');
+    std::string result = Apply(text, Set("b", "x", "1"));
+    if (length + 1 <= kPiece)
+      EXPECT_EQ(result, text + "\n[b]\nx = 1") << length;
+    else
+      EXPECT_EQ(result, "(refused at line 0)") << length;
+  }
+
   // A new line may be as long as the reader takes in one piece, no longer.
   for (std::size_t length : {kPiece - 6, kPiece - 5, kPiece - 4}) {
     std::string value(length, 'w');
@@ -156,7 +171,7 @@ TEST(KvosCfgEdit, CheckNotesWhatReadsOtherwiseThanItLooks) {
   std::string const text = "\xEF\xBB\xBFglobal = 1\n[a]\nlog.level = 3\nkey: value\nx = 1 ; no comment\nx = 2\n[]\n[A]\n# " +
                            std::string(40000, 'c') + "\n";
   Document doc;
-  ASSERT_TRUE(doc.Load(text));
+  ASSERT_TRUE(doc.Load(text, true));
   EXPECT_EQ(doc.Blocking(), nullptr);
   std::vector<std::pair<int, std::string>> const expected = {
       {1, "byte order mark"}, {1, "'global' stands before the first section"},
@@ -174,12 +189,12 @@ TEST(KvosCfgEdit, CheckNotesWhatReadsOtherwiseThanItLooks) {
   }
   // Plain files give nothing to note; a flood of findings is cut short.
   Document plain;
-  ASSERT_TRUE(plain.Load("# c\n[a]\nx = 1 # y\nflag\n\n[b]\nx = 2\n"));
+  ASSERT_TRUE(plain.Load("# c\n[a]\nx = 1 # y\nflag\n\n[b]\nx = 2\n", true));
   EXPECT_TRUE(plain.Findings().empty());
   Document flood;
   std::string many;
   for (int i = 0; i < 150; ++i) many += std::string("#\0\n", 3);
-  ASSERT_TRUE(flood.Load(many));
+  ASSERT_TRUE(flood.Load(many, true));
   EXPECT_EQ(flood.Findings().size(), Document::kMaxFindings);
   EXPECT_EQ(flood.Omitted(), 50u);
   ASSERT_NE(flood.Blocking(), nullptr);

@@ -133,7 +133,7 @@ void Document::Add(int line, bool blocking, std::string text) {
 
 Finding const* Document::Blocking() const { return _blocking.line > 0 ? &_blocking : nullptr; }
 
-bool Document::Load(std::string bytes) {
+bool Document::Load(std::string bytes, bool withNotes) {
   auto byte = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   bool utf16 = bytes.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF));
   if (bytes.compare(0, 3, kBom) == 0) {
@@ -183,7 +183,7 @@ bool Document::Load(std::string bytes) {
         "the reader stops at this line, so it does not read the lines after it: " +
             Shown(Content(_lines[static_cast<std::size_t>(_stopLine) - 1])));
   }
-  NoteLines();
+  if (withNotes) NoteLines();
 
   std::stable_sort(_findings.begin(), _findings.end(),
                    [](Finding const& a, Finding const& b) { return a.line < b.line; });
@@ -361,18 +361,25 @@ EditResult Document::Render() {
   std::string out;
   out.reserve(_text.size() + 256);
   if (_bom) out = kBom;
-  std::size_t const textStart = out.size();
-  std::vector<int> outLine;  // the new text's line of every record
-  outLine.reserve(items.size());
-  int lines = 0;
-  bool openEnd = false;  // the last line written has no line end yet
-  auto emit = [&](char const* bytes, std::size_t length, bool ended) {
-    if (openEnd) out += _eol;
-    out.append(bytes, length);
-    openEnd = !ended;
-    ++lines;
+  // The lines written, and which of them to read back: new and changed
+  // ones, and an old last line that gained a line end. The reader takes
+  // every line on its own, so the others read as they did.
+  struct Written {
+    std::size_t begin, end;  // in `out`
+    std::size_t item, count;  // the records it must read as
+    bool check;
   };
-  bool lastIsNew = false;
+  std::vector<Written> written;
+  written.reserve(items.size());
+  auto emit = [&](char const* bytes, std::size_t length, std::size_t item, std::size_t count, bool check) {
+    if (!written.empty() && out.compare(written.back().end - 1, 1, "\n") != 0) {
+      out += _eol;
+      written.back().end = out.size();
+      written.back().check = true;
+    }
+    out.append(bytes, length);
+    written.push_back({out.size() - length, out.size(), item, count, check});
+  };
   for (std::size_t i = 0; i < items.size();) {
     Item const& item = items[i];
     if (item.piece >= 0 && !item.changed) {
@@ -384,10 +391,8 @@ EditResult Document::Render() {
       }
       if (!whole)
         return Refuse(LineNumber(item.piece), LongLine(line.length, line.pieces) + "; the edit would cut it");
-      outLine.insert(outLine.end(), static_cast<std::size_t>(line.pieces), lines + 1);
-      emit(_text.data() + line.start, line.length, line.eol > 0);
+      emit(_text.data() + line.start, line.length, i, static_cast<std::size_t>(line.pieces), false);
       i += static_cast<std::size_t>(line.pieces);
-      lastIsNew = false;
       continue;
     }
     std::string eol = _eol;
@@ -402,27 +407,30 @@ EditResult Document::Render() {
       return Refuse(0, "the new line would be " + std::to_string(newLine.size() + eol.size()) +
                            " bytes long; the reader reads at most " + std::to_string(kPiece) + " bytes as one line");
     newLine += eol;
-    outLine.push_back(lines + 1);
-    emit(newLine.data(), newLine.size(), !eol.empty());
-    lastIsNew = !item.changed;
+    emit(newLine.data(), newLine.size(), i, 1, true);
     ++i;
   }
   // A file without a final line end keeps that form when lines are added
   // at its end.
-  if (lastIsNew && !_lines.empty() && _lines.back().eol == 0) out.resize(out.size() - _eol.size());
+  if (!written.empty() && !_lines.empty() && _lines.back().eol == 0 && items[written.back().item].piece < 0) {
+    out.resize(out.size() - _eol.size());
+    written.back().end = out.size();
+  }
 
-  // The new text must read back as exactly the edited records.
-  cKV_CfgFile back2;
-  cKV_Error error;
-  if (!back2.ReadText(error, out.data() + textStart, static_cast<unsigned int>(out.size() - textStart)))
-    return {Outcome::kNoMemory};
-  cKV_CfgRecord* a = _cfg.GetFirst();
-  cKV_CfgRecord* b = back2.GetFirst();
-  for (std::size_t i = 0; a != nullptr || b != nullptr; ++i, a = _cfg.GetNext(a), b = back2.GetNext(b)) {
-    if (a != nullptr && b != nullptr && Same(a, b)) continue;
-    std::string where = i < outLine.size() ? "its line " + std::to_string(outLine[i]) : "its end";
-    return Refuse(0, "the edited file would not read back as asked: " + where + " would read as " + Describe(b) +
-                         " instead of " + Describe(a));
+  Korvane::cKV_Error error;
+  for (std::size_t w = 0; w < written.size(); ++w) {
+    Written const& line = written[w];
+    if (!line.check) continue;
+    cKV_CfgFile back;
+    if (!back.ReadText(error, out.data() + line.begin, static_cast<unsigned int>(line.end - line.begin)))
+      return {Outcome::kNoMemory};
+    cKV_CfgRecord* b = back.GetFirst();
+    for (std::size_t k = 0; k < line.count || b != nullptr; ++k, b = back.GetNext(b)) {
+      cKV_CfgRecord const* a = k < line.count ? items[line.item + k].record : nullptr;
+      if (a != nullptr && b != nullptr && Same(a, b)) continue;
+      return Refuse(0, "the edited file would not read back as asked: its line " + std::to_string(w + 1) +
+                           " would read as " + Describe(b) + " instead of " + Describe(a));
+    }
   }
   _newText = std::move(out);
   return {Outcome::kChanged};

@@ -46,8 +46,10 @@ class Document {
   Document(Document const&) = delete;
   Document& operator=(Document const&) = delete;
 
-  // Takes the bytes of a file. False only when memory ran out.
-  bool Load(std::string bytes);
+  // Takes the bytes of a file, finding what keeps it from being edited,
+  // and with `withNotes` also the lines that read otherwise than they
+  // look. False only when memory ran out.
+  bool Load(std::string bytes, bool withNotes = false);
 
   Korvane::cKV_CfgFile const& Records() const { return _cfg; }
   int LineCount() const { return static_cast<int>(_lines.size()); }

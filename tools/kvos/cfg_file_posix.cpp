@@ -109,15 +109,14 @@ class InterruptsHeld {
   sigset_t _old;
 };
 
-void Split(std::string const& path, std::string& dir, std::string& base) {
+struct PathParts {
+  std::string dir, base;
+};
+
+PathParts Split(std::string const& path) {
   std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    dir = ".";
-    base = path;
-  } else {
-    dir = slash == 0 ? "/" : path.substr(0, slash);
-    base = path.substr(slash + 1);
-  }
+  if (slash == std::string::npos) return {std::string(1, '.'), path};
+  return {std::string(path, 0, slash == 0 ? 1 : slash), std::string(path, slash + 1)};
 }
 
 // A readable descriptor where the directory allows it (to list it and to
@@ -132,7 +131,10 @@ int OpenDirectory(std::string const& dir) {
 // The names of copies of `base`: short enough for the host's name limit.
 std::string CopyPrefix(std::string const& base) {
   std::size_t room = kNameMax - 1 - (sizeof kCopyTag - 1) - kRandom;
-  return "." + base.substr(0, room) + kCopyTag;
+  std::string prefix(".");
+  prefix.append(base, 0, room);
+  prefix.append(kCopyTag);
+  return prefix;
 }
 
 // Removes the copies of `base` that no live edit holds.
@@ -242,8 +244,9 @@ Status FileEdit::State::OpenNew(std::string const& path, bool mayCreate, std::st
     why = Error(errno);
     return Status::kFailed;
   }
-  std::string dir;
-  Split(path, dir, base);
+  PathParts parts = Split(path);
+  base = parts.base;
+  std::string const& dir = parts.dir;
   if (base.empty() || base == "." || base == "..") {
     why = "it names no file";
     return Status::kFailed;
@@ -265,9 +268,9 @@ Status FileEdit::State::OpenExisting(std::string const& real, std::string& why) 
     why = std::string("it is ") + Kind(st.st_mode) + "; kvos cfg edits only regular files";
     return Status::kFailed;
   }
-  std::string dir;
-  Split(real, dir, base);
-  dirFd = OpenDirectory(dir);
+  PathParts parts = Split(real);
+  base = parts.base;
+  dirFd = OpenDirectory(parts.dir);
   if (dirFd < 0) {
     why = Error(errno);
     return Status::kFailed;

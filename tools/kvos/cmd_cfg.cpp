@@ -105,13 +105,13 @@ std::string Where(std::string const& file, int line) { return file + ":" + std::
 
 // Reads an input for get, list and check, warning about what the reader
 // does not read as it stands.
-bool Load(std::string const& file, Document& doc, int& status) {
+bool Load(std::string const& file, Document& doc, int& status, bool withNotes = false) {
   std::string bytes, why;
   if (!cfg::ReadInput(file, bytes, why)) {
     status = Failure(kCommand, "cannot read " + file + ": " + why);
     return false;
   }
-  if (!doc.Load(std::move(bytes))) {
+  if (!doc.Load(std::move(bytes), withNotes)) {
     status = Failure(kCommand, "out of memory");
     return false;
   }
@@ -184,7 +184,7 @@ int Check(Args const& args) {
   std::string const& file = p.positional[0];
   Document doc;
   int status = kOk;
-  if (!Load(file, doc, status)) return status;
+  if (!Load(file, doc, status, true)) return status;
   std::size_t notes = 0;
   for (cfg::Finding const& f : doc.Findings()) {
     std::printf("%s%s%s\n", Where(file, f.line).c_str(), f.blocking ? "" : "note: ", f.text.c_str());
