@@ -1,6 +1,7 @@
 #include "OS/oscfg.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "OS/host/cfgfile.h"

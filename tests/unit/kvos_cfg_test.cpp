@@ -129,6 +129,9 @@ TEST(KvosCfg, ReadsAndEditsKeepingCommentsAndOrder) {
   EXPECT_EQ(Kvos({"set", file, "disk", "PATH", "/var/x y"}), "0 ");
   ASSERT_EQ(stat(file.c_str(), &st2), 0);
   EXPECT_EQ(st1.st_ino, st2.st_ino);
+  // An empty comment removes the comment.
+  EXPECT_EQ(Kvos({"set", file, "Net", "host", "example.org", "--comment", ""}), "0 ");
+  EXPECT_THAT(ReadFile(file), HasSubstr("[Net]\nhost = example.org\n# end of net\n"));
 
   // Missing things are failures with a message, and change nothing.
   std::string before = ReadFile(file);
