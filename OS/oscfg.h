@@ -46,6 +46,12 @@ class KV_OS_API cKV_CfgRecord : public cKV_List2Item {
   /// \return the comment, without its '#'.
   cKV_String const& GetComment() const { return _comm; }
 
+  /// The line that WriteFile writes for this record.
+  /// \return the line, line feed included, but without the blank line that
+  ///   WriteFile may put before a section; empty when memory could not be
+  ///   obtained, and for a record of no known type (which WriteFile skips).
+  cKV_String ToString() const;
+
  private:
   friend class cKV_CfgFile;
   // Null texts are empty.
@@ -170,6 +176,18 @@ class KV_OS_API cKV_CfgFile {
   /// \param path the file.
   /// \return false on a failure; the records read before it stay.
   bool ReadFile(cKV_Error& error, char const* path);
+  /// Appends the records of text in memory, read exactly as ReadFile reads
+  /// a file of these bytes: a line ends after its line feed, a longer one
+  /// comes in pieces of at most 32767 bytes, a NUL ends what the parser sees
+  /// of its line, and a rejected line ends the reading quietly with true.
+  /// So input that can be read only once (a pipe) can be read into memory
+  /// first.
+  /// \param error gets code 7 "Failed to allocate %d bytes." when the line
+  ///   buffer cannot be obtained.
+  /// \param text the bytes; may hold NUL bytes.
+  /// \param length the number of bytes.
+  /// \return false only when the line buffer cannot be obtained.
+  bool ReadText(cKV_Error& error, char const* text, unsigned int length);
   /// Replaces the contents of `path` with the records, one line each; nothing
   /// is quoted.
   /// \param error gets the reason of a failure: code 3 "Failed to open file
