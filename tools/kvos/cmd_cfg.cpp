@@ -62,10 +62,7 @@ Command const kCommand{
     "keeps the file's mode, its owner where the process may set it (as\n"
     "root) and its group where the user belongs to it; otherwise they are\n"
     "the user's. Edits of one file by kvos take turns. A copy that a killed\n"
-    "edit left behind is removed by the next edit of that file.\n"
-    "\n"
-    "Put \"--\" before arguments that begin with \"--\". Exit status: 0 done,\n"
-    "1 failed (the file unchanged), 2 wrong arguments.\n",
+    "edit left behind is removed by the next edit of that file.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
