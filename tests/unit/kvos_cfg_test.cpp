@@ -22,6 +22,7 @@
 using namespace kvtest;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
@@ -282,6 +283,21 @@ TEST(KvosCfg, EditsOnlyRegularFilesAndReadsAnyInputOnce) {
   auto fifo = kvtest::Run({"/bin/sh", "-c", "printf '[a]\\nx = 7\\n' > \"$1\" & exec \"$0\" cfg get \"$1\" a x", KVOS_TOOL_PATH,
                    dir / "fifo"});
   EXPECT_EQ(Said(fifo), "0 7\n");
+  // Links that lead to what has no name in a directory: a pipe, a file
+  // deleted after it was opened. A redirected file is reached by its name.
+  EXPECT_THAT(Kvos({"set", "/dev/stdin", "a", "x", "2"}, text),
+              AllOf(StartsWith("1 | kvos cfg: cannot edit /dev/stdin: it is a pipe;"), HasSubstr("regular files")));
+  std::string gone = dir / "gone.cfg";
+  WriteFile(gone, text);
+  auto deleted = kvtest::Run({"/bin/sh", "-c", "exec 3<\"$1\"; rm \"$1\"; exec \"$0\" cfg set /dev/fd/3 a x 2",
+                              KVOS_TOOL_PATH, gone});
+  EXPECT_EQ(deleted.status, 1);
+  EXPECT_THAT(deleted.err, AllOf(HasSubstr("it leads to '" + gone + " (deleted)', a file that no directory holds"),
+                                 Not(HasSubstr("symbolic link"))));
+  WriteFile(gone, text);
+  auto redirected = kvtest::Run({"/bin/sh", "-c", "exec \"$0\" cfg set /dev/stdin a x 3 <\"$1\"", KVOS_TOOL_PATH, gone});
+  EXPECT_EQ(Said(redirected), "0 ");
+  EXPECT_EQ(ReadFile(gone), "[a]\nx = 3\n");
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
 }
 

@@ -234,10 +234,21 @@ Status FileEdit::State::OpenNew(std::string const& path, bool mayCreate, std::st
   struct stat st;
   if (lstat(path.c_str(), &st) == 0) {
     if (!S_ISLNK(st.st_mode)) return Status::kAgain;  // it appeared meanwhile
-    std::vector<char> target(4096);
-    ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
-    why = "it is a symbolic link to '" + std::string(target.data(), n > 0 ? static_cast<std::size_t>(n) : 0) +
-          "', which does not exist";
+    std::vector<char> buf(4096);
+    ssize_t n = readlink(path.c_str(), buf.data(), buf.size() - 1);
+    std::string target(buf.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
+    // The links of /proc lead to what has no path of its own: the pipe
+    // behind /dev/stdin, a file that was deleted.
+    struct stat behind;
+    if (stat(path.c_str(), &behind) == 0) {
+      if (S_ISREG(behind.st_mode))
+        why = "it leads to '" + target + "', a file that no directory holds, so it cannot be replaced";
+      else
+        why = std::string("it is ") + (S_ISFIFO(behind.st_mode) ? "a pipe" : Kind(behind.st_mode)) +
+              "; kvos cfg edits only regular files";
+      return Status::kFailed;
+    }
+    why = "it is a symbolic link to '" + target + "', which leads to no file";
     return Status::kFailed;
   }
   if (errno != ENOENT || !mayCreate) {
