@@ -242,7 +242,10 @@ TEST(KvosCfg, EditsOnlyRegularFilesAndReadsAnyInputOnce) {
   ASSERT_EQ(symlink("fifo", (dir / "to-fifo").c_str()), 0);
   std::vector<std::pair<std::string, std::string>> refused = {
       {"fifo", "named pipe"},   {"to-fifo", "named pipe"}, {"sock", "socket"}, {"", "directory"},
-      {"dangling", "symbolic link to 'missing.cfg'"}, {"one", "2 hard links"}};
+      {"dangling", "symbolic link to 'missing.cfg'"}, {"one", "2 hard links"},
+      {"proc", "its size (0 bytes) is not what it reads (5 bytes)"}};
+  // A file that any process may write and that is made up as it is read.
+  ASSERT_EQ(symlink("/proc/self/comm", (dir / "proc").c_str()), 0);
   // A device as root: replacing it would have replaced /dev/null.
   if (mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
     refused.emplace_back("null", "character device");

@@ -320,8 +320,14 @@ Status FileEdit::State::OpenExisting(std::string const& real, std::string& why) 
     return Status::kFailed;
   }
   // Written to in place while it was read: read it again.
-  if (fstat(fd, &seen) != 0 || !Unchanged(before, seen) || static_cast<std::size_t>(seen.st_size) != bytes.size())
-    return Status::kAgain;
+  if (fstat(fd, &seen) != 0 || !Unchanged(before, seen)) return Status::kAgain;
+  // Unchanged, yet not the size it reads: made up as it is read, as the
+  // files of /proc and /sys are. Another copy cannot take its place.
+  if (static_cast<unsigned long long>(seen.st_size) != bytes.size()) {
+    why = "its size (" + std::to_string(seen.st_size) + " bytes) is not what it reads (" +
+          std::to_string(bytes.size()) + " bytes), as with the files of /proc and /sys: it is no stored file";
+    return Status::kFailed;
+  }
   exists = true;
   RemoveAbandoned(dirFd, base);
   return Status::kOk;
