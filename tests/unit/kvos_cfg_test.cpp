@@ -3,6 +3,8 @@
 // and a refusal says why and leaves everything as it was.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <thread>
 #include <vector>
@@ -388,6 +391,62 @@ TEST(KvosCfg, ConcurrentEditsTakeTurnsWhateverTheDirectoryAllows) {
   std::string listed = RunKvos({"cfg", "list", shared, "S"}).out;
   for (int i = 0; i < kEditors; ++i) EXPECT_THAT(listed, HasSubstr("k" + std::to_string(i) + " = v\n"));
   EXPECT_FALSE(HasCopyLeft(work));
+}
+
+// How many processes wait for a lock on the file with inode `ino`.
+int LockWaiters(ino_t ino) {
+  std::ifstream locks("/proc/locks");
+  std::string const tag = ":" + std::to_string(ino) + " ";
+  int waiting = 0;
+  for (std::string line; std::getline(locks, line);)
+    if (line.find("->") != std::string::npos && line.find(tag) != std::string::npos) ++waiting;
+  return waiting;
+}
+
+// Edits that wait while other edits replace the file time after time, more
+// often than any fixed number of retries: each time they find the file
+// replaced, and each still gets its turn.
+TEST(KvosCfg, EditsQueuedBehindManyOthersAllGetTheirTurn) {
+  TempDir dir;
+  std::string const file = dir / "queued.cfg";
+  // Another editor: holds the lock on the file, puts a new copy in its
+  // place, locks that before letting the old one go.
+  auto replace = [&](int generation) {
+    std::string const copy = dir / "copy";
+    WriteFile(copy, "[S]\n# generation " + std::to_string(generation) + "\n");
+    int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(rename(copy.c_str(), file.c_str()), 0);
+    return fd;
+  };
+  int held = replace(0);
+  constexpr int kEditors = 4, kGenerations = 120;
+  std::vector<std::thread> editors;
+  std::vector<RunResult> results(kEditors);
+  for (int i = 0; i < kEditors; ++i)
+    editors.emplace_back([&, i] { results[i] = RunKvos({"cfg", "set", file, "S", "k" + std::to_string(i), "v"}); });
+  for (int g = 1; g <= kGenerations; ++g) {
+    struct stat st;
+    fstat(held, &st);
+    int spins = 0;
+    while (LockWaiters(st.st_ino) < kEditors && ++spins < 30000) usleep(200);
+    if (LockWaiters(st.st_ino) != kEditors) {
+      ADD_FAILURE() << "generation " << g << ": " << LockWaiters(st.st_ino) << " edits wait";
+      break;
+    }
+    int next = replace(g);
+    close(held);
+    held = next;
+  }
+  close(held);
+  for (auto& t : editors) t.join();
+  std::string const text = ReadFile(file);
+  EXPECT_THAT(text, AllOf(StartsWith("[S]\n"), HasSubstr("\n# generation 120\n")));
+  for (int i = 0; i < kEditors; ++i) {
+    EXPECT_EQ(Said(results[i]), "0 ") << i;
+    EXPECT_THAT(text, HasSubstr("k" + std::to_string(i) + " = v\n"));
+  }
+  EXPECT_FALSE(HasCopyLeft(dir.Path()));
 }
 
 TEST(KvosCfg, FailuresLeaveTheFileAsItWasAndNoCopy) {

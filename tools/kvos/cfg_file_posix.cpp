@@ -186,6 +186,7 @@ struct FileEdit::State {
   int fd = -1;  // the file, locked; -1 for a new file
   std::string base;
   bool exists = false;
+  bool waited = false;  // for the lock, held by another edit
   struct stat seen {};  // the file as it was read
   std::string bytes;
 
@@ -207,10 +208,13 @@ Status FileEdit::Open(std::string const& path, bool mayCreate, std::string& why)
   // A write beyond the file size limit fails with EFBIG and is reported,
   // instead of killing the process midway.
   signal(SIGXFSZ, SIG_IGN);
-  for (int tries = 0; tries < kMaxTries; ++tries) {
+  // A try that first waited for another edit's lock does not count: the
+  // file it finds replaced is that edit's work, and its turn comes.
+  for (int tries = 0; tries < kMaxTries; tries += _s->waited ? 0 : 1) {
     CloseFd(_s->fd);
     CloseFd(_s->dirFd);
     _s->bytes.clear();
+    _s->waited = false;
     char* real = realpath(path.c_str(), nullptr);
     if (real == nullptr) {
       if (errno != ENOENT) {
@@ -305,8 +309,13 @@ Status FileEdit::State::OpenExisting(std::string const& real, std::string& why) 
           " hard links, and replacing it would part it from the other names";
     return Status::kFailed;
   }
-  while (flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
+  int locked = flock(fd, LOCK_EX | LOCK_NB);
+  if (locked != 0 && errno == EWOULDBLOCK) {
+    waited = true;
+    while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+  }
+  if (locked != 0) {
     why = "it cannot be locked against other edits (" + Error(errno) + ")";
     return Status::kFailed;
   }
