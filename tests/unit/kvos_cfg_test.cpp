@@ -9,15 +9,18 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/testing.h"
@@ -307,6 +310,28 @@ TEST(KvosCfg, EditsOnlyRegularFilesAndReadsAnyInputOnce) {
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
 }
 
+// The bytes of a POSIX access control list attribute: entries of (tag,
+// permissions, id), in the order the host keeps them.
+std::string AccessList(std::vector<std::tuple<std::uint16_t, std::uint16_t, std::uint32_t>> const& entries) {
+  std::string bytes;
+  auto put = [&bytes](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  put(2, 4);  // version
+  for (auto const& [tag, perm, id] : entries) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  }
+  return bytes;
+}
+
+std::string Attribute(std::string const& path, char const* name) {
+  char value[256];
+  ssize_t n = getxattr(path.c_str(), name, value, sizeof value);
+  return n < 0 ? "(none: " + std::string(std::strerror(errno)) + ")" : std::string(value, static_cast<std::size_t>(n));
+}
+
 TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
   TempDir dir;
   // A new file gets the mode any new file would get.
@@ -316,6 +341,25 @@ TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
   struct stat st;
   ASSERT_EQ(stat(fresh.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // An access control list that lets another user write, and a user's
+  // own attribute, stay with the file.
+  std::string listed = dir / "listed.cfg";
+  WriteFile(listed, "[S]\nk = 1\n");
+  ASSERT_EQ(chmod(listed.c_str(), 0644), 0);
+  std::string const acl = AccessList({{1, 6, ~0u}, {2, 6, 65534}, {4, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}});
+  bool attributes = setxattr(listed.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0 &&
+                    setxattr(listed.c_str(), "user.origin", "by hand", 7, 0) == 0;
+  if (attributes) {
+    ASSERT_EQ(Kvos({"set", listed, "S", "k", "2"}), "0 ");
+    EXPECT_EQ(Attribute(listed, "system.posix_acl_access"), acl);
+    EXPECT_EQ(Attribute(listed, "user.origin"), "by hand");
+    ASSERT_EQ(stat(listed.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    EXPECT_EQ(ReadFile(listed), "[S]\nk = 2\n");
+  } else {
+    std::printf("[  NOTE    ] no extended attribute test: %s\n", std::strerror(errno));
+  }
 
   std::string why;
   if (geteuid() != 0) GTEST_SKIP() << "owner and group tests need root";

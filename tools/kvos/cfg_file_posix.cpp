@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -159,6 +160,44 @@ void RemoveAbandoned(int dirFd, std::string const& base) {
     close(fd);
   }
   closedir(dir);
+}
+
+// Gives the new copy `to` the extended attributes of `from`, the access
+// control list among them, so that whoever could use the file still can.
+// Empty when done, else why not. Those that only the system sets
+// (security., trusted.) are kept where the host lets the process.
+std::string CopyAttributes(int from, int to) {
+  std::vector<char> names;
+  for (;;) {
+    ssize_t size = flistxattr(from, nullptr, 0);
+    if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) return "";
+    if (size > 0) {
+      names.resize(static_cast<std::size_t>(size));
+      size = flistxattr(from, names.data(), names.size());
+    }
+    if (size >= 0) {
+      names.resize(static_cast<std::size_t>(size));
+      break;
+    }
+    if (errno != ERANGE) return "cannot list its extended attributes: " + Error(errno);
+  }
+  std::vector<char> value;
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+    char const* name = names.data() + at;
+    ssize_t size;
+    for (;;) {
+      size = fgetxattr(from, name, nullptr, 0);
+      if (size <= 0) break;
+      value.resize(static_cast<std::size_t>(size));
+      size = fgetxattr(from, name, value.data(), value.size());
+      if (size >= 0 || errno != ERANGE) break;
+    }
+    if (size < 0 && errno == ENODATA) continue;  // removed meanwhile
+    if (size >= 0 && fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) == 0) continue;
+    if (std::strncmp(name, "user.", 5) == 0 || std::strncmp(name, "system.", 7) == 0)
+      return "cannot give the new copy its extended attribute " + std::string(name) + ": " + Error(errno);
+  }
+  return "";
 }
 
 }  // namespace
@@ -404,6 +443,9 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     mode = 0666 & ~mask;
   }
   if (fchmod(copyFd, mode) != 0) return fail("cannot set the mode of the new copy: " + Error(errno));
+  // After the mode: an access control list holds the group's permissions.
+  if (s.exists)
+    if (std::string problem = CopyAttributes(s.fd, copyFd); !problem.empty()) return fail(problem);
   if (fsync(copyFd) != 0) return fail(Error(errno));
 
   if (s.exists) {

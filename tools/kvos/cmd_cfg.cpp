@@ -59,10 +59,11 @@ Command const kCommand{
     "more than one hard link are refused. An edit needs permission to write\n"
     "the file and its directory. The file is replaced by a complete new copy\n"
     "beside it, and only if it did not change since it was read. The copy\n"
-    "keeps the file's mode, its owner where the process may set it (as\n"
-    "root) and its group where the user belongs to it; otherwise they are\n"
-    "the user's. Edits of one file by kvos take turns. A copy that a killed\n"
-    "edit left behind is removed by the next edit of that file.\n",
+    "keeps the file's mode, its access control list and other extended\n"
+    "attributes, its owner where the process may set it (as root) and its\n"
+    "group where the user belongs to it; otherwise they are the user's.\n"
+    "Edits of one file by kvos take turns. A copy that a killed edit left\n"
+    "behind is removed by the next edit of that file.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
