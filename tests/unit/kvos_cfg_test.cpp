@@ -4,11 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -491,6 +494,77 @@ TEST(KvosCfg, EditsQueuedBehindManyOthersAllGetTheirTurn) {
     EXPECT_THAT(text, HasSubstr("k" + std::to_string(i) + " = v\n"));
   }
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
+}
+
+// Starts kvos with default signal handling and no output; its pid.
+pid_t StartKvos(std::vector<std::string> args) {
+  args.insert(args.begin(), KVOS_TOOL_PATH);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, interrupts;
+  sigemptyset(&none);
+  sigemptyset(&interrupts);
+  for (int s : {SIGINT, SIGTERM}) sigaddset(&interrupts, s);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &interrupts);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return rc == 0 ? pid : -1;
+}
+
+// Whether process `pid` has a file of `dir` other than `file` open: a new
+// copy, named or not yet.
+bool HoldsCopy(pid_t pid, std::string const& dir, std::string const& file) {
+  std::error_code ec;
+  for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (target.compare(0, dir.size() + 1, dir + "/") == 0 && target != file) return true;
+  }
+  return false;
+}
+
+// An edit interrupted while it writes its new copy leaves the file as it
+// was and no copy behind, and ends as the interrupt says.
+TEST(KvosCfg, InterruptedEditsLeaveTheFileAsItWasAndNoCopy) {
+  TempDir dir;
+  std::string const file = dir / "big.cfg";
+  std::string text;
+  for (int i = 0; text.size() < (std::size_t{8} << 20); ++i)
+    text += "[section" + std::to_string(i) + "]\n# about it\nkey = a value of some length\nother = 2\n\n";
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(sig));
+    WriteFile(file, text);
+    bool caught = false;
+    int status = 0;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+      pid_t pid = StartKvos({"cfg", "set", file, "section1", "key", "new"});
+      ASSERT_GT(pid, 0);
+      // Stop it while it holds its copy, so that the signal lands there.
+      while (!HoldsCopy(pid, dir.Path(), file) && waitpid(pid, &status, WNOHANG) == 0) usleep(100);
+      kill(pid, SIGSTOP);
+      caught = HoldsCopy(pid, dir.Path(), file);
+      if (caught) kill(pid, sig);
+      kill(pid, SIGCONT);
+      waitpid(pid, &status, 0);
+      if (!caught) WriteFile(file, text);  // it finished first: try again
+    }
+    ASSERT_TRUE(caught) << "the edit never stopped while it held its copy";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_TRUE(ReadFile(file) == text) << "the file was changed";
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(dir.Path()))
+      names.push_back(entry.path().filename().string());
+    EXPECT_THAT(names, ::testing::ElementsAre("big.cfg"));
+  }
 }
 
 TEST(KvosCfg, FailuresLeaveTheFileAsItWasAndNoCopy) {

@@ -20,6 +20,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -93,22 +94,33 @@ std::string ReadFailure(int error) {
 }
 
 // Holds back the usual interrupts while a new copy exists, so that it is
-// renamed into place or removed, never left behind.
+// renamed into place or removed, never left behind. One that came is
+// taken as "cancel" up to the rename, and acts when they are let through.
 class InterruptsHeld {
  public:
   InterruptsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, s);
-    sigprocmask(SIG_BLOCK, &held, &_old);
+    sigemptyset(&_held);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&_held, s);
+    sigprocmask(SIG_BLOCK, &_held, &_old);
   }
   ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &_old, nullptr); }
   InterruptsHeld(InterruptsHeld const&) = delete;
   InterruptsHeld& operator=(InterruptsHeld const&) = delete;
 
+  bool Came() const {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return false;
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+      if (sigismember(&_held, s) && sigismember(&pending, s) == 1) return true;
+    return false;
+  }
+
  private:
-  sigset_t _old;
+  sigset_t _held, _old;
 };
+
+// Writes in pieces of this size, looking for interrupts between them.
+constexpr std::size_t kWritePiece = std::size_t{1} << 20;
 
 struct PathParts {
   std::string dir, base;
@@ -421,8 +433,10 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     return Status::kFailed;
   };
 
+  char const* const kInterrupted = "interrupted";
   for (std::size_t done = 0; done < bytes.size();) {
-    ssize_t n = write(copyFd, bytes.data() + done, bytes.size() - done);
+    if (held.Came()) return fail(kInterrupted);
+    ssize_t n = write(copyFd, bytes.data() + done, std::min(bytes.size() - done, kWritePiece));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return fail(Error(n < 0 ? errno : ENOSPC));
     done += static_cast<std::size_t>(n);
@@ -447,6 +461,7 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
   if (s.exists)
     if (std::string problem = CopyAttributes(s.fd, copyFd); !problem.empty()) return fail(problem);
   if (fsync(copyFd) != 0) return fail(Error(errno));
+  if (held.Came()) return fail(kInterrupted);
 
   if (s.exists) {
     struct stat now, named;
