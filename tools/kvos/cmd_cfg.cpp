@@ -60,10 +60,10 @@ Command const kCommand{
     "the file and its directory. The file is replaced by a complete new copy\n"
     "beside it, and only if it did not change since it was read. The copy\n"
     "keeps the file's mode, its access control list and other extended\n"
-    "attributes, its owner where the process may set it (as root) and its\n"
-    "group where the user belongs to it; otherwise they are the user's.\n"
-    "Edits of one file by kvos take turns. A copy that a killed edit left\n"
-    "behind is removed by the next edit of that file.\n",
+    "attributes, its owner where the process may set it (as root) and\n"
+    "its group where the user belongs to it; otherwise they are the\n"
+    "user's. Edits of one file by kvos take turns. A copy that a killed\n"
+    "edit left behind is removed by the next edit of that file.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
