@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -367,51 +368,75 @@ TEST(KvosCfgEdit, RandomEditsOfRealWorldShapesTouchOnlyTheNamedLines) {
 
 // ---- the file side ----------------------------------------------------------
 
-bool HasCopy(TempDir const& dir) {
+// The names in a directory, sorted.
+std::vector<std::string> Names(TempDir const& dir) {
+  std::vector<std::string> names;
   for (auto const& entry : std::filesystem::directory_iterator(dir.Path()))
-    if (entry.path().filename().string().find(".kvos-") != std::string::npos) return true;
-  return false;
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-TEST(KvosCfgFile, AFileThatChangedSinceItWasReadIsNotReplaced) {
-  TempDir dir;
-  std::string const file = dir / "app.cfg";
-  // Written to in place, and replaced by another program's rename.
-  for (bool rename : {false, true}) {
-    SCOPED_TRACE(rename ? "renamed over" : "written in place");
-    kvtest::WriteFile(file, "[a]\nx = 1\n");
-    FileEdit edit;
+// With copies that have no name until they are complete, and with named
+// ones (file systems that cannot make the former).
+TEST(KvosCfgFile, ReplacesOnlyWhatItReadAndNeverAnotherNewFile) {
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed copies" : "named copies");
+    TempDir dir;
+    std::string const file = dir / "app.cfg";
     std::string why;
-    ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
-    EXPECT_TRUE(edit.Exists());
-    EXPECT_EQ(edit.Bytes(), "[a]\nx = 1\n");
-    if (rename) {
-      kvtest::WriteFile(dir / "other", "[a]\nx = other\n");
-      ASSERT_EQ(std::rename((dir / "other").c_str(), file.c_str()), 0);
-    } else {
-      kvtest::WriteFile(file, "[a]\nx = 22\n");
+    {
+      kvtest::WriteFile(file, "[a]\nx = 1\n");
+      FileEdit edit(unnamed);
+      ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
+      EXPECT_EQ(edit.Replace("[a]\nx = 2\n", why), Status::kOk) << why;
+      EXPECT_EQ(kvtest::ReadFile(file), "[a]\nx = 2\n");
     }
-    EXPECT_EQ(edit.Replace("[a]\nx = 2\n", why), Status::kFailed);
-    EXPECT_NE(why.find("changed while it was being edited"), std::string::npos) << why;
-    EXPECT_EQ(kvtest::ReadFile(file), rename ? "[a]\nx = other\n" : "[a]\nx = 22\n");
-    EXPECT_FALSE(HasCopy(dir));
-  }
+    // Written to in place, and replaced by another program's rename.
+    for (bool rename : {false, true}) {
+      SCOPED_TRACE(rename ? "renamed over" : "written in place");
+      kvtest::WriteFile(file, "[a]\nx = 1\n");
+      FileEdit edit(unnamed);
+      ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
+      EXPECT_TRUE(edit.Exists());
+      EXPECT_EQ(edit.Bytes(), "[a]\nx = 1\n");
+      if (rename) {
+        kvtest::WriteFile(dir / "other", "[a]\nx = other\n");
+        ASSERT_EQ(std::rename((dir / "other").c_str(), file.c_str()), 0);
+      } else {
+        kvtest::WriteFile(file, "[a]\nx = 22\n");
+      }
+      EXPECT_EQ(edit.Replace("[a]\nx = 2\n", why), Status::kFailed);
+      EXPECT_NE(why.find("changed while it was being edited"), std::string::npos) << why;
+      EXPECT_EQ(kvtest::ReadFile(file), rename ? "[a]\nx = other\n" : "[a]\nx = 22\n");
+      EXPECT_EQ(Names(dir), std::vector<std::string>{"app.cfg"});
+    }
 
-  // A file that appears while a new one is being made is not overwritten:
-  // the edit has to start again with it.
-  std::string const fresh = dir / "fresh.cfg";
-  FileEdit edit;
-  std::string why;
-  ASSERT_EQ(edit.Open(fresh, true, why), Status::kOk) << why;
-  EXPECT_FALSE(edit.Exists());
-  kvtest::WriteFile(fresh, "[mine]\n");
-  EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kAgain);
-  EXPECT_EQ(kvtest::ReadFile(fresh), "[mine]\n");
-  EXPECT_FALSE(HasCopy(dir));
-  // Opened while missing, without leave to create it.
-  FileEdit missing;
-  EXPECT_EQ(missing.Open(dir / "none.cfg", false, why), Status::kFailed);
-  EXPECT_EQ(why, "No such file or directory");
+    // A file that appears while a new one is being made is not overwritten:
+    // the edit has to start again with it.
+    std::string const fresh = dir / "fresh.cfg";
+    for (bool appears : {true, false}) {
+      FileEdit edit(unnamed);
+      ASSERT_EQ(edit.Open(fresh, true, why), Status::kOk) << why;
+      EXPECT_FALSE(edit.Exists());
+      if (appears) {
+        kvtest::WriteFile(fresh, "[mine]\n");
+        EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kAgain);
+        EXPECT_EQ(kvtest::ReadFile(fresh), "[mine]\n");
+        ASSERT_EQ(unlink(fresh.c_str()), 0);
+      } else {
+        EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kOk) << why;
+        EXPECT_EQ(kvtest::ReadFile(fresh), "[a]\nx = 1\n");
+      }
+      std::vector<std::string> const expected =
+          appears ? std::vector<std::string>{"app.cfg"} : std::vector<std::string>{"app.cfg", "fresh.cfg"};
+      EXPECT_EQ(Names(dir), expected);
+    }
+    // Opened while missing, without leave to create it.
+    FileEdit missing(unnamed);
+    EXPECT_EQ(missing.Open(dir / "none.cfg", false, why), Status::kFailed);
+    EXPECT_EQ(why, "No such file or directory");
+  }
 }
 
 TEST(KvosCfgFile, CopiesThatNoEditHoldsAreRemoved) {

@@ -31,11 +31,16 @@ enum class Status {
 // edited, reached directly or through symbolic links; the replacement is a
 // complete new copy in the same directory, renamed over the file, with the
 // file's mode, its owner where the process may set it, and its group where
-// the user belongs to it. If the file changed since it was read, it is not
-// replaced.
+// the user belongs to it, and its extended attributes. If the file changed
+// since it was read, it is not replaced.
 class FileEdit {
  public:
-  FileEdit();
+  // The new copy has no name until it is complete, where the file system
+  // allows that, so that an edit killed while writing it leaves nothing
+  // behind. Without `unnamedCopies`, or where the file system does not
+  // allow it, the copy has a hidden name from the start, and a later edit
+  // removes one that a killed edit left.
+  explicit FileEdit(bool unnamedCopies = true);
   ~FileEdit();
   FileEdit(FileEdit const&) = delete;
   FileEdit& operator=(FileEdit const&) = delete;

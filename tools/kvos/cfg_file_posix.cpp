@@ -238,6 +238,7 @@ struct FileEdit::State {
   std::string base;
   bool exists = false;
   bool waited = false;  // for the lock, held by another edit
+  bool unnamed = true;  // copies without a name where possible
   struct stat seen {};  // the file as it was read
   std::string bytes;
 
@@ -248,9 +249,13 @@ struct FileEdit::State {
   Status OpenNew(std::string const& path, bool mayCreate, std::string& why);
   Status OpenExisting(std::string const& real, std::string& why);
   Status NewCopy(int& copyFd, std::string& name, std::string& why);
+  std::string CopyName();
+  int LinkCopy(int copyFd, std::string const& name) const;
+
+  std::mt19937 rng{std::random_device{}()};
 };
 
-FileEdit::FileEdit() : _s(std::make_unique<State>()) {}
+FileEdit::FileEdit(bool unnamedCopies) : _s(std::make_unique<State>()) { _s->unnamed = unnamedCopies; }
 FileEdit::~FileEdit() = default;
 bool FileEdit::Exists() const { return _s->exists; }
 std::string const& FileEdit::Bytes() const { return _s->bytes; }
@@ -393,19 +398,28 @@ Status FileEdit::State::OpenExisting(std::string const& real, std::string& why) 
   return Status::kOk;
 }
 
+// A new copy: one without a name where the file system makes such files,
+// so that an edit killed while it writes leaves nothing behind; else one
+// with a hidden name beside the file. Either is locked from the start.
 Status FileEdit::State::NewCopy(int& copyFd, std::string& name, std::string& why) {
-  static char const kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device device;
-  std::mt19937 rng(device());
-  std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kChars) - 2);
-  std::string const prefix = CopyPrefix(base);
+  name.clear();
+  copyFd = unnamed ? openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1;
+  if (copyFd >= 0) {
+    while (flock(copyFd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    return Status::kOk;
+  }
+  if (unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    why = (exists ? "cannot make a new copy beside it: " : "cannot create it: ") + Error(errno);
+    return Status::kFailed;
+  }
   for (int tries = 0; tries < kMaxTries; ++tries) {
-    name = prefix;
-    for (std::size_t i = 0; i < kRandom; ++i) name += kChars[pick(rng)];
+    name = CopyName();
     copyFd = openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (copyFd < 0) {
       if (errno == EEXIST) continue;
-      why = "cannot make a new copy beside it: " + Error(errno);
+      why = (exists ? "cannot make a new copy beside it: " : "cannot create it: ") + Error(errno);
+      name.clear();
       return Status::kFailed;
     }
     while (flock(copyFd, LOCK_EX) != 0 && errno == EINTR) {
@@ -416,8 +430,28 @@ Status FileEdit::State::NewCopy(int& copyFd, std::string& name, std::string& why
     if (fstat(copyFd, &st) == 0 && st.st_nlink > 0) return Status::kOk;
     CloseFd(copyFd);
   }
+  name.clear();
   why = "cannot make a new copy beside it";
   return Status::kFailed;
+}
+
+std::string FileEdit::State::CopyName() {
+  static char const kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kChars) - 2);
+  std::string name = CopyPrefix(base);
+  for (std::size_t i = 0; i < kRandom; ++i) name += kChars[pick(rng)];
+  return name;
+}
+
+// Gives the copy without a name the name `name`; 0 or an error number
+// (EEXIST when the name is taken).
+int FileEdit::State::LinkCopy(int copyFd, std::string const& name) const {
+  std::string const self = "/proc/self/fd/" + std::to_string(copyFd);
+  if (linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  int error = errno;
+  // Without /proc, the process may still link it by its descriptor.
+  if (error == ENOENT && linkat(copyFd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  return error == ENOENT ? errno : error;
 }
 
 Status FileEdit::Replace(std::string const& bytes, std::string& why) {
@@ -427,7 +461,7 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
   std::string name;
   if (Status status = s.NewCopy(copyFd, name, why); status != Status::kOk) return status;
   auto fail = [&](std::string const& reason, bool unchanged = true) {
-    unlinkat(s.dirFd, name.c_str(), 0);
+    if (!name.empty()) unlinkat(s.dirFd, name.c_str(), 0);
     CloseFd(copyFd);
     why = reason + (s.exists && unchanged ? "; the file is unchanged" : "");
     return Status::kFailed;
@@ -468,7 +502,24 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     if (fstat(s.fd, &now) != 0 || !Unchanged(now, s.seen) ||
         fstatat(s.dirFd, s.base.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(named, s.seen))
       return fail("it changed while it was being edited, so it is left as the other program wrote it", false);
+    // A copy without a name gets one only now, for the rename.
+    for (int tries = 0; name.empty() && tries < kMaxTries; ++tries) {
+      std::string candidate = s.CopyName();
+      int error = s.LinkCopy(copyFd, candidate);
+      if (error == 0) name = candidate;
+      if (error != 0 && error != EEXIST) return fail("cannot name the new copy: " + Error(error));
+    }
+    if (name.empty()) return fail("cannot name the new copy");
     if (renameat(s.dirFd, name.c_str(), s.dirFd, s.base.c_str()) != 0) return fail(Error(errno));
+  } else if (name.empty()) {
+    // A link fails when the name is taken: no other new file is replaced.
+    int error = s.LinkCopy(copyFd, s.base);
+    if (error == EEXIST) {
+      fail("");
+      why.clear();
+      return Status::kAgain;
+    }
+    if (error != 0) return fail(Error(error));
   } else if (renameat2(s.dirFd, name.c_str(), s.dirFd, s.base.c_str(), RENAME_NOREPLACE) != 0) {
     int error = errno;
     if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {

@@ -62,8 +62,11 @@ Command const kCommand{
     "keeps the file's mode, its access control list and other extended\n"
     "attributes, its owner where the process may set it (as root) and\n"
     "its group where the user belongs to it; otherwise they are the\n"
-    "user's. Edits of one file by kvos take turns. A copy that a killed\n"
-    "edit left behind is removed by the next edit of that file.\n",
+    "user's. Edits of one file by kvos take turns. An interrupted edit\n"
+    "leaves the file unchanged. The copy has no name until it is complete\n"
+    "where the file system allows it (most local ones do), so an edit\n"
+    "killed meanwhile leaves nothing behind; elsewhere the next edit of the\n"
+    "file removes what a killed edit left.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
