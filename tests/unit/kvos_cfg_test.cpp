@@ -387,6 +387,19 @@ TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
   ASSERT_EQ(stat(rootsFile.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(ReadFile(rootsFile), "[S]\nk = 1\n");
+  // One who may write the file but not the directory cannot place a new
+  // copy there, nor create a new file.
+  std::string fixed = dir / "fixed";
+  ASSERT_EQ(mkdir(fixed.c_str(), 0755), 0);
+  std::string theirsThere = fixed + "/app.cfg";
+  WriteFile(theirsThere, "[S]\nk = 1\n");
+  ASSERT_EQ(chown(theirsThere.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(Said(AsNobody({"set", theirsThere, "S", "k", "2"})),
+            "1 | kvos cfg: cannot write " + theirsThere +
+                ": cannot make a new copy beside it: Permission denied; the file is unchanged\n");
+  EXPECT_EQ(Said(AsNobody({"set", fixed + "/new.cfg", "S", "k", "2"})),
+            "1 | kvos cfg: cannot write " + fixed + "/new.cfg: cannot create it: Permission denied\n");
+  EXPECT_EQ(ReadFile(theirsThere), "[S]\nk = 1\n");
 
   // A group member edits a group-writable file: the group stays, so the
   // others of the group can still write it.

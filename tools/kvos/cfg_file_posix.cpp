@@ -459,7 +459,10 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
   InterruptsHeld held;
   int copyFd = -1;
   std::string name;
-  if (Status status = s.NewCopy(copyFd, name, why); status != Status::kOk) return status;
+  if (Status status = s.NewCopy(copyFd, name, why); status != Status::kOk) {
+    if (s.exists) why += "; the file is unchanged";
+    return status;
+  }
   auto fail = [&](std::string const& reason, bool unchanged = true) {
     if (!name.empty()) unlinkat(s.dirFd, name.c_str(), 0);
     CloseFd(copyFd);
