@@ -95,6 +95,13 @@ TEST(KvosCfgEdit, EditsRewriteOnlyTheLinesTheyName) {
       {"[a]\nx = 1\n  y = 2\r\nz\n", Del("a", "Y"), "[a]\nx = 1\nz\n"},
       {"[a]\nx = 1\ny = 2", Del("a", "y"), "[a]\nx = 1\n"},
       {"[a]\nname value\nx = 1\n", Del("a", "name"), "[a]\nx = 1\n"},
+      {"[a]\nkey: value\nx = 1\n", Del("a", "KEY"), "[a]\nx = 1\n"},
+      {"[a]\nname  value # a = b\n", Del("a", "name"), "[a]\n"},
+      // A line whose name reads shorter than it looks is not deleted in
+      // place of the parameter asked for.
+      {"[a]\nlog.level = 3\nlog = 5\n", Del("a", "log"), "(refused at line 2)"},
+      {"[a]\n  server string = NAS\n", Del("a", "server"), "(refused at line 2)"},
+      {"[a]\nname a=b\n", Del("a", "name"), "(refused at line 2)"},
       {"[a]\nx = 1\n", Del("a", "y"), "(no parameter)"},
       {"[a]\nx = 1\n", Del("b", "x"), "(no section)"},
   };

@@ -98,6 +98,20 @@ bool SaysWhatItReads(std::string const& content, cKV_CfgRecord const* param) {
   return p >= content.size() || content[p] == '=' || content[p] == '#';
 }
 
+// Whether a parameter's line names the parameter as a person would read
+// it, even if the rest reads otherwise: "key: value" and "name value" do,
+// "log.level = 3" and "server string = x" name another.
+bool NamesItself(std::string const& content, cKV_CfgRecord const* param) {
+  if (SaysWhatItReads(content, param)) return true;
+  std::size_t p = content.find_first_not_of(" \t");
+  p += param->GetName().Length();
+  if (content[p] == ':') return true;
+  if (content[p] != ' ' && content[p] != '\t') return false;
+  // Words after the name: values of their own, unless an '=' makes them
+  // part of a name.
+  return content.find('=', p) >= content.find('#', p);
+}
+
 std::string LongLine(std::size_t length, int pieces) {
   return "the line is " + std::to_string(length) + " bytes long and the reader reads it as " + std::to_string(pieces) +
          " lines of at most " + std::to_string(kPiece) + " bytes";
@@ -291,7 +305,13 @@ EditResult Document::Delete(std::string const& section, std::string const* name)
   if (name != nullptr) {
     cKV_CfgRecord* param = _cfg.FindParam(sect, name->c_str());
     if (param == nullptr) return {Outcome::kNoParam};
-    _removed[static_cast<std::size_t>(PieceOf(param))] = 1;
+    int piece = PieceOf(param);
+    Line const& line = LineOf(piece);
+    if (line.pieces == 1 && !NamesItself(Content(line), param))
+      return Refuse(LineNumber(piece), "'" + Shown(Content(line)) + "' reads as " + Describe(param) +
+                                           ", which is not what it seems to say; it is not deleted as '" +
+                                           Shown(*name) + "'");
+    _removed[static_cast<std::size_t>(piece)] = 1;
     _cfg.DelParam(sect, name->c_str());  // the first of that name: this one
     return Render();
   }
