@@ -36,6 +36,9 @@ using ::testing::StartsWith;
 
 namespace {
 
+// The most the reader takes of a line at once.
+constexpr std::size_t kPiece = 32767;
+
 bool HasCopyLeft(std::string const& dir) {
   for (auto const& entry : std::filesystem::directory_iterator(dir))
     if (entry.path().filename().string().find(".kvos-") != std::string::npos) return true;
@@ -213,6 +216,12 @@ TEST(KvosCfg, RefusesWhatItCannotEditSafelyAndSaysWhere) {
     WriteFile(file, "[S]\n" + line + "\nx = 1\n");
     EXPECT_THAT(Kvos({"set", file, "S", name, "v"}),
                 AllOf(StartsWith("1 | "), HasSubstr("bad.cfg:2: '" + line + "' reads as the parameter '" + name + "'")));
+    // get answers what the reader takes from it, and says so.
+    EXPECT_EQ(Kvos({"get", file, "S", name}), "0 \n| kvos cfg: warning: " + file + ":2: '" + line +
+                                                    "' reads as the parameter '" + name + "' with an empty value and the comment '" +
+                                                    line.substr(name.size() + (line[name.size()] == ' ')) +
+                                                    "', which is not what it seems to say\n");
+    EXPECT_EQ(Kvos({"get", file, "S", "x"}), "0 1\n");
     EXPECT_EQ(Kvos({"set", file, "S", "x", "2"}), "0 ");
     EXPECT_EQ(ReadFile(file), "[S]\n" + line + "\nx = 2\n");
     EXPECT_THAT(Kvos({"check", file}), AllOf(HasSubstr("bad.cfg:2: note: '" + line + "' reads as the parameter"),
@@ -225,6 +234,13 @@ TEST(KvosCfg, RefusesWhatItCannotEditSafelyAndSaysWhere) {
   EXPECT_THAT(Kvos({"get", partial, "S", "a"}), AllOf(StartsWith("0 1\n| "), HasSubstr("partial.cfg:3")));
   EXPECT_THAT(Kvos({"get", partial, "T", "b"}),
               AllOf(StartsWith("1 | kvos cfg: "), HasSubstr("reading stops at line 3")));
+
+  // A value longer than the reader's piece is cut, and get says so.
+  WriteFile(file, "[S]\nlong = " + std::string(40000, 'v') + "\n");
+  RunResult cut = RunKvos({"cfg", "get", file, "S", "long"});
+  EXPECT_EQ(cut.out, std::string(kPiece - 7, 'v') + "\n");
+  EXPECT_EQ(cut.err, "kvos cfg: warning: " + file + ":2: the line is 40008 bytes long and the reader reads it as 2 lines of "
+                     "at most 32767 bytes\n");
 
   // Long lines and quoted values are kept as they are around an edit.
   std::string kept = "[S]\r\n# " + std::string(40000, 'x') + "\r\nk = \"a # b\"\r\n";

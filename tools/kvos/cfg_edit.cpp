@@ -265,6 +265,17 @@ void Document::NoteLines() {
   }
 }
 
+Finding Document::NoteOn(cKV_CfgRecord const* record) const {
+  int piece = PieceOf(record);
+  if (piece < 0) return {0, false, ""};
+  Line const& line = LineOf(piece);
+  if (line.pieces > 1) return {LineNumber(piece), false, LongLine(line.length, line.pieces)};
+  if (record->GetType() == eCfgParam && !SaysWhatItReads(Content(line), record))
+    return {LineNumber(piece), false,
+            "'" + Shown(Content(line)) + "' reads as " + Describe(record) + ", which is not what it seems to say"};
+  return {0, false, ""};
+}
+
 int Document::PieceOf(cKV_CfgRecord const* record) const {
   auto it = std::find(_orig.begin(), _orig.end(), record);
   return it == _orig.end() ? -1 : static_cast<int>(it - _orig.begin());

@@ -61,6 +61,9 @@ class Document {
   Finding const* Blocking() const;
   // The line where the reader stops reading, 0 when it reads every line.
   int StopLine() const { return _stopLine; }
+  // What to say about the line of `record` when the reader takes it
+  // otherwise than it looks (line 0: nothing).
+  Finding NoteOn(Korvane::cKV_CfgRecord const* record) const;
 
   // One edit per document. The library's own operations decide what the
   // edit does to the records; the lines follow them. Before kChanged is

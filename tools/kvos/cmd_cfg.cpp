@@ -27,7 +27,9 @@ Command const kCommand{
     "       kvos cfg list FILE [SECTION]\n"
     "       kvos cfg check FILE\n"
     "\n"
-    "get    prints the value of parameter NAME in the first section SECTION.\n"
+    "get    prints the value of parameter NAME in the first section SECTION\n"
+    "       as the reader takes it, warning when its line reads otherwise\n"
+    "       than it looks.\n"
     "set    sets the parameter, creating the section, the parameter or the\n"
     "       file as needed; --comment replaces the parameter's comment (an\n"
     "       empty TEXT removes it).\n"
@@ -152,6 +154,10 @@ int Get(Args const& args) {
   if (section == nullptr) return Failure(kCommand, SectionNotFound(file, p.positional[1], doc));
   cKV_CfgRecord* param = records.FindParam(section, p.positional[2].c_str());
   if (param == nullptr) return Failure(kCommand, ParamNotFound(file, p.positional[1], p.positional[2]));
+  // The value is what the reader takes from the line; say when a person
+  // would read the line otherwise.
+  if (cfg::Finding note = doc.NoteOn(param); note.line > 0)
+    std::fprintf(stderr, "kvos cfg: warning: %s%s\n", Where(file, note.line).c_str(), note.text.c_str());
   std::printf("%s\n", static_cast<char const*>(param->GetValue()));
   return kOk;
 }
