@@ -86,6 +86,11 @@ TEST(KvosCfgEdit, EditsRewriteOnlyTheLinesTheyName) {
       // The first of several, names folded over A-Z only.
       {"[a]\nx = 1\nX = 2\n[A]\nx = 3\n", Set("A", "x", "9"), "[a]\nx = 9\nX = 2\n[A]\nx = 3\n"},
       {"[a]\nx = 1 # c\n", Set("A", "X", "1"), "(unchanged)"},
+      // Not "already so" where the line says otherwise to a person.
+      {"[a]\nkey: value\n", Set("a", "key", ""), "(refused at line 2)"},
+      {"[a]\nlog.level = 3\n", Set("a", "log", ""), "(refused at line 2)"},
+      {"[a]\nk = " + std::string(kPiece, 'v') + "\n", Set("a", "k", std::string(kPiece - 4, 'v')),
+       "(refused at line 2)"},
       {"[a]\nk = \"a # b\" # c\n", Set("a", "k", "v"), "[a]\nk = v # c\n"},
       // A line that would not read back as written is refused: an odd
       // double quote makes the reader take the comment into the value.

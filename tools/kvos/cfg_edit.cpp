@@ -294,14 +294,16 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
     sect = _cfg.SetSect(section.c_str(), false, nullptr);
     if (sect == nullptr) return {Outcome::kNoMemory};
   } else if (cKV_CfgRecord* param = _cfg.FindParam(sect, name.c_str())) {
-    if (param->GetValue() == value.c_str() && (comment == nullptr || param->GetComment() == comment->c_str()))
-      return {Outcome::kUnchanged};
+    // Before "already so": what the reader takes from such a line is not
+    // what the file says to a person.
     int piece = PieceOf(param);
     Line const& line = LineOf(piece);
     if (line.pieces > 1) return Refuse(LineNumber(piece), LongLine(line.length, line.pieces) + ", so it cannot be rewritten");
     if (!SaysWhatItReads(Content(line), param))
       return Refuse(LineNumber(piece), "'" + Shown(Content(line)) + "' reads as " + Describe(param) +
                                            ", which is not what it seems to say; rewriting it would change it");
+    if (param->GetValue() == value.c_str() && (comment == nullptr || param->GetComment() == comment->c_str()))
+      return {Outcome::kUnchanged};
     _changed = piece;
   }
   if (!_cfg.SetParam(sect, name.c_str(), value.c_str(), comment != nullptr ? comment->c_str() : nullptr))
