@@ -416,6 +416,20 @@ TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
   EXPECT_EQ(Said(AsNobody({"set", fixed + "/new.cfg", "S", "k", "2"})),
             "1 | kvos cfg: cannot write " + fixed + "/new.cfg: cannot create it: Permission denied\n");
   EXPECT_EQ(ReadFile(theirsThere), "[S]\nk = 1\n");
+  // A sticky directory lets only the owner replace a file, whoever may
+  // write it.
+  ASSERT_EQ(chmod(fixed.c_str(), 01777), 0);
+  std::string rootsThere = fixed + "/root.cfg";
+  WriteFile(rootsThere, "[S]\nk = 1\n");
+  ASSERT_EQ(chmod(rootsThere.c_str(), 0666), 0);
+  EXPECT_EQ(Said(AsNobody({"set", rootsThere, "S", "k", "2"})),
+            "1 | kvos cfg: cannot write " + rootsThere +
+                ": its directory is sticky (as /tmp is), where only the file's owner may replace it; the file is "
+                "unchanged\n");
+  EXPECT_EQ(ReadFile(rootsThere), "[S]\nk = 1\n");
+  EXPECT_EQ(Said(AsNobody({"set", theirsThere, "S", "k", "2"})), "0 ");
+  EXPECT_EQ(ReadFile(theirsThere), "[S]\nk = 2\n");
+  EXPECT_FALSE(HasCopyLeft(fixed));
 
   // A group member edits a group-writable file: the group stays, so the
   // others of the group can still write it.

@@ -513,7 +513,13 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
       if (error != 0 && error != EEXIST) return fail("cannot name the new copy: " + Error(error));
     }
     if (name.empty()) return fail("cannot name the new copy");
-    if (renameat(s.dirFd, name.c_str(), s.dirFd, s.base.c_str()) != 0) return fail(Error(errno));
+    if (renameat(s.dirFd, name.c_str(), s.dirFd, s.base.c_str()) != 0) {
+      int error = errno;
+      struct stat dir;
+      if (error == EPERM && fstat(s.dirFd, &dir) == 0 && (dir.st_mode & S_ISVTX) != 0)
+        return fail("its directory is sticky (as /tmp is), where only the file's owner may replace it");
+      return fail(Error(error));
+    }
   } else if (name.empty()) {
     // A link fails when the name is taken: no other new file is replaced.
     int error = s.LinkCopy(copyFd, s.base);
