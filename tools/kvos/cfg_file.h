@@ -7,6 +7,7 @@
 #define KVOS_CFG_FILE_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -47,8 +48,9 @@ class FileEdit {
 
   // Opens, locks and reads the file that `path` names. A missing file is an
   // empty new one when `mayCreate`. Copies that killed edits of the same
-  // file left behind are removed once nothing holds them.
-  Status Open(std::string const& path, bool mayCreate, std::string& why);
+  // file left behind are removed once nothing holds them. `waiting` is
+  // called once if another program keeps the file locked for a while.
+  Status Open(std::string const& path, bool mayCreate, std::string& why, std::function<void()> waiting = {});
   bool Exists() const;
   std::string const& Bytes() const;
   // Replaces the file with `bytes`. On any failure the file is untouched

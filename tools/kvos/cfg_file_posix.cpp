@@ -22,9 +22,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "cfg_file.h"
@@ -117,6 +122,43 @@ class InterruptsHeld {
 
  private:
   sigset_t _held, _old;
+};
+
+// While it lives, calls `say` once it has lived for a second: a wait that
+// might never end is not silent.
+class SayIfLong {
+ public:
+  explicit SayIfLong(std::function<void()> const& say) {
+    if (say)
+      _thread = std::thread([this, &say] {
+        std::unique_lock<std::mutex> lock(_mutex);
+        if (_over.wait_for(lock, std::chrono::seconds(1), [this] { return _done; })) return;
+        _said = true;
+        say();
+      });
+  }
+  ~SayIfLong() {
+    if (!_thread.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(_mutex);
+      _done = true;
+    }
+    _over.notify_one();
+    _thread.join();
+  }
+  SayIfLong(SayIfLong const&) = delete;
+  SayIfLong& operator=(SayIfLong const&) = delete;
+
+  bool Said() {
+    std::lock_guard<std::mutex> lock(_mutex);
+    return _said;
+  }
+
+ private:
+  std::mutex _mutex;
+  std::condition_variable _over;
+  bool _done = false, _said = false;
+  std::thread _thread;
 };
 
 // Writes in pieces of this size, looking for interrupts between them.
@@ -239,6 +281,7 @@ struct FileEdit::State {
   bool exists = false;
   bool waited = false;  // for the lock, held by another edit
   bool unnamed = true;  // copies without a name where possible
+  std::function<void()> waiting;
   struct stat seen {};  // the file as it was read
   std::string bytes;
 
@@ -260,7 +303,8 @@ FileEdit::~FileEdit() = default;
 bool FileEdit::Exists() const { return _s->exists; }
 std::string const& FileEdit::Bytes() const { return _s->bytes; }
 
-Status FileEdit::Open(std::string const& path, bool mayCreate, std::string& why) {
+Status FileEdit::Open(std::string const& path, bool mayCreate, std::string& why, std::function<void()> waiting) {
+  _s->waiting = std::move(waiting);
   // A write beyond the file size limit fails with EFBIG and is reported,
   // instead of killing the process midway.
   signal(SIGXFSZ, SIG_IGN);
@@ -368,8 +412,10 @@ Status FileEdit::State::OpenExisting(std::string const& real, std::string& why) 
   int locked = flock(fd, LOCK_EX | LOCK_NB);
   if (locked != 0 && errno == EWOULDBLOCK) {
     waited = true;
+    SayIfLong note(waiting);
     while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
     }
+    if (note.Said()) waiting = nullptr;  // once is enough
   }
   if (locked != 0) {
     why = "it cannot be locked against other edits (" + Error(errno) + ")";

@@ -65,11 +65,12 @@ Command const kCommand{
     "keeps the file's mode, its access control list and other extended\n"
     "attributes, its owner where the process may set it (as root) and\n"
     "its group where the user belongs to it; otherwise they are the\n"
-    "user's. Edits of one file by kvos take turns. An interrupted edit\n"
-    "leaves the file unchanged. The copy has no name until it is complete\n"
-    "where the file system allows it (most local ones do), so an edit\n"
-    "killed meanwhile leaves nothing behind; elsewhere the next edit of the\n"
-    "file removes what a killed edit left.\n",
+    "user's. Edits of one file by kvos take turns (one that waits more\n"
+    "than a second for a lock says so). An interrupted edit leaves the\n"
+    "file unchanged. The copy has no name until it is complete where the\n"
+    "file system allows it (most local ones do), so an edit killed\n"
+    "meanwhile leaves nothing behind; elsewhere the next edit of the file\n"
+    "removes what a killed edit left.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
@@ -217,7 +218,9 @@ int Edit(std::string const& file, std::string const& section, std::string const*
   for (int attempt = 0;; ++attempt) {
     cfg::FileEdit f;
     std::string why;
-    if (f.Open(file, mayCreate, why) != cfg::Status::kOk) return Failure(kCommand, "cannot edit " + file + ": " + why);
+    auto waiting = [&file] { std::fprintf(stderr, "kvos cfg: waiting for %s, which another program has locked\n", file.c_str()); };
+    if (f.Open(file, mayCreate, why, waiting) != cfg::Status::kOk)
+      return Failure(kCommand, "cannot edit " + file + ": " + why);
     Document doc;
     if (!doc.Load(f.Bytes())) return Failure(kCommand, "out of memory; the file is unchanged");
     EditResult r = edit(doc);
