@@ -163,10 +163,17 @@ TEST(KvosCfgEdit, LongLinesAreKeptWholeOrLeftAlone) {
   for (std::size_t length : {kPiece - 2, kPiece - 1, kPiece}) {
     std::string text = "[a]\n# " + std::string(length - 2, 'c');
     std::string result = Apply(text, Set("b", "x", "1"));
-    if (length + 1 <= kPiece)
+    if (length + 1 <= kPiece) {
       EXPECT_EQ(result, text + "\n[b]\nx = 1") << length;
-    else
-      EXPECT_EQ(result, "(refused at line 0)") << length;
+    } else {
+      Document doc;
+      ASSERT_TRUE(doc.Load(text));
+      EditResult r = doc.Set("b", "x", "1", nullptr);
+      EXPECT_EQ(r.outcome, Outcome::kRefused);
+      EXPECT_EQ(r.line, 2);
+      EXPECT_EQ(r.reason, "the last line has no line end; with the one that the lines added after it need, it would be " +
+                              std::to_string(kPiece + 1) + " bytes long, and the reader would read it otherwise");
+    }
   }
 
   // A new line may be as long as the reader takes in one piece, no longer.

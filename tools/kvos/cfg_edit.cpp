@@ -401,6 +401,7 @@ EditResult Document::Render() {
     std::size_t begin, end;  // in `out`
     std::size_t item, count;  // the records it must read as
     bool check;
+    bool gained;  // an old last line that gained a line end
   };
   std::vector<Written> written;
   written.reserve(items.size());
@@ -409,9 +410,10 @@ EditResult Document::Render() {
       out += _eol;
       written.back().end = out.size();
       written.back().check = true;
+      written.back().gained = true;
     }
     out.append(bytes, length);
-    written.push_back({out.size() - length, out.size(), item, count, check});
+    written.push_back({out.size() - length, out.size(), item, count, check, false});
   };
   for (std::size_t i = 0; i < items.size();) {
     Item const& item = items[i];
@@ -461,6 +463,10 @@ EditResult Document::Render() {
     for (std::size_t k = 0; k < line.count || b != nullptr; ++k, b = back.GetNext(b)) {
       cKV_CfgRecord const* a = k < line.count ? items[line.item + k].record : nullptr;
       if (a != nullptr && b != nullptr && Same(a, b)) continue;
+      if (line.gained)
+        return Refuse(LineNumber(items[line.item].piece),
+                      "the last line has no line end; with the one that the lines added after it need, it would be " +
+                          std::to_string(line.end - line.begin) + " bytes long, and the reader would read it otherwise");
       return Refuse(0, "the edited file would not read back as asked: its line " + std::to_string(w + 1) +
                            " would read as " + Describe(b) + " instead of " + Describe(a));
     }
