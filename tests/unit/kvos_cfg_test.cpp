@@ -168,7 +168,8 @@ TEST(KvosCfg, ArgumentsThatCannotBeStoredAreUsageErrors) {
            {"set", file, "S", "k", "\"quoted"}, {"set", file, "S", "k", "line\nfeed"}, {"set", file, "S", "1k", "v"},
            {"set", file, "S S", "k", "v"}, {"set", file, "S", "a.b", "v"}, {"get", file, "S"},
            {"set", file, "S", "k", "v", "--comment", "x\ny"}, {"set", file, "S", "k", "v", "--comment", " x"},
-           {"set", file, "S", "k", "v", "--comment"}, {"set", "", "s", "n", "v"}, {"get", "", "s", "n"},
+           {"set", file, "S", "k", "v", "--comment"}, {"set", file, "S", "k", "a\"b", "--comment", "c"},
+           {"set", file, "S", "k", "a\"b\"c\"d", "--comment=c"}, {"set", "", "s", "n", "v"}, {"get", "", "s", "n"},
            {"del", "", "s"}, {"list", ""}, {"check", ""}, {"frobnicate", file}})
     EXPECT_THAT(Kvos(args), AllOf(StartsWith("2 | "), HasSubstr("Usage: kvos cfg")));
   // Options it does not know, wherever they stand; after "--" they are data.
@@ -184,6 +185,9 @@ TEST(KvosCfg, ArgumentsThatCannotBeStoredAreUsageErrors) {
   EXPECT_EQ(ReadFile(file), "[S]\nk = v\n");
   EXPECT_EQ(Kvos({"set", file, "S", "k", "--comment=first", "--", "--v"}), "0 ");
   EXPECT_EQ(ReadFile(file), "[S]\nk = --v # first\n");
+  // Paired double quotes inside a value leave the comment alone.
+  EXPECT_EQ(Kvos({"set", file, "S", "k", "a\"b\"c", "--comment", "second"}), "0 ");
+  EXPECT_EQ(Kvos({"get", file, "S", "k"}), "0 a\"b\"c\n");
   EXPECT_THAT(Kvos({"--help"}), AllOf(StartsWith("0 Usage: kvos cfg"), HasSubstr("its group where the user belongs")));
 }
 

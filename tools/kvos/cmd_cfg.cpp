@@ -1,6 +1,7 @@
 // kvos cfg: reads and edits sectioned configuration files. An edit
 // rewrites only the lines it names (cfg_edit.h) and replaces the file only
 // by a complete, checked new copy (cfg_file.h).
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -55,7 +56,8 @@ Command const kCommand{
     "('key: value', 'name value'), or would delete although its name reads\n"
     "shorter than it looks ('log.level = 3' as the parameter 'log'). VALUE\n"
     "and TEXT must read back as given: no line break, no blank at either\n"
-    "end, no '#' in VALUE and no double quote at either end of it.\n"
+    "end, no '#' in VALUE, no double quote at either end of it, and with\n"
+    "a TEXT, no unpaired double quote in it.\n"
     "\n"
     "Only regular files are edited, directly or through symbolic links;\n"
     "directories, devices, FIFOs, sockets, dangling links and files with\n"
@@ -262,6 +264,9 @@ int Set(Args const& args) {
     return UsageError(kCommand, "VALUE cannot be stored as given: " + problem);
   if (std::string problem = cfg::CommentProblem(p.comment); p.hasComment && !problem.empty())
     return UsageError(kCommand, "the comment cannot be stored as given: " + problem);
+  if (p.hasComment && !p.comment.empty() && std::count(value.begin(), value.end(), '"') % 2 != 0)
+    return UsageError(kCommand, "VALUE cannot be stored with a comment: after its unpaired double quote, the "
+                                "reader would take the comment for part of the value");
   std::string const* comment = p.hasComment ? &p.comment : nullptr;
   return Edit(file, section, &name, true,
               [&](Document& doc) { return doc.Set(section, name, value, comment); });
