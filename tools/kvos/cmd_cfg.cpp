@@ -60,19 +60,19 @@ Command const kCommand{
     "a TEXT, no unpaired double quote in it.\n"
     "\n"
     "Only regular files are edited, directly or through symbolic links;\n"
-    "directories, devices, FIFOs, sockets, dangling links and files with\n"
-    "more than one hard link are refused. An edit needs permission to write\n"
-    "the file and its directory. The file is replaced by a complete new copy\n"
-    "beside it, and only if it did not change since it was read. The copy\n"
-    "keeps the file's mode, its access control list and other extended\n"
-    "attributes, its owner where the process may set it (as root) and\n"
-    "its group where the user belongs to it; otherwise they are the\n"
-    "user's. Edits of one file by kvos take turns (one that waits more\n"
-    "than a second for a lock says so). An interrupted edit leaves the\n"
-    "file unchanged. The copy has no name until it is complete where the\n"
-    "file system allows it (most local ones do), so an edit killed\n"
-    "meanwhile leaves nothing behind; elsewhere the next edit of the file\n"
-    "removes what a killed edit left.\n",
+    "directories, devices, pipes, sockets, dangling links, the made-up files\n"
+    "of /proc and /sys and files with more than one hard link are refused.\n"
+    "An edit needs permission to write the file and its directory. The file\n"
+    "is replaced by a complete new copy beside it, and only if it did not\n"
+    "change since it was read. The copy keeps the file's mode, its access\n"
+    "control list and other extended attributes, its owner where the process\n"
+    "may set it (as root) and its group where the user belongs to it;\n"
+    "otherwise they are the user's. Edits of one file by kvos take turns\n"
+    "(one that waits more than a second for a lock says so). An interrupted\n"
+    "edit leaves the file unchanged. The copy has no name until it is\n"
+    "complete where the file system allows it (most local ones do), so an\n"
+    "edit killed meanwhile leaves nothing behind; elsewhere the next edit of\n"
+    "the file removes what a killed edit left.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
