@@ -21,6 +21,11 @@ constexpr std::size_t kMaxInput = std::size_t{1} << 30;
 // A directory is refused. False with the reason in `why`.
 bool ReadInput(std::string const& path, std::string& bytes, std::string& why);
 
+// The name of a new copy of the file named `base` beside it, from 6
+// random name characters: a hidden name that ends in characters derived
+// from the rest, so that only real copies are ever taken for copies.
+std::string CopyName(std::string const& base, std::string const& random);
+
 enum class Status {
   kOk,
   kFailed,  // `why` says why; the file is as it was

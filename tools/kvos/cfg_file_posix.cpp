@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -40,7 +41,8 @@ namespace {
 constexpr int kMaxTries = 100;
 constexpr std::size_t kNameMax = 255;
 constexpr char kCopyTag[] = ".kvos-";
-constexpr std::size_t kRandom = 6;
+constexpr std::size_t kRandom = 6, kCheck = 4;
+constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string Error(int error) { return std::strerror(error); }
 
@@ -185,11 +187,27 @@ int OpenDirectory(std::string const& dir) {
 
 // The names of copies of `base`: short enough for the host's name limit.
 std::string CopyPrefix(std::string const& base) {
-  std::size_t room = kNameMax - 1 - (sizeof kCopyTag - 1) - kRandom;
+  std::size_t room = kNameMax - 1 - (sizeof kCopyTag - 1) - kRandom - kCheck;
   std::string prefix(".");
   prefix.append(base, 0, room);
   prefix.append(kCopyTag);
   return prefix;
+}
+
+// The characters that end a copy's name, from the rest of it: a file that
+// someone merely named like a copy is not taken for one and removed.
+std::string CheckOf(char const* head, std::size_t length) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (std::size_t i = 0; i < length; ++i) hash = (hash ^ static_cast<unsigned char>(head[i])) * 1099511628211ull;
+  std::string check;
+  for (std::size_t i = 0; i < kCheck; ++i, hash /= sizeof kChars - 1) check += kChars[hash % (sizeof kChars - 1)];
+  return check;
+}
+
+bool IsCopyOf(std::string const& name, std::string const& prefix) {
+  std::size_t const head = prefix.size() + kRandom;
+  return name.size() == head + kCheck && name.compare(0, prefix.size(), prefix) == 0 &&
+         name.compare(head, kCheck, CheckOf(name.data(), head)) == 0;
 }
 
 // Removes the copies of `base` that no live edit holds.
@@ -204,7 +222,7 @@ void RemoveAbandoned(int dirFd, std::string const& base) {
   std::string const prefix = CopyPrefix(base);
   while (dirent* entry = readdir(dir)) {
     std::string name = entry->d_name;
-    if (name.size() != prefix.size() + kRandom || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!IsCopyOf(name, prefix)) continue;
     int fd = openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat held, named;
@@ -255,6 +273,11 @@ std::string CopyAttributes(int from, int to) {
 }
 
 }  // namespace
+
+std::string CopyName(std::string const& base, std::string const& random) {
+  std::string name = CopyPrefix(base) + random;
+  return name + CheckOf(name.data(), name.size());
+}
 
 bool ReadInput(std::string const& path, std::string& bytes, std::string& why) {
   int fd = open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
@@ -482,11 +505,10 @@ Status FileEdit::State::NewCopy(int& copyFd, std::string& name, std::string& why
 }
 
 std::string FileEdit::State::CopyName() {
-  static char const kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
   std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof kChars) - 2);
-  std::string name = CopyPrefix(base);
-  for (std::size_t i = 0; i < kRandom; ++i) name += kChars[pick(rng)];
-  return name;
+  std::string random;
+  for (std::size_t i = 0; i < kRandom; ++i) random += kChars[pick(rng)];
+  return cfg::CopyName(base, random);
 }
 
 // Gives the copy without a name the name `name`; 0 or an error number
