@@ -522,9 +522,11 @@ TEST(KvosCfg, EditsQueuedBehindManyOthersAllGetTheirTurn) {
   for (int g = 1; g <= kGenerations; ++g) {
     struct stat st;
     fstat(held, &st);
+    // The host wakes waiters now and then to queue them again, so a count
+    // may dip: one full count is enough.
     int spins = 0;
     while (LockWaiters(st.st_ino) < kEditors && ++spins < 30000) usleep(200);
-    if (LockWaiters(st.st_ino) != kEditors) {
+    if (spins == 30000) {
       ADD_FAILURE() << "generation " << g << ": " << LockWaiters(st.st_ino) << " edits wait";
       break;
     }
