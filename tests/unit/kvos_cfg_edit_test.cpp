@@ -232,8 +232,8 @@ struct FileMaker {
     return list[Pick(0, static_cast<int>(N) - 1)];
   }
 
-  static constexpr char const* kSections[] = {"net", "Net", "log", "db", "x"};
-  static constexpr char const* kNames[] = {"port", "Port", "host", "level", "x", "path"};
+  static constexpr char const* kSections[] = {"net", "Net", "log", "db", "x", "\xC3\xBC-s"};
+  static constexpr char const* kNames[] = {"port", "Port", "host", "level", "x", "path", "_\xE2\x82\xAC"};
   static constexpr char const* kValues[] = {"1", "two words", "/a/b c", "\xC3\xBC", "", "v=w"};
 
   std::string Line() {
