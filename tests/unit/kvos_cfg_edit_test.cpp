@@ -157,6 +157,12 @@ TEST(KvosCfgEdit, LongLinesAreKeptWholeOrLeftAlone) {
   EXPECT_EQ(Apply(cut, Del("a", "k")), "(refused at line 2)");
   EXPECT_EQ(Apply(cut, Set("b", "k", "2")), cut + "[b]\nk = 2\n");
   EXPECT_EQ(Apply(cut, Del("a")), "");
+  // A header that is only a piece of a long comment to the reader: what
+  // goes under it would stand under another section for a person.
+  std::string ghost = "[a]\nx = 1\n# " + std::string(kPiece - 2, 'c') + "[g]\nk = 1\n";
+  for (Op const& op : {Set("g", "k", "2"), Set("g", "new", "2"), Del("g", "k"), Del("g")})
+    EXPECT_EQ(Apply(ghost, op), "(refused at line 3)") << op.verb << " " << op.name;
+  EXPECT_EQ(Apply(ghost, Set("a", "x", "2")), "[a]\nx = 2\n" + ghost.substr(10));
 
   // A last line without line end gains one when a line is added after
   // it; it must still be one line to the reader.

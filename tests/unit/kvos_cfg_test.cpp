@@ -246,6 +246,17 @@ TEST(KvosCfg, RefusesWhatItCannotEditSafelyAndSaysWhere) {
   EXPECT_EQ(cut.err, "kvos cfg: warning: " + file + ":2: the line is 40008 bytes long and the reader reads it as 2 lines of "
                      "at most 32767 bytes\n");
 
+  // A header that only the reader sees, in the middle of a long comment.
+  WriteFile(file, "[S]\n# " + std::string(kPiece - 2, 'c') + "[ghost]\nk = 1\n");
+  RunResult ghost = RunKvos({"cfg", "get", file, "ghost", "k"});
+  EXPECT_EQ(ghost.out, "1\n");
+  EXPECT_EQ(ghost.err, "kvos cfg: warning: " + file + ":2: the line is 32775 bytes long and the reader reads it as 2 lines of "
+                       "at most 32767 bytes\n");
+  EXPECT_THAT(Kvos({"set", file, "ghost", "k", "2"}),
+              AllOf(StartsWith("1 | kvos cfg: " + file + ":2: the header [ghost] is only what the reader makes of part of "
+                               "a longer line"),
+                    HasSubstr("the file is unchanged")));
+
   // Long lines and quoted values are kept as they are around an edit.
   std::string kept = "[S]\r\n# " + std::string(40000, 'x') + "\r\nk = \"a # b\"\r\n";
   WriteFile(file, kept);

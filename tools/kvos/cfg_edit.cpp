@@ -293,6 +293,8 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
     if (last != nullptr && last->GetType() != eCfgComment && !_cfg.AddComm(last, nullptr)) return {Outcome::kNoMemory};
     sect = _cfg.SetSect(section.c_str(), false, nullptr);
     if (sect == nullptr) return {Outcome::kNoMemory};
+  } else if (auto refused = HeaderInPieces(sect)) {
+    return *refused;
   } else if (cKV_CfgRecord* param = _cfg.FindParam(sect, name.c_str())) {
     // Before "already so": what the reader takes from such a line is not
     // what the file says to a person.
@@ -311,10 +313,19 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
   return Render();
 }
 
+std::optional<EditResult> Document::HeaderInPieces(cKV_CfgRecord const* section) const {
+  int piece = PieceOf(section);
+  Line const& line = LineOf(piece);
+  if (line.pieces == 1) return std::nullopt;
+  return Refuse(LineNumber(piece), "the header [" + Shown(Str(section->GetName())) + "] is only what the reader makes of " +
+                                       "part of a longer line: " + LongLine(line.length, line.pieces));
+}
+
 EditResult Document::Delete(std::string const& section, std::string const* name) {
   if (Finding const* f = Blocking()) return Refuse(f->line, f->text);
   cKV_CfgRecord* sect = _cfg.FindSection(section.c_str());
   if (sect == nullptr) return {Outcome::kNoSection};
+  if (auto refused = HeaderInPieces(sect)) return *refused;
   if (name != nullptr) {
     cKV_CfgRecord* param = _cfg.FindParam(sect, name->c_str());
     if (param == nullptr) return {Outcome::kNoParam};

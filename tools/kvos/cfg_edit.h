@@ -5,6 +5,7 @@
 #define KVOS_CFG_EDIT_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,9 @@ class Document {
   std::string Content(Line const& line) const { return _text.substr(line.start, line.length - line.eol); }
   int PieceOf(Korvane::cKV_CfgRecord const* record) const;
   EditResult Refuse(int line, std::string reason) const;
+  // A refusal when `section` is a header only to the reader: a piece of a
+  // longer line, which a person reads as something else.
+  std::optional<EditResult> HeaderInPieces(Korvane::cKV_CfgRecord const* section) const;
   EditResult Render();
 
   std::string _text;  // the file without its byte order mark

@@ -159,8 +159,9 @@ int Get(Args const& args) {
   if (param == nullptr) return Failure(kCommand, ParamNotFound(file, p.positional[1], p.positional[2]));
   // The value is what the reader takes from the line; say when a person
   // would read the line otherwise.
-  if (cfg::Finding note = doc.NoteOn(param); note.line > 0)
-    std::fprintf(stderr, "kvos cfg: warning: %s%s\n", Where(file, note.line).c_str(), note.text.c_str());
+  for (cKV_CfgRecord const* record : {section, param})
+    if (cfg::Finding note = doc.NoteOn(record); note.line > 0)
+      std::fprintf(stderr, "kvos cfg: warning: %s%s\n", Where(file, note.line).c_str(), note.text.c_str());
   std::printf("%s\n", static_cast<char const*>(param->GetValue()));
   return kOk;
 }
