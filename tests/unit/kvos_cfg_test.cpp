@@ -569,8 +569,9 @@ TEST(KvosCfg, EditsQueuedBehindManyOthersAllGetTheirTurn) {
   EXPECT_THAT(ReadFile(file), HasSubstr("\nlate = 1\n"));
 }
 
-// Starts kvos with default signal handling and no output; its pid.
-pid_t StartKvos(std::vector<std::string> args) {
+// Starts kvos with default signal handling and no output, blocking the
+// signal `blocked` (0: none); its pid.
+pid_t StartKvos(std::vector<std::string> args, int blocked = 0) {
   args.insert(args.begin(), KVOS_TOOL_PATH);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -582,6 +583,7 @@ pid_t StartKvos(std::vector<std::string> args) {
   posix_spawnattr_init(&attr);
   sigset_t none, interrupts;
   sigemptyset(&none);
+  if (blocked != 0) sigaddset(&none, blocked);
   sigemptyset(&interrupts);
   for (int s : {SIGINT, SIGTERM}) sigaddset(&interrupts, s);
   posix_spawnattr_setsigmask(&attr, &none);
@@ -614,13 +616,14 @@ TEST(KvosCfg, InterruptedOrKilledEditsLeaveTheFileAsItWasAndNoCopy) {
   std::string text;
   for (int i = 0; text.size() < (std::size_t{2} << 20); ++i)
     text += "[section" + std::to_string(i) + "]\n# about it\nkey = a value of some length\nother = 2\n\n";
-  for (int sig : {SIGINT, SIGTERM, SIGKILL}) {
-    SCOPED_TRACE(strsignal(sig));
+  // The last: an interrupt that the caller blocks is none to the edit.
+  for (auto [sig, blocked] : {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGKILL, false}, {SIGINT, true}}) {
+    SCOPED_TRACE(std::string(strsignal(sig)) + (blocked ? ", blocked" : ""));
     WriteFile(file, text);
     bool caught = false;
     int status = 0;
     for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
-      pid_t pid = StartKvos({"cfg", "set", file, "section1", "key", "new"});
+      pid_t pid = StartKvos({"cfg", "set", file, "section1", "key", "new"}, blocked ? sig : 0);
       ASSERT_GT(pid, 0);
       // Stop it while it holds its copy, so that the signal lands there.
       while (!HoldsCopy(pid, dir.Path(), file) && waitpid(pid, &status, WNOHANG) == 0) usleep(100);
@@ -632,8 +635,13 @@ TEST(KvosCfg, InterruptedOrKilledEditsLeaveTheFileAsItWasAndNoCopy) {
       if (!caught) WriteFile(file, text);  // it finished first: try again
     }
     ASSERT_TRUE(caught) << "the edit never stopped while it held its copy";
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
-    EXPECT_TRUE(ReadFile(file) == text) << "the file was changed";
+    if (blocked) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_TRUE(ReadFile(file).find("[section1]\n# about it\nkey = new\n") != std::string::npos) << "no edit";
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+      EXPECT_TRUE(ReadFile(file) == text) << "the file was changed";
+    }
     std::vector<std::string> names;
     for (auto const& entry : std::filesystem::directory_iterator(dir.Path()))
       names.push_back(entry.path().filename().string());

@@ -114,11 +114,12 @@ class InterruptsHeld {
   InterruptsHeld(InterruptsHeld const&) = delete;
   InterruptsHeld& operator=(InterruptsHeld const&) = delete;
 
+  // One that the caller blocks does not count: it would never act.
   bool Came() const {
     sigset_t pending;
     if (sigpending(&pending) != 0) return false;
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-      if (sigismember(&_held, s) && sigismember(&pending, s) == 1) return true;
+      if (sigismember(&_old, s) == 0 && sigismember(&pending, s) == 1) return true;
     return false;
   }
 
