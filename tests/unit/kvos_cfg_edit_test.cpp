@@ -163,6 +163,11 @@ TEST(KvosCfgEdit, LongLinesAreKeptWholeOrLeftAlone) {
   for (Op const& op : {Set("g", "k", "2"), Set("g", "new", "2"), Del("g", "k"), Del("g")})
     EXPECT_EQ(Apply(ghost, op), "(refused at line 3)") << op.verb << " " << op.name;
   EXPECT_EQ(Apply(ghost, Set("a", "x", "2")), "[a]\nx = 2\n" + ghost.substr(10));
+  // A real header that begins a long line is a header as it looks.
+  std::string const wide = "[a]" + std::string(kPiece, ' ') + "\n";
+  EXPECT_EQ(Apply(wide + "k = 1\n", Set("a", "k", "2")), wide + "k = 2\n");
+  EXPECT_EQ(Apply(wide + "k = 1\n", Del("a", "k")), wide);
+  EXPECT_EQ(Apply(wide + "k = 1\n[b]\n", Del("a")), "[b]\n");
 
   // A last line without line end gains one when a line is added after
   // it; it must still be one line to the reader.

@@ -316,7 +316,7 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
 std::optional<EditResult> Document::HeaderInPieces(cKV_CfgRecord const* section) const {
   int piece = PieceOf(section);
   Line const& line = LineOf(piece);
-  if (line.pieces == 1) return std::nullopt;
+  if (piece == line.firstPiece) return std::nullopt;  // a header as it looks
   return Refuse(LineNumber(piece), "the header [" + Shown(Str(section->GetName())) + "] is only what the reader makes of " +
                                        "part of a longer line: " + LongLine(line.length, line.pieces));
 }

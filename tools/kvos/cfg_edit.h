@@ -99,8 +99,8 @@ class Document {
   std::string Content(Line const& line) const { return _text.substr(line.start, line.length - line.eol); }
   int PieceOf(Korvane::cKV_CfgRecord const* record) const;
   EditResult Refuse(int line, std::string reason) const;
-  // A refusal when `section` is a header only to the reader: a piece of a
-  // longer line, which a person reads as something else.
+  // A refusal when `section` is a header only to the reader: a later piece
+  // of a longer line, which a person reads as something else.
   std::optional<EditResult> HeaderInPieces(Korvane::cKV_CfgRecord const* section) const;
   EditResult Render();
 
