@@ -7,9 +7,11 @@
 // so its permissions do not matter. A new file is put in place only if the
 // name is still free, so two edits that create it cannot both win.
 //
-// Copies: each edit holds a flock on its new copy from the moment it exists.
-// A copy nobody holds belongs to a process that died (a lock goes with its
-// process, even after kill -9), so any later edit may remove it.
+// Copies: where the file system allows, a new copy has no name until it is
+// complete (O_TMPFILE), so a process that dies while writing it leaves
+// nothing. Each edit holds a flock on its copy from the moment it exists;
+// a named copy nobody holds belongs to a process that died (a lock goes
+// with its process, even after kill -9), so any later edit may remove it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,9 +24,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
