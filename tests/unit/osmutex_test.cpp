@@ -146,11 +146,18 @@ TEST(RwMutex, NullHandlesStrayReleasesAndFailuresOnTheWayIn) {
   osAcquireMutexWrite(m);  // null handles are ignored
   osReleaseMutex(m);
 
-  // Releasing a free mutex signals it.
+  // Releasing a free mutex signals it; the event is reset while the mutex
+  // is held either way, and set again once it is free.
   ASSERT_TRUE(osCreateMutex(nullptr, m));
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
   osReleaseMutex(m);
   EXPECT_TRUE(Record(m).state == 0 && osWaitForEvents(1, &Record(m).released, 0) == 0);
+  for (auto acquire : {osAcquireMutexRead, osAcquireMutexWrite}) {
+    acquire(m);
+    EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
+    osReleaseMutex(m);
+    EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), 0);
+  }
   osDestroyMutex(m);
 
   // Allocation refused for the record, then its lock, then its event.
