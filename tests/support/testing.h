@@ -64,6 +64,9 @@ struct RunResult {
 // `input` on its standard input, and collects its output.
 RunResult Run(std::vector<std::string> const& argv, std::string const& input = "");
 
+// Sets (or, with null, removes) an environment variable of the process.
+void SetEnv(char const* name, char const* value);
+
 // Runs the kvos tool with the given arguments.
 RunResult RunKvos(std::vector<std::string> const& args, std::string const& input = "");
 
