@@ -27,25 +27,29 @@ bool IsInvalid(void* file) { return file == osInvalidFileHandle(); }
 
 // ---- Share modes ----
 //
-// Each role a handle plays (reading, writing, refusing others' reads,
-// refusing others' writes) is a region of the lock area; a handle holds a
-// lock in the region of each role it plays, and an open conflicts when a
-// region it must find empty holds another description's lock. Locks are
-// taken first and checked after, so of two racing conflicting opens at least
-// one sees the other. A readable descriptor holds a shared lock on the
-// region's first byte; a write-only one cannot take shared locks and holds an
-// exclusive lock on a free byte after it.
+// Each combination of the roles that a handle plays (reading, writing,
+// refusing others' reads, refusing others' writes) has a region of the lock
+// area. A handle holds a lock in the region of its combination; an open
+// conflicts when another description holds a lock in the region of a
+// combination with a role opposite to one of its own. Locks are taken first
+// and checked after, so of two racing conflicting opens at least one sees
+// the other. A readable descriptor holds a shared lock on the region's first
+// byte; a write-only one cannot take shared locks and holds an exclusive
+// lock on a free byte after it. With no other handle open, an open takes one
+// lock and asks one question.
 constexpr long long kShareArea = 0x7FFFFFFF00000000LL;
 constexpr long long kRegionSize = 0x10000;
 constexpr int kSlots = 4096;
 
-enum Role { kReading, kWriting, kRefusingRead, kRefusingWrite, kRoles };
+enum : unsigned { kReading = 1, kWriting = 2, kRefusingRead = 4, kRefusingWrite = 8, kCombinations = 16 };
 
-long long RegionStart(int role) { return kShareArea + role * kRegionSize; }
+unsigned Opposite(unsigned roles) { return (roles & 3) << 2 | (roles >> 2 & 3); }
+
+long long RegionStart(unsigned roles) { return kShareArea + static_cast<long long>(roles) * kRegionSize; }
 
 // 1 held, 0 conflict (no free byte), -1 the file system has no record locks.
-int HoldRole(int fd, bool readable, int role) {
-  long long start = RegionStart(role);
+int HoldRegion(int fd, bool readable, unsigned roles) {
+  long long start = RegionStart(roles);
   if (readable) return host::FileLock(fd, false, start, 1);
   for (int slot = 1; slot <= kSlots; ++slot) {
     int taken = host::FileLock(fd, true, start + slot, 1);
@@ -54,26 +58,39 @@ int HoldRole(int fd, bool readable, int role) {
   return 0;
 }
 
-bool OthersHold(int fd, int role) { return host::FileLockHeld(fd, RegionStart(role), kSlots + 1) == 1; }
+// Whether another description holds a region that conflicts with `roles`.
+// A range of regions is asked at a time; a region found that does not
+// conflict splits its range in two.
+bool OthersConflict(int fd, unsigned roles) {
+  struct Range {
+    unsigned from, to;
+  } pending[kCombinations];
+  int count = 0;
+  pending[count++] = {0, kCombinations};
+  while (count > 0) {
+    Range r = pending[--count];
+    long long at = host::FileLockFind(fd, RegionStart(r.from), (r.to - r.from) * kRegionSize);
+    if (at < 0) continue;
+    // A foreign lock may start before the range: count it as its first region.
+    unsigned found = at < RegionStart(r.from) ? r.from : static_cast<unsigned>((at - kShareArea) / kRegionSize);
+    if (found >= r.to) found = r.to - 1;
+    if ((roles & Opposite(found)) != 0) return true;
+    if (r.from < found) pending[count++] = {r.from, found};
+    if (found + 1 < r.to) pending[count++] = {found + 1, r.to};
+  }
+  return false;
+}
 
 // False when the open conflicts with a handle that is already open.
 bool ClaimShareMode(int fd, int openMode, int shareMode) {
   // As on the original host, a handle without access takes no part.
-  if ((openMode & 3) == 0) return true;
-  bool plays[kRoles] = {(openMode & 1) != 0, (openMode & 2) != 0, (shareMode & 0x100) == 0,
-                        (shareMode & 0x200) == 0};
-  // The role that each role must not meet in another handle.
-  constexpr int kOpposite[kRoles] = {kRefusingRead, kRefusingWrite, kReading, kWriting};
-  bool readable = host::FileReadable(fd);
-  for (int role = 0; role < kRoles; ++role) {
-    if (!plays[role]) continue;
-    int held = HoldRole(fd, readable, role);
-    if (held < 0) return true;  // no record locks here: nothing to enforce
-    if (held == 0) return false;
-  }
-  for (int role = 0; role < kRoles; ++role)
-    if (plays[role] && OthersHold(fd, kOpposite[role])) return false;
-  return true;
+  unsigned roles = static_cast<unsigned>(openMode) & (kReading | kWriting);
+  if (roles == 0) return true;
+  if ((shareMode & 0x100) == 0) roles |= kRefusingRead;
+  if ((shareMode & 0x200) == 0) roles |= kRefusingWrite;
+  int held = HoldRegion(fd, (roles & kReading) != 0, roles);
+  if (held < 0) return true;  // no record locks here: nothing to enforce
+  return held != 0 && !OthersConflict(fd, roles);
 }
 
 // ---- Lines ----
@@ -99,14 +116,14 @@ void EndLine(char* block, unsigned int count) {
 
 // Reads `count` bytes from the current position into the line, as many
 // reads as it takes. On failure the line is emptied and the position put
-// back at `start`.
+// back at `start` where that is known.
 bool ReadLineBody(int fd, cKV_String& line, char* block, unsigned int count, long long start) {
   unsigned int done = 0;
   while (done < count) {
     long long n = host::FileRead(fd, block + done, count - done);
     if (n <= 0) {
       line = "";
-      host::FileSeek(fd, start, host::kSeekSet);
+      if (start >= 0) host::FileSeek(fd, start, host::kSeekSet);
       return false;
     }
     done += static_cast<unsigned int>(n);
@@ -115,19 +132,16 @@ bool ReadLineBody(int fd, cKV_String& line, char* block, unsigned int count, lon
   return true;
 }
 
-// For descriptors without positioned reads: scan in reads of at most 4
-// bytes, then go back and read the line in one piece. Where the position
-// cannot be set back, the scanned bytes stay consumed.
-bool ReadLineBySmallReads(int fd, cKV_String& line, unsigned int budget, long long start) {
+// For descriptors whose position cannot be taken: scan in reads of at most
+// 4 bytes, then read the line in one piece. As the position cannot be set
+// back either, the scanned bytes stay consumed.
+bool ReadLineBySmallReads(int fd, cKV_String& line, unsigned int budget) {
   unsigned long long scanned = 0;
   unsigned int count = 0;
   for (;;) {
     unsigned char small[4];
     long long got = host::FileRead(fd, small, budget < 4 ? budget : 4);
-    if (got < 0) {
-      host::FileSeek(fd, start, host::kSeekSet);
-      return false;
-    }
+    if (got < 0) return false;
     long long end = FindLineEnd(small, got);
     if (end >= 0) {
       count = static_cast<unsigned int>(scanned + static_cast<unsigned long long>(end) + 1);
@@ -135,15 +149,16 @@ bool ReadLineBySmallReads(int fd, cKV_String& line, unsigned int budget, long lo
     }
     budget -= static_cast<unsigned int>(got);
     scanned += static_cast<unsigned long long>(got);
-    if (budget == 0 || got == 0) {
-      host::FileSeek(fd, start, host::kSeekSet);
-      return false;
-    }
+    if (budget == 0 || got == 0) return false;
   }
   char* block = internal::ReserveText(line, count);
-  host::FileSeek(fd, start, host::kSeekSet);
   if (block == nullptr) return false;
-  return ReadLineBody(fd, line, block, count, start);
+  return ReadLineBody(fd, line, block, count, -1);
+}
+
+// Puts the position back by `count` bytes read ahead; the new position.
+long long SeekBack(int fd, unsigned long long count) {
+  return host::FileSeek(fd, -static_cast<long long>(count), host::kSeekCur);
 }
 
 }  // namespace
@@ -219,50 +234,67 @@ long long osFileSize(void* file) {
 
 // What stays observable of a scan in 4-byte reads followed by a re-read of
 // the line: the same text, and the position right behind the line end (or
-// unmoved on failure). Scanning ahead with positioned reads and then setting
-// the position once gives exactly that, with three host calls for a short
-// line.
+// unmoved on failure). Reading ahead and then setting the position back by
+// the bytes read past the line end gives exactly that, in two host calls for
+// a short line. Only a descriptor that can seek is read ahead; whether one
+// can is asked once per handle that this library opened, and every time for
+// a handle made elsewhere.
 bool osFileReadLine(void* file, cKV_String& line, unsigned int limit) {
   if (IsInvalid(file)) return false;
   int fd = ToFd(file);
   unsigned int budget = limit == 0 ? kDefaultLineLimit : limit;
-  long long start = host::FileSeek(fd, 0, host::kSeekCur);
-  if (start < 0) return ReadLineBySmallReads(fd, line, budget, -1);
+  if (!host::FileKnownToSeek(fd)) {
+    if (host::FileSeek(fd, 0, host::kSeekCur) < 0) return ReadLineBySmallReads(fd, line, budget);
+    host::FileNoteSeeks(fd, true);
+  }
 
   // Most lines fit the first look.
   unsigned char first[512];
   unsigned int want = budget < sizeof first ? budget : static_cast<unsigned int>(sizeof first);
-  long long got = host::FileReadAt(fd, first, want, start);
-  if (got < 0) {
-    if (host::LastError() == ESPIPE) return ReadLineBySmallReads(fd, line, budget, start);
-    return false;
-  }
+  long long got = host::FileRead(fd, first, want);
+  if (got <= 0) return false;  // nothing was consumed
   long long end = FindLineEnd(first, got);
   if (end >= 0) {
     auto count = static_cast<unsigned int>(end + 1);
     char* block = internal::ReserveText(line, count);
-    if (block == nullptr) return false;
+    if (block == nullptr) {
+      SeekBack(fd, static_cast<unsigned long long>(got));
+      return false;
+    }
     std::memcpy(block, first, count);
     EndLine(block, count);
-    host::FileSeek(fd, start + count, host::kSeekSet);
+    // Fails only on a descriptor that was replaced unseen: stop reading ahead.
+    if (SeekBack(fd, static_cast<unsigned long long>(got) - count) < 0) host::FileNoteSeeks(fd, false);
     return true;
   }
-  if (got < want || static_cast<unsigned long long>(got) >= budget) return false;
+  if (got < want || static_cast<unsigned long long>(got) >= budget) {
+    SeekBack(fd, static_cast<unsigned long long>(got));
+    return false;
+  }
 
-  // A long line: find its end, then read it straight into the string.
+  // A long line: find its end, go back and read it straight into the string.
   unsigned long long scanned = static_cast<unsigned long long>(got);
   unsigned char chunk[16384];
   for (;;) {
     unsigned long long left = budget - scanned;
     std::size_t size = left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk;
-    got = host::FileReadAt(fd, chunk, size, start + static_cast<long long>(scanned));
-    if (got <= 0) return false;
+    got = host::FileRead(fd, chunk, size);
+    if (got <= 0) {
+      SeekBack(fd, scanned);
+      return false;
+    }
+    scanned += static_cast<unsigned long long>(got);
     end = FindLineEnd(chunk, got);
     if (end >= 0) break;
-    scanned += static_cast<unsigned long long>(got);
-    if (scanned >= budget) return false;
+    if (scanned >= budget) {
+      SeekBack(fd, scanned);
+      return false;
+    }
   }
-  auto count = static_cast<unsigned int>(scanned + static_cast<unsigned long long>(end) + 1);
+  auto count = static_cast<unsigned int>(scanned - static_cast<unsigned long long>(got) +
+                                         static_cast<unsigned long long>(end) + 1);
+  long long start = SeekBack(fd, scanned);
+  if (start < 0) return false;
   char* block = internal::ReserveText(line, count);
   if (block == nullptr) return false;
   return ReadLineBody(fd, line, block, count, start);

@@ -13,22 +13,27 @@ namespace Korvane::host {
 // end of a FIFO; `create` makes a missing file. Directories are refused.
 int FileOpen(char const* path, bool read, bool write, bool create) noexcept;
 void FileClose(int fd) noexcept;
+// Whether FileOpen made `fd` and it was since noted to seek: such a
+// descriptor may be read ahead and set back without first asking for its
+// position. FileOpen and FileClose forget the note; a descriptor made
+// elsewhere is never noted, as its owner may close and reuse it unseen.
+bool FileKnownToSeek(int fd) noexcept;
+void FileNoteSeeks(int fd, bool seeks) noexcept;
 // One transfer each; interrupted calls are restarted.
 long long FileRead(int fd, void* buffer, std::size_t size) noexcept;
-long long FileReadAt(int fd, void* buffer, std::size_t size, long long offset) noexcept;
 long long FileWrite(int fd, void const* data, std::size_t size) noexcept;
 bool FileSync(int fd) noexcept;
 enum SeekOrigin { kSeekSet, kSeekEnd, kSeekCur };
 long long FileSeek(int fd, long long offset, SeekOrigin origin) noexcept;
 // Cuts the file to length 0, also through a descriptor without write access.
 bool FileTruncate(int fd) noexcept;
-bool FileReadable(int fd) noexcept;
 
 // Record locks owned by the open file description. 1 taken, 0 held by
 // another description, -1 error (errno; the file system may lack locks).
 int FileLock(int fd, bool exclusive, long long start, long long length) noexcept;
-// 1 another description holds a lock in the range, 0 none, -1 error.
-int FileLockHeld(int fd, long long start, long long length) noexcept;
+// The start of a lock that another description holds in the range (any one
+// of them), or -1 when there is none or no answer.
+long long FileLockFind(int fd, long long start, long long length) noexcept;
 
 // ---- Names ----
 

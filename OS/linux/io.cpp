@@ -6,7 +6,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +30,25 @@ int Whence(SeekOrigin origin) {
   }
 }
 
+// Descriptors that FileOpen made, and those of them noted to seek; a bit
+// each, for the numbers a process commonly reaches.
+constexpr int kTracked = 1 << 16;
+constinit std::atomic<std::uint64_t> g_opened[kTracked / 64];
+constinit std::atomic<std::uint64_t> g_seeks[kTracked / 64];
+
+void Track(std::atomic<std::uint64_t>* bits, int fd, bool on) {
+  if (fd < 0 || fd >= kTracked) return;
+  std::uint64_t bit = std::uint64_t{1} << (fd % 64);
+  if (on)
+    bits[fd / 64].fetch_or(bit, std::memory_order_relaxed);
+  else
+    bits[fd / 64].fetch_and(~bit, std::memory_order_relaxed);
+}
+
+bool Tracked(std::atomic<std::uint64_t> const* bits, int fd) {
+  return fd >= 0 && fd < kTracked && (bits[fd / 64].load(std::memory_order_relaxed) >> (fd % 64) & 1) != 0;
+}
+
 }  // namespace
 
 // ---- Descriptors ----
@@ -47,21 +68,32 @@ int FileOpen(char const* path, bool read, bool write, bool create) noexcept {
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return -1;
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  bool known = fstat(fd, &st) == 0;
+  if (known && S_ISDIR(st.st_mode)) {
     close(fd);
     errno = EISDIR;
     return -1;
   }
-  int status = fcntl(fd, F_GETFL);
-  if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  // A regular file ignores O_NONBLOCK, so only other kinds pay for clearing
+  // it; the open set no other status flag that F_SETFL would clear.
+  if (!known || !S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, 0);
+  Track(g_seeks, fd, false);
+  Track(g_opened, fd, true);
   return fd;
 }
 
 void FileClose(int fd) noexcept {
+  // Forgotten before the number can be handed out again.
+  Track(g_opened, fd, false);
+  Track(g_seeks, fd, false);
   int saved = errno;
   close(fd);  // not retried on EINTR: the descriptor is gone either way
   errno = saved;
 }
+
+bool FileKnownToSeek(int fd) noexcept { return Tracked(g_seeks, fd); }
+
+void FileNoteSeeks(int fd, bool seeks) noexcept { Track(g_seeks, fd, seeks && Tracked(g_opened, fd)); }
 
 long long FileRead(int fd, void* buffer, std::size_t size) noexcept {
   if (int e = Fault("io.read")) {
@@ -71,18 +103,6 @@ long long FileRead(int fd, void* buffer, std::size_t size) noexcept {
   ssize_t n;
   do {
     n = read(fd, buffer, size);
-  } while (n < 0 && errno == EINTR);
-  return n;
-}
-
-long long FileReadAt(int fd, void* buffer, std::size_t size, long long offset) noexcept {
-  if (int e = Fault("io.pread")) {
-    errno = e;
-    return -1;
-  }
-  ssize_t n;
-  do {
-    n = pread(fd, buffer, size, static_cast<off_t>(offset));
   } while (n < 0 && errno == EINTR);
   return n;
 }
@@ -132,11 +152,6 @@ bool FileTruncate(int fd) noexcept {
   return true;
 }
 
-bool FileReadable(int fd) noexcept {
-  int status = fcntl(fd, F_GETFL);
-  return status >= 0 && (status & O_ACCMODE) != O_WRONLY;
-}
-
 int FileLock(int fd, bool exclusive, long long start, long long length) noexcept {
   if (int e = Fault("io.lock")) {
     errno = e;
@@ -151,14 +166,14 @@ int FileLock(int fd, bool exclusive, long long start, long long length) noexcept
   return (errno == EAGAIN || errno == EACCES) ? 0 : -1;
 }
 
-int FileLockHeld(int fd, long long start, long long length) noexcept {
+long long FileLockFind(int fd, long long start, long long length) noexcept {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
   lock.l_start = static_cast<off_t>(start);
   lock.l_len = static_cast<off_t>(length);
-  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return -1;
-  return lock.l_type != F_UNLCK ? 1 : 0;
+  if (fcntl(fd, F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK) return -1;
+  return static_cast<long long>(lock.l_start);
 }
 
 // ---- Names ----
