@@ -172,8 +172,8 @@ bool FullPath(char const* path, internal::TextBuffer& full) {
 }
 
 bool ReadMountTable(internal::TextBuffer& table) {
-  int fd = host::OpenHostFile("/proc/self/mountinfo");
-  if (fd < 0) return false;
+  host::FileHandle fd = host::OpenHostFile("/proc/self/mountinfo");
+  if (fd == host::InvalidFile()) return false;
   char chunk[8192];
   long long n;
   while ((n = host::FileRead(fd, chunk, sizeof chunk)) > 0) table.Append(chunk, static_cast<std::size_t>(n));
