@@ -59,7 +59,12 @@ int StreamFlush(std::FILE* stream) noexcept {
 
 int StreamSeek(std::FILE* stream, long long position) noexcept {
   if (Failed("stream.seek")) return -1;
-  return ::_fseeki64(stream, position, SEEK_SET);
+  if (::_fseeki64(stream, position, SEEK_SET) != 0) return -1;
+  // A seek clears the end flag; not every runtime of this host does (Wine's
+  // keeps it when the seek lands at the end). With no error flag to keep,
+  // clearerr clears exactly that.
+  if (std::feof(stream) && !std::ferror(stream)) std::clearerr(stream);
+  return 0;
 }
 
 long long StreamTell(std::FILE* stream) noexcept { return ::_ftelli64(stream); }

@@ -1,6 +1,7 @@
 // The Linux bodies of the test support: temporary directories and
 // running programs.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,7 +9,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "support/testing.h"
@@ -94,6 +97,66 @@ void SetEnv(char const* name, char const* value) {
     unsetenv(name);
   else
     setenv(name, value, 1);
+}
+
+std::string HostLines(std::string const& text) { return text; }
+
+int HostError(Err kind) {
+  switch (kind) {
+    case Err::kNotFound:
+    case Err::kPathNotFound:
+      return ENOENT;
+    case Err::kBusy:
+      return EBUSY;
+    case Err::kExists:
+      return EEXIST;
+    case Err::kNotEmpty:
+      return ENOTEMPTY;
+    case Err::kNoSpace:
+      return ENOSPC;
+    case Err::kAccess:
+      return EACCES;
+  }
+  return -1;
+}
+
+std::string FullDevice() { return "/dev/full"; }
+
+bool MakePipe(void*& readEnd, void*& writeEnd) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  readEnd = reinterpret_cast<void*>(static_cast<std::intptr_t>(fds[0]));
+  writeEnd = reinterpret_cast<void*>(static_cast<std::intptr_t>(fds[1]));
+  return true;
+}
+
+void ClosePipeEnd(void* end) { close(static_cast<int>(reinterpret_cast<std::intptr_t>(end))); }
+
+bool WritePipe(void* writeEnd, std::string const& bytes) {
+  int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(writeEnd));
+  return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+void* OpenOwn(std::string const& path) {
+  return reinterpret_cast<void*>(static_cast<std::intptr_t>(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
+}
+
+int OpenFileCount() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
+bool MakeSymlink(std::string const& target, std::string const& link, std::string& why) {
+  if (symlink(target.c_str(), link.c_str()) == 0) return true;
+  why = std::strerror(errno);
+  return false;
+}
+
+bool SetModTime(std::string const& path, long long seconds) {
+  timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 }  // namespace kvtest

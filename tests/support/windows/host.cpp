@@ -143,4 +143,84 @@ void SetEnv(char const* name, char const* value) {
   _putenv_s(name, value == nullptr ? "" : value);
 }
 
+std::string HostLines(std::string const& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+int HostError(Err kind) {
+  switch (kind) {
+    case Err::kNotFound:
+      return ERROR_FILE_NOT_FOUND;
+    case Err::kPathNotFound:
+      return ERROR_PATH_NOT_FOUND;
+    case Err::kBusy:
+      return ERROR_SHARING_VIOLATION;
+    case Err::kExists:
+      return ERROR_ALREADY_EXISTS;
+    case Err::kNotEmpty:
+      return ERROR_DIR_NOT_EMPTY;
+    case Err::kNoSpace:
+      return ERROR_DISK_FULL;
+    case Err::kAccess:
+      return ERROR_ACCESS_DENIED;
+  }
+  return -1;
+}
+
+std::string FullDevice() { return ""; }
+
+bool MakePipe(void*& readEnd, void*& writeEnd) {
+  HANDLE r, w;
+  if (!CreatePipe(&r, &w, nullptr, 0)) return false;
+  readEnd = r;
+  writeEnd = w;
+  return true;
+}
+
+void ClosePipeEnd(void* end) { CloseHandle(static_cast<HANDLE>(end)); }
+
+bool WritePipe(void* writeEnd, std::string const& bytes) {
+  DWORD n = 0;
+  return ::WriteFile(static_cast<HANDLE>(writeEnd), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) &&
+         n == bytes.size();
+}
+
+void* OpenOwn(std::string const& path) {
+  return CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int OpenFileCount() {
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return static_cast<int>(count);
+}
+
+bool MakeSymlink(std::string const& target, std::string const& link, std::string& why) {
+  DWORD attributes = GetFileAttributesW(Wide(target).c_str());
+  DWORD flags = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                    ? SYMBOLIC_LINK_FLAG_DIRECTORY
+                    : 0;
+  if (CreateSymbolicLinkW(Wide(link).c_str(), Wide(target).c_str(), flags | 0x2 /* unprivileged */)) return true;
+  why = "CreateSymbolicLinkW failed: " + std::to_string(GetLastError());
+  return false;
+}
+
+bool SetModTime(std::string const& path, long long seconds) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ULARGE_INTEGER v;
+  v.QuadPart = static_cast<unsigned long long>(seconds + 11644473600LL) * 10000000ULL;
+  FILETIME t{v.LowPart, v.HighPart};
+  BOOL ok = SetFileTime(h, nullptr, &t, &t);
+  CloseHandle(h);
+  return ok != 0;
+}
+
 }  // namespace kvtest
