@@ -13,7 +13,6 @@ namespace Korvane {
 namespace {
 
 constexpr char kUnit[] = ".\\osio";
-constexpr char kSeparator = '/';
 
 bool IsSep(char c) { return c == '/' || c == '\\'; }
 
@@ -137,7 +136,7 @@ void AppendPart(internal::TextBuffer& out, char const* part, std::size_t length)
   if (out.Failed()) return;
   // Shares may be written with backslashes; the path written uses '/'.
   for (char* p = const_cast<char*>(out.Text()) + start; *p != '\0'; ++p)
-    if (*p == '\\') *p = kSeparator;
+    if (*p == '\\') *p = '/';
 }
 
 // The absolute form of `path`: prefixed with the current directory when
@@ -296,14 +295,15 @@ void osChangeFileExt(cKV_String& path, char const* ext) {
 void osEnsureCorrectDirSlash(cKV_String& path) {
   char* block = path.GetBuffer(0);
   if (block == nullptr) return;
+  char const separator = host::PathSeparator();
   for (char* p = block; *p != '\0'; ++p)
-    if (*p == '\\') *p = kSeparator;
+    if (IsSep(*p)) *p = separator;
 }
 
 void osEnsureTrailingSlash(cKV_String& path) {
   unsigned int length = path.Length();
   if (length == 0 || IsSep(static_cast<char const*>(path)[length - 1])) return;
-  char const separator[2] = {kSeparator, '\0'};
+  char const separator[2] = {host::PathSeparator(), '\0'};
   path += separator;
 }
 

@@ -47,6 +47,10 @@ void FileForgetReadAhead(FileHandle file) noexcept;
 
 // ---- Names ----
 
+// The separator that paths are written with on this host (both '/' and '\\'
+// are recognised everywhere).
+char PathSeparator() noexcept;
+
 enum PathKind { kPathNone, kPathFile, kPathDir, kPathLink };
 // The kind of the name itself (links not followed) or of what it leads to.
 PathKind GetPathKind(char const* path, bool follow) noexcept;

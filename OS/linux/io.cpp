@@ -305,6 +305,8 @@ void FileForgetReadAhead(FileHandle file) noexcept { NoteSeeks(ToFd(file), false
 
 // ---- Names ----
 
+char PathSeparator() noexcept { return '/'; }
+
 PathKind GetPathKind(char const* path, bool follow) noexcept {
   if (Fault("io.stat") != 0) return kPathNone;
   struct stat st;

@@ -132,6 +132,8 @@ void FileForgetReadAhead(FileHandle) noexcept {}
 
 // ---- Names ----
 
+char PathSeparator() noexcept { return '\\'; }
+
 PathKind GetPathKind(char const* path, bool follow) noexcept {
   if (Fault("io.stat") != 0) return kPathNone;
   WidePath name(path);

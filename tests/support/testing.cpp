@@ -6,11 +6,12 @@
 
 namespace kvtest {
 
-namespace {
-// Names are UTF-8 on every host.
-std::filesystem::path U8(std::string const& name) {
+std::filesystem::path U8Path(std::string const& name) {
   return std::filesystem::path(std::u8string(reinterpret_cast<char8_t const*>(name.data()), name.size()));
 }
+
+namespace {
+std::filesystem::path U8(std::string const& name) { return U8Path(name); }
 }  // namespace
 
 TempDir::~TempDir() {

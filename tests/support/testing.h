@@ -2,6 +2,7 @@
 #ifndef KV_TESTS_SUPPORT_TESTING_H
 #define KV_TESTS_SUPPORT_TESTING_H
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ class TempDir {
 };
 
 std::string ReadFile(std::string const& path);
+// A UTF-8 name as a std::filesystem path on every host.
+std::filesystem::path U8Path(std::string const& name);
 void WriteFile(std::string const& path, std::string const& content);
 
 struct RunResult {
@@ -73,8 +76,11 @@ void SetEnv(char const* name, char const* value);
 std::string HostLines(std::string const& text);
 
 // The host's numbers for the failures that tests look for.
-enum class Err { kNotFound, kPathNotFound, kBusy, kExists, kNotEmpty, kNoSpace, kAccess };
+enum class Err { kNotFound, kPathNotFound, kBusy, kExists, kNotEmpty, kNoSpace, kAccess, kIsDir, kNameTooLong };
 int HostError(Err kind);
+
+// The separator that the host writes in paths.
+char HostSeparator();
 
 // A device that refuses every write as full, or empty where the host has
 // none (tests then make the disk full through the seam).

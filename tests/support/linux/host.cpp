@@ -116,9 +116,15 @@ int HostError(Err kind) {
       return ENOSPC;
     case Err::kAccess:
       return EACCES;
+    case Err::kIsDir:
+      return EISDIR;
+    case Err::kNameTooLong:
+      return ENAMETOOLONG;
   }
   return -1;
 }
+
+char HostSeparator() { return '/'; }
 
 std::string FullDevice() { return "/dev/full"; }
 
