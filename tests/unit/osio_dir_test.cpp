@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "OS/host/unc.h"
 #include "OS/osio.h"
 #include "support/testing.h"
 
@@ -392,6 +394,70 @@ TEST(PathUnc, TextFormsAreSplitWithoutAskingTheHost) {
   cKV_String self("\\\\host\\vol\\x");
   ASSERT_TRUE(osConvertToUnc(nullptr, self, self, path));
   EXPECT_EQ(Text(self) + " " + Text(path), "host vol\\x");
+}
+
+
+// Recorded answers of a network provider: a mapped drive M: for
+// \\fs1\data, a provider that answers with a name without its server part,
+// and each refusal that is reported.
+host::UncAnswer RecordedProvider(char const* path, char* full, std::size_t fullCap, char* universal,
+                                 std::size_t universalCap) {
+  std::string const p(path), asFull = "M:\\" + p.substr(std::min<std::size_t>(p.size(), 3));
+  std::snprintf(full, fullCap, "%s", asFull.c_str());
+  universal[0] = '\0';
+  if (p.rfind("M:\\", 0) == 0) {
+    std::snprintf(universal, universalCap, "\\\\fs1\\data\\%s", p.c_str() + 3);
+    return host::UncAnswer::kFound;
+  }
+  if (p == "S:\\") {
+    std::snprintf(universal, universalCap, "\\\\solo");
+    return host::UncAnswer::kFound;
+  }
+  if (p == "B:\\x") {
+    std::snprintf(universal, universalCap, "fs1\\data\\x");
+    return host::UncAnswer::kFound;
+  }
+  if (p == "D:\\x") return host::UncAnswer::kBadDevice;
+  if (p == "P:\\x") return host::UncAnswer::kConnectionUnavailable;
+  if (p == "N:\\x") return host::UncAnswer::kNotSupported;
+  return host::UncAnswer::kNoAnswer;
+}
+
+struct ScopedProvider {
+  ScopedProvider() { host::SetUncProvider(RecordedProvider); }
+  ~ScopedProvider() { host::SetUncProvider(nullptr); }
+};
+
+TEST(PathUnc, NetworkProviderAnswers) {
+  ScopedProvider recorded;
+  cKV_Error err;
+  std::string const prefix = "Failed to convert [";
+  // path, server and path on it (or the report; none: false quietly)
+  std::tuple<char const*, char const*, char const*, std::string> const cases[] = {
+      {"M:\\reports\\x.txt", "fs1", "data\\reports\\x.txt", ""},
+      {"S:\\", "solo", "", ""},
+      {"B:\\x", nullptr, nullptr, prefix + "B:\\x] to UNC path: Invalid data received from WNetGetUniversalName:fs1\\data\\x"},
+      {"D:\\x", nullptr, nullptr, prefix + "M:\\x] to UNC path: ERROR_BAD_DEVICE (The string is invalid path.)"},
+      {"P:\\x", nullptr, nullptr,
+       prefix + "M:\\x] to UNC path: ERROR_CONNECTION_UNAVAIL (There is no current connection to the remote device, "
+                "but there is a remembered (persistent) connection to it.)"},
+      {"N:\\x", nullptr, nullptr,
+       prefix + "M:\\x] to UNC path: ERROR_NOT_SUPPORTED (Network provider does not support UNC names)"},
+      {"C:\\local", nullptr, nullptr, ""},
+  };
+  for (auto const& [path, host, onHost, report] : cases) {
+    SCOPED_TRACE(path);
+    err.Reset();
+    cKV_String server("s"), onServer("p");
+    EXPECT_EQ(osConvertToUnc(&err, path, server, onServer), host != nullptr);
+    EXPECT_EQ(Text(server) + " " + Text(onServer), host ? std::string(host) + " " + onHost : "s p");
+    EXPECT_EQ(Text(err.GetText()), report);
+    EXPECT_EQ(err.GetCode(), report.empty() ? 0 : 3);
+  }
+  // The outputs may be the input.
+  cKV_String self("M:\\a\\b"), other;
+  ASSERT_TRUE(osConvertToUnc(nullptr, self, self, other));
+  EXPECT_EQ(Text(self) + " " + Text(other), "fs1 data\\a\\b");
 }
 
 }  // namespace
