@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -145,15 +146,33 @@ TEST(FileShare, RacingConflictingOpensNeverBothSucceed) {
   kvtest::WriteFile(path, "r");
   std::atomic<bool> ok[2] = {false, false};
   int both = 0;
-  std::barrier sync(2, [&]() noexcept { both += ok[0] && ok[1]; });
+  // A rendezvous of the two threads that counts the rounds in which both
+  // opens succeeded. (Not std::barrier: its waits can miss a wake-up with
+  // the MinGW runtime and hang.)
+  std::mutex lock;
+  std::condition_variable turned;
+  int arrived = 0;
+  unsigned rounds = 0;
+  auto sync = [&](bool count) {
+    std::unique_lock<std::mutex> hold(lock);
+    unsigned mine = rounds;
+    if (++arrived == 2) {
+      if (count) both += ok[0] && ok[1];
+      arrived = 0;
+      ++rounds;
+      turned.notify_all();
+    } else {
+      turned.wait(hold, [&] { return rounds != mine; });
+    }
+  };
   // A reads and refuses writers; B writes.
   auto run = [&](int access, int share) {
     for (int i = 0; i < 300; ++i) {
       void* f = osFileOpen(path.c_str(), access, share);
       ok[access - 1] = f != osInvalidFileHandle();
-      sync.arrive_and_wait();  // both tried: count the round
+      sync(true);  // both tried: count the round
       osFileClose(f);
-      sync.arrive_and_wait();
+      sync(false);
     }
   };
   std::thread a(run, 1, 0x100), b(run, 2, 0x300);
