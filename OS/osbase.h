@@ -13,13 +13,21 @@
 /// \def KV_OS_API
 /// The one export macro: the library is built with hidden visibility and
 /// only what carries KV_OS_API (all of it inside namespace Korvane) is
-/// exported.
+/// exported. On Windows the DLL exports what carries it; its users import
+/// through the import library, where the linker resolves functions and data
+/// alike.
 ///
 /// \def KV_OS_PRINTF
 /// Lets the compiler check a printf-style call: `fmt` is the position of the
 /// format argument, `args` that of the first argument it formats (0 for a
 /// va_list).
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(_WIN32) && defined(KV_OS_BUILDING)
+#define KV_OS_API __declspec(dllexport)
+#define KV_OS_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(_WIN32)
+#define KV_OS_API
+#define KV_OS_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__) || defined(__clang__)
 #define KV_OS_API __attribute__((visibility("default")))
 #define KV_OS_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else

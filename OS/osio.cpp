@@ -1,7 +1,6 @@
 // File handles, share modes, line and whole-text reading.
 #include "OS/osio.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -17,82 +16,7 @@ namespace {
 
 constexpr char kUnit[] = ".\\osio";
 
-int ToFd(void* file) {
-  auto value = reinterpret_cast<std::uintptr_t>(file);
-  return value <= static_cast<std::uintptr_t>(INT_MAX) ? static_cast<int>(value) : -1;
-}
-
-void* ToHandle(int fd) { return reinterpret_cast<void*>(static_cast<std::intptr_t>(fd)); }
-
 bool IsInvalid(void* file) { return file == osInvalidFileHandle(); }
-
-// ---- Share modes ----
-//
-// Each combination of the roles that a handle plays (reading, writing,
-// refusing others' reads, refusing others' writes) has a region of the lock
-// area. A handle holds a lock in the region of its combination; an open
-// conflicts when another description holds a lock in the region of a
-// combination with a role opposite to one of its own. Locks are taken first
-// and checked after, so of two racing conflicting opens at least one sees
-// the other. A readable descriptor holds a shared lock on the region's first
-// byte; a write-only one cannot take shared locks and holds an exclusive
-// lock on a free byte after it. With no other handle open, an open takes one
-// lock and asks one question.
-constexpr long long kShareArea = 0x7FFFFFFF00000000LL;
-constexpr long long kRegionSize = 0x10000;
-constexpr int kSlots = 4096;
-
-enum : unsigned { kReading = 1, kWriting = 2, kRefusingRead = 4, kRefusingWrite = 8, kCombinations = 16 };
-
-unsigned Opposite(unsigned roles) { return (roles & 3) << 2 | (roles >> 2 & 3); }
-
-long long RegionStart(unsigned roles) { return kShareArea + static_cast<long long>(roles) * kRegionSize; }
-
-// 1 held, 0 conflict (no free byte), -1 the file system has no record locks.
-int HoldRegion(int fd, bool readable, unsigned roles) {
-  long long start = RegionStart(roles);
-  if (readable) return host::FileLock(fd, false, start, 1);
-  for (int slot = 1; slot <= kSlots; ++slot) {
-    int taken = host::FileLock(fd, true, start + slot, 1);
-    if (taken != 0) return taken;
-  }
-  return 0;
-}
-
-// Whether another description holds a region that conflicts with `roles`.
-// A range of regions is asked at a time; a region found that does not
-// conflict splits its range in two.
-bool OthersConflict(int fd, unsigned roles) {
-  struct Range {
-    unsigned from, to;
-  } pending[kCombinations];
-  int count = 0;
-  pending[count++] = {0, kCombinations};
-  while (count > 0) {
-    Range r = pending[--count];
-    long long at = host::FileLockFind(fd, RegionStart(r.from), (r.to - r.from) * kRegionSize);
-    if (at < 0) continue;
-    // A foreign lock may start before the range: count it as its first region.
-    unsigned found = at < RegionStart(r.from) ? r.from : static_cast<unsigned>((at - kShareArea) / kRegionSize);
-    if (found >= r.to) found = r.to - 1;
-    if ((roles & Opposite(found)) != 0) return true;
-    if (r.from < found) pending[count++] = {r.from, found};
-    if (found + 1 < r.to) pending[count++] = {found + 1, r.to};
-  }
-  return false;
-}
-
-// False when the open conflicts with a handle that is already open.
-bool ClaimShareMode(int fd, int openMode, int shareMode) {
-  // As on the original host, a handle without access takes no part.
-  unsigned roles = static_cast<unsigned>(openMode) & (kReading | kWriting);
-  if (roles == 0) return true;
-  if ((shareMode & 0x100) == 0) roles |= kRefusingRead;
-  if ((shareMode & 0x200) == 0) roles |= kRefusingWrite;
-  int held = HoldRegion(fd, (roles & kReading) != 0, roles);
-  if (held < 0) return true;  // no record locks here: nothing to enforce
-  return held != 0 && !OthersConflict(fd, roles);
-}
 
 // ---- Lines ----
 
@@ -118,7 +42,7 @@ void EndLine(char* block, unsigned int count) {
 // Reads `count` bytes from the current position into the line, as many
 // reads as it takes. On failure the line is emptied and the position put
 // back at `start` where that is known.
-bool ReadLineBody(int fd, cKV_String& line, char* block, unsigned int count, long long start) {
+bool ReadLineBody(host::FileHandle fd, cKV_String& line, char* block, unsigned int count, long long start) {
   unsigned int done = 0;
   while (done < count) {
     long long n = host::FileRead(fd, block + done, count - done);
@@ -136,7 +60,7 @@ bool ReadLineBody(int fd, cKV_String& line, char* block, unsigned int count, lon
 // For descriptors whose position cannot be taken: scan in reads of at most
 // 4 bytes, then read the line in one piece. As the position cannot be set
 // back either, the scanned bytes stay consumed.
-bool ReadLineBySmallReads(int fd, cKV_String& line, unsigned int budget) {
+bool ReadLineBySmallReads(host::FileHandle fd, cKV_String& line, unsigned int budget) {
   unsigned long long scanned = 0;
   unsigned int count = 0;
   for (;;) {
@@ -158,7 +82,7 @@ bool ReadLineBySmallReads(int fd, cKV_String& line, unsigned int budget) {
 }
 
 // Puts the position back by `count` bytes read ahead; the new position.
-long long SeekBack(int fd, unsigned long long count) {
+long long SeekBack(host::FileHandle fd, unsigned long long count) {
   return host::FileSeek(fd, -static_cast<long long>(count), host::kSeekCur);
 }
 
@@ -166,35 +90,24 @@ long long SeekBack(int fd, unsigned long long count) {
 
 void* osFileOpen(char const* path, int openMode, int shareMode) {
   if (path == nullptr) {
-    host::SetLastError(EFAULT);
+    host::SetLastError(host::ErrorNumber(host::ErrorKind::kBadAddress));
     return osInvalidFileHandle();
   }
-  bool create = (openMode & 4) != 0;
-  int fd = host::FileOpen(path, (openMode & 1) != 0, (openMode & 2) != 0, create);
-  if (fd < 0) return osInvalidFileHandle();
-  if (!ClaimShareMode(fd, openMode, shareMode)) {
-    host::FileClose(fd);
-    host::SetLastError(EBUSY);
-    return osInvalidFileHandle();
-  }
-  // Cut only now, so that a refused open leaves the file as it was.
-  if (create && !host::FileTruncate(fd)) {
-    host::FileClose(fd);
-    return osInvalidFileHandle();
-  }
-  return ToHandle(fd);
+  host::FileAccess access{(openMode & 1) != 0, (openMode & 2) != 0, (openMode & 4) != 0,
+                          (shareMode & 0x100) != 0, (shareMode & 0x200) != 0};
+  return host::FileOpen(path, access);
 }
 
 bool osFileClose(void*& file) {
   if (IsInvalid(file)) return false;
-  host::FileClose(ToFd(file));
+  host::FileClose(file);
   file = osInvalidFileHandle();
   return true;
 }
 
 bool osFileRead(void* file, unsigned char* buffer, unsigned int size, unsigned int& read) {
   if (IsInvalid(file)) return false;
-  long long n = host::FileRead(ToFd(file), buffer, size);
+  long long n = host::FileRead(file, buffer, size);
   if (n < 0) return false;
   read = static_cast<unsigned int>(n);
   return true;
@@ -202,7 +115,7 @@ bool osFileRead(void* file, unsigned char* buffer, unsigned int size, unsigned i
 
 bool osFileWrite(void* file, unsigned char const* data, unsigned int size, unsigned int& written) {
   if (IsInvalid(file)) return false;
-  long long n = host::FileWrite(ToFd(file), data, size);
+  long long n = host::FileWrite(file, data, size);
   if (n < 0) return false;
   written = static_cast<unsigned int>(n);
   return true;
@@ -210,7 +123,7 @@ bool osFileWrite(void* file, unsigned char const* data, unsigned int size, unsig
 
 bool osFlushFileBuffers(void* file) {
   if (IsInvalid(file)) return false;
-  return host::FileSync(ToFd(file));
+  return host::FileSync(file);
 }
 
 long long osFileSeek(void* file, long long distance, eKV_FileSeek origin) {
@@ -218,7 +131,7 @@ long long osFileSeek(void* file, long long distance, eKV_FileSeek origin) {
   host::SeekOrigin from = origin == eFileSeekEnd       ? host::kSeekEnd
                           : origin == eFileSeekCurrent ? host::kSeekCur
                                                        : host::kSeekSet;
-  long long position = host::FileSeek(ToFd(file), distance, from);
+  long long position = host::FileSeek(file, distance, from);
   return position < 0 ? -1 : position;
 }
 
@@ -237,17 +150,13 @@ long long osFileSize(void* file) {
 // the line: the same text, and the position right behind the line end (or
 // unmoved on failure). Reading ahead and then setting the position back by
 // the bytes read past the line end gives exactly that, in two host calls for
-// a short line. Only a descriptor that can seek is read ahead; whether one
-// can is asked once per handle that this library opened, and every time for
-// a handle made elsewhere.
+// a short line. Only a file that can seek is read ahead; the host tells
+// which can (and may remember it for the handles it opened).
 bool osFileReadLine(void* file, cKV_String& line, unsigned int limit) {
   if (IsInvalid(file)) return false;
-  int fd = ToFd(file);
+  host::FileHandle fd = file;
   unsigned int budget = limit == 0 ? kDefaultLineLimit : limit;
-  if (!host::FileKnownToSeek(fd)) {
-    if (host::FileSeek(fd, 0, host::kSeekCur) < 0) return ReadLineBySmallReads(fd, line, budget);
-    host::FileNoteSeeks(fd, true);
-  }
+  if (!host::FileCanReadAhead(fd)) return ReadLineBySmallReads(fd, line, budget);
 
   // Most lines fit the first look.
   unsigned char first[512];
@@ -265,7 +174,7 @@ bool osFileReadLine(void* file, cKV_String& line, unsigned int limit) {
     std::memcpy(block, first, count);
     EndLine(block, count);
     // Fails only on a descriptor that was replaced unseen: stop reading ahead.
-    if (SeekBack(fd, static_cast<unsigned long long>(got) - count) < 0) host::FileNoteSeeks(fd, false);
+    if (SeekBack(fd, static_cast<unsigned long long>(got) - count) < 0) host::FileForgetReadAhead(fd);
     return true;
   }
   if (got < want || static_cast<unsigned long long>(got) >= budget) {
@@ -307,7 +216,7 @@ namespace {
 // as 0 (pseudo files and devices that still have content) in growing steps
 // to its end, keeping at most `cap` bytes as for a sized file. `text` is
 // touched only on success.
-bool ReadToEnd(cKV_Error* err, int fd, char const* name, cKV_String& text, unsigned int cap) {
+bool ReadToEnd(cKV_Error* err, host::FileHandle fd, char const* name, cKV_String& text, unsigned int cap) {
   constexpr unsigned int kFirstStep = 4096;
   unsigned int room = cap < kFirstStep ? cap : kFirstStep;
   char* block = host::NewChars(static_cast<std::size_t>(room) + 1);
@@ -356,15 +265,14 @@ bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned 
   unsigned int cap = maxSize == UINT_MAX ? UINT_MAX - 1 : maxSize;
   long long size = osFileSize(file);
   if (size < 0) {
-    // EINVAL and ESPIPE say that the file has no size, not that it failed.
-    int why = osGetSysError();
-    if (why != EINVAL && why != ESPIPE) {
+    // These say that the file has no size, not that it failed.
+    if (!host::LastErrorIs(host::ErrorKind::kInvalidArgument) && !host::LastErrorIs(host::ErrorKind::kNotSeekable)) {
       osFileClose(file);
       return KV_REPORT(err, 3, kUnit, "Failed to get size of file [%s]", name);
     }
   }
   if (size <= 0) {
-    bool read = ReadToEnd(err, ToFd(file), name, text, cap);
+    bool read = ReadToEnd(err, file, name, text, cap);
     osFileClose(file);
     return read;
   }
@@ -379,7 +287,7 @@ bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned 
   // One request; more only where the host caps a single transfer, or where
   // the file ends before the size the host gave (files under /sys claim a
   // page): the text is then what the file holds.
-  int fd = ToFd(file);
+  host::FileHandle fd = file;
   unsigned int done = 0;
   while (done < count) {
     long long n = host::FileRead(fd, block + done, count - done);

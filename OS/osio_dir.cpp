@@ -1,5 +1,4 @@
 // Directories, file times, file search, console keys and the file records.
-#include <cerrno>
 #include <cstring>
 
 #include "OS/host/error.h"
@@ -31,7 +30,7 @@ char const* SysText(cKV_String& holder) {
 bool MakeDirOrFind(char const* path) {
   if (host::MakeDir(path)) return true;
   int error = osGetSysError();
-  if (error == EEXIST && osIsDirectory(path)) return true;
+  if (error == host::ErrorNumber(host::ErrorKind::kExists) && osIsDirectory(path)) return true;
   host::SetLastError(error);
   return false;
 }

@@ -16,7 +16,7 @@ std::size_t CandidateEnd(char const* value, std::size_t start, std::size_t lengt
   return semicolon != nullptr ? static_cast<std::size_t>(semicolon - value) : length;
 }
 
-// The candidate as a path: both separators are taken, '/' is written.
+// The candidate as a path: both separators are taken, the host's is written.
 cKV_String Candidate(char const* value, std::size_t start, std::size_t end) {
   cKV_String path;
   if (end > start) {

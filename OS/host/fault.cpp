@@ -1,7 +1,7 @@
 #include "OS/host/fault.h"
 
 #include <cstring>
-#include <mutex>
+#include <thread>
 
 namespace Korvane::host {
 
@@ -19,7 +19,19 @@ struct FaultEntry {
 };
 
 constexpr int kMaxFaults = 32;
-constinit std::mutex g_lock;
+// A spin lock, not std::mutex: it must be constant-initialised on every host
+// (the Windows threads library makes its mutex at run time), and arming is
+// rare and short.
+constinit std::atomic<bool> g_lock{false};
+
+struct Guard {
+  Guard() {
+    while (g_lock.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
+  }
+  ~Guard() { g_lock.store(false, std::memory_order_release); }
+  Guard(Guard const&) = delete;
+  Guard& operator=(Guard const&) = delete;
+};
 constinit FaultEntry g_faults[kMaxFaults] = {};
 constinit char g_root[1024] = {};
 constinit std::atomic<bool> g_rootSet{false};
@@ -35,7 +47,7 @@ FaultEntry* Find(char const* point) {
 }  // namespace
 
 int FaultHit(char const* point) noexcept {
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   FaultEntry* f = Find(point);
   if (f == nullptr || f->count == 0) return 0;
   if (f->thread != nullptr && f->thread != &t_threadMarker) return 0;
@@ -49,7 +61,7 @@ int FaultHit(char const* point) noexcept {
 }
 
 void FaultArm(char const* point, int error, unsigned skip, unsigned count, bool anyThread) noexcept {
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   FaultEntry* f = Find(point);
   if (f == nullptr) {
     for (auto& e : g_faults)
@@ -70,7 +82,7 @@ void FaultArm(char const* point, int error, unsigned skip, unsigned count, bool 
 }
 
 void FaultDisarm(char const* point) noexcept {
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   if (FaultEntry* f = Find(point)) {
     *f = FaultEntry{};
     g_faultsArmed.fetch_sub(1, std::memory_order_relaxed);
@@ -78,19 +90,19 @@ void FaultDisarm(char const* point) noexcept {
 }
 
 void FaultClear() noexcept {
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   for (auto& f : g_faults) f = FaultEntry{};
   g_faultsArmed.store(0, std::memory_order_relaxed);
 }
 
 unsigned FaultFailures(char const* point) noexcept {
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   FaultEntry* f = Find(point);
   return f != nullptr ? f->failures : 0;
 }
 
 void SetRecordedRoot(char const* dir) noexcept {
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   if (dir == nullptr || std::strlen(dir) >= sizeof g_root) {
     g_root[0] = '\0';
     g_rootSet.store(false, std::memory_order_release);
@@ -102,7 +114,7 @@ void SetRecordedRoot(char const* dir) noexcept {
 
 char const* MapHostPath(char const* path, char* buf, std::size_t cap) noexcept {
   if (!g_rootSet.load(std::memory_order_acquire)) return path;
-  std::lock_guard<std::mutex> guard(g_lock);
+  Guard guard;
   std::size_t rootLen = std::strlen(g_root);
   std::size_t pathLen = std::strlen(path);
   if (rootLen + pathLen + 1 > cap) return nullptr;

@@ -1,5 +1,5 @@
 // Host file, directory and console operations. Failures return -1 (or null,
-// or false) with the host error number in errno.
+// or false, or the invalid handle) with the host's last error set.
 #ifndef KV_OS_HOST_IO_H
 #define KV_OS_HOST_IO_H
 
@@ -7,35 +7,49 @@
 
 namespace Korvane::host {
 
-// ---- Descriptors ----
+// ---- Files ----
 
-// Opens close-on-exec without truncating and without waiting for the other
-// end of a FIFO; `create` makes a missing file. Directories are refused.
-int FileOpen(char const* path, bool read, bool write, bool create) noexcept;
-void FileClose(int fd) noexcept;
-// Whether FileOpen made `fd` and it was since noted to seek: such a
-// descriptor may be read ahead and set back without first asking for its
-// position. FileOpen and FileClose forget the note; a descriptor made
-// elsewhere is never noted, as its owner may close and reuse it unseen.
-bool FileKnownToSeek(int fd) noexcept;
-void FileNoteSeeks(int fd, bool seeks) noexcept;
+// A file as the host knows it; it is the value of the API's file handle.
+// The invalid handle, all bits set, is never a file.
+using FileHandle = void*;
+inline FileHandle InvalidFile() noexcept { return reinterpret_cast<FileHandle>(~static_cast<unsigned long long>(0)); }
+
+// How a file is opened: the access wanted, the access that others may have
+// meanwhile, and whether a missing file is made.
+struct FileAccess {
+  bool read;
+  bool write;
+  bool create;      // make a missing file, cut an existing one to length 0
+  bool shareRead;   // others may read meanwhile
+  bool shareWrite;  // others may write meanwhile
+};
+// Opens without waiting for the other end of a FIFO, never inherited by
+// children; directories are refused. A handle with neither read nor write
+// access takes no part in sharing. An open that conflicts with the sharing
+// of a handle already open fails with the error of kind ErrorKind::kBusy
+// and leaves an existing file as it was: it is cut only once the open has
+// been granted.
+FileHandle FileOpen(char const* path, FileAccess const& access) noexcept;
+void FileClose(FileHandle file) noexcept;
 // One transfer each; interrupted calls are restarted.
-long long FileRead(int fd, void* buffer, std::size_t size) noexcept;
-long long FileWrite(int fd, void const* data, std::size_t size) noexcept;
-bool FileSync(int fd) noexcept;
+long long FileRead(FileHandle file, void* buffer, std::size_t size) noexcept;
+long long FileWrite(FileHandle file, void const* data, std::size_t size) noexcept;
+bool FileSync(FileHandle file) noexcept;
 enum SeekOrigin { kSeekSet, kSeekEnd, kSeekCur };
-long long FileSeek(int fd, long long offset, SeekOrigin origin) noexcept;
-// Cuts the file to length 0, also through a descriptor without write access.
-bool FileTruncate(int fd) noexcept;
+long long FileSeek(FileHandle file, long long offset, SeekOrigin origin) noexcept;
 
-// Record locks owned by the open file description. 1 taken, 0 held by
-// another description, -1 error (errno; the file system may lack locks).
-int FileLock(int fd, bool exclusive, long long start, long long length) noexcept;
-// The start of a lock that another description holds in the range (any one
-// of them), or -1 when there is none or no answer.
-long long FileLockFind(int fd, long long start, long long length) noexcept;
+// Line read-ahead: whether `file` has positions, so that bytes read past a
+// line end can be given back by seeking. The host may remember the answer
+// for the handles it opened itself; FileForgetReadAhead drops it (a handle
+// replaced unseen by its owner).
+bool FileCanReadAhead(FileHandle file) noexcept;
+void FileForgetReadAhead(FileHandle file) noexcept;
 
 // ---- Names ----
+
+// The separator that paths are written with on this host (both '/' and '\\'
+// are recognised everywhere).
+char PathSeparator() noexcept;
 
 enum PathKind { kPathNone, kPathFile, kPathDir, kPathLink };
 // The kind of the name itself (links not followed) or of what it leads to.
@@ -49,7 +63,7 @@ bool SetFileTimes(char const* path, long long seconds) noexcept;
 bool CurrentDir(char* buffer, std::size_t cap) noexcept;
 // Opens a host description file (mount table and the like) for reading,
 // through MapHostPath.
-int OpenHostFile(char const* path) noexcept;
+FileHandle OpenHostFile(char const* path) noexcept;
 
 // Directory enumeration; kind of an entry as the directory tells it, links
 // not followed (kPathNone when it does not tell).

@@ -7,6 +7,22 @@ namespace Korvane::host {
 
 int LastError() noexcept { return errno; }
 
+int ErrorNumber(ErrorKind kind) noexcept {
+  switch (kind) {
+    case ErrorKind::kBadAddress:
+      return EFAULT;
+    case ErrorKind::kBusy:
+      return EBUSY;
+    case ErrorKind::kExists:
+      return EEXIST;
+    case ErrorKind::kInvalidArgument:
+      return EINVAL;
+    case ErrorKind::kNotSeekable:
+      return ESPIPE;
+  }
+  return EINVAL;
+}
+
 void SetLastError(int code) noexcept { errno = code; }
 
 char const* ErrorText(int code, char* buf, std::size_t cap) noexcept {

@@ -51,9 +51,22 @@ bool Tracked(std::atomic<std::uint64_t> const* bits, int fd) {
 
 }  // namespace
 
-// ---- Descriptors ----
+// ---- Files ----
+//
+// A file handle carries the descriptor. Share modes are emulated with
+// record locks owned by the open file description.
 
-int FileOpen(char const* path, bool read, bool write, bool create) noexcept {
+namespace {
+
+int ToFd(FileHandle file) {
+  auto value = reinterpret_cast<std::uintptr_t>(file);
+  return value <= static_cast<std::uintptr_t>(INT_MAX) ? static_cast<int>(value) : -1;
+}
+
+FileHandle ToHandle(int fd) { return reinterpret_cast<FileHandle>(static_cast<std::intptr_t>(fd)); }
+
+
+int OpenFd(char const* path, bool read, bool write, bool create) noexcept {
   if (int e = Fault("io.open")) {
     errno = e;
     return -1;
@@ -82,7 +95,7 @@ int FileOpen(char const* path, bool read, bool write, bool create) noexcept {
   return fd;
 }
 
-void FileClose(int fd) noexcept {
+void CloseFd(int fd) noexcept {
   // Forgotten before the number can be handed out again.
   Track(g_opened, fd, false);
   Track(g_seeks, fd, false);
@@ -91,11 +104,11 @@ void FileClose(int fd) noexcept {
   errno = saved;
 }
 
-bool FileKnownToSeek(int fd) noexcept { return Tracked(g_seeks, fd); }
+bool KnownToSeek(int fd) noexcept { return Tracked(g_seeks, fd); }
 
-void FileNoteSeeks(int fd, bool seeks) noexcept { Track(g_seeks, fd, seeks && Tracked(g_opened, fd)); }
+void NoteSeeks(int fd, bool seeks) noexcept { Track(g_seeks, fd, seeks && Tracked(g_opened, fd)); }
 
-long long FileRead(int fd, void* buffer, std::size_t size) noexcept {
+long long ReadFd(int fd, void* buffer, std::size_t size) noexcept {
   if (int e = Fault("io.read")) {
     errno = e;
     return -1;
@@ -107,7 +120,7 @@ long long FileRead(int fd, void* buffer, std::size_t size) noexcept {
   return n;
 }
 
-long long FileWrite(int fd, void const* data, std::size_t size) noexcept {
+long long WriteFd(int fd, void const* data, std::size_t size) noexcept {
   if (int e = Fault("io.write")) {
     errno = e;
     return -1;
@@ -119,7 +132,7 @@ long long FileWrite(int fd, void const* data, std::size_t size) noexcept {
   return n;
 }
 
-bool FileSync(int fd) noexcept {
+bool SyncFd(int fd) noexcept {
   if (int e = Fault("io.sync")) {
     errno = e;
     return false;
@@ -127,7 +140,7 @@ bool FileSync(int fd) noexcept {
   return fsync(fd) == 0;
 }
 
-long long FileSeek(int fd, long long offset, SeekOrigin origin) noexcept {
+long long SeekFd(int fd, long long offset, SeekOrigin origin) noexcept {
   if (int e = Fault("io.seek")) {
     errno = e;
     return -1;
@@ -135,7 +148,7 @@ long long FileSeek(int fd, long long offset, SeekOrigin origin) noexcept {
   return lseek(fd, static_cast<off_t>(offset), Whence(origin));
 }
 
-bool FileTruncate(int fd) noexcept {
+bool TruncateFd(int fd) noexcept {
   if (int e = Fault("io.truncate")) {
     errno = e;
     return false;
@@ -152,7 +165,7 @@ bool FileTruncate(int fd) noexcept {
   return true;
 }
 
-int FileLock(int fd, bool exclusive, long long start, long long length) noexcept {
+int LockFd(int fd, bool exclusive, long long start, long long length) noexcept {
   if (int e = Fault("io.lock")) {
     errno = e;
     return e == EAGAIN ? 0 : -1;
@@ -166,7 +179,7 @@ int FileLock(int fd, bool exclusive, long long start, long long length) noexcept
   return (errno == EAGAIN || errno == EACCES) ? 0 : -1;
 }
 
-long long FileLockFind(int fd, long long start, long long length) noexcept {
+long long LockFindFd(int fd, long long start, long long length) noexcept {
   struct flock lock {};
   lock.l_type = F_WRLCK;
   lock.l_whence = SEEK_SET;
@@ -176,7 +189,123 @@ long long FileLockFind(int fd, long long start, long long length) noexcept {
   return static_cast<long long>(lock.l_start);
 }
 
+// ---- Share modes ----
+//
+// Each combination of the roles that a handle plays (reading, writing,
+// refusing others' reads, refusing others' writes) has a region of the lock
+// area. A handle holds a lock in the region of its combination; an open
+// conflicts when another description holds a lock in the region of a
+// combination with a role opposite to one of its own. Locks are taken first
+// and checked after, so of two racing conflicting opens at least one sees
+// the other. A readable descriptor holds a shared lock on the region's first
+// byte; a write-only one cannot take shared locks and holds an exclusive
+// lock on a free byte after it. With no other handle open, an open takes one
+// lock and asks one question.
+constexpr long long kShareArea = 0x7FFFFFFF00000000LL;
+constexpr long long kRegionSize = 0x10000;
+constexpr int kSlots = 4096;
+
+enum : unsigned { kReading = 1, kWriting = 2, kRefusingRead = 4, kRefusingWrite = 8, kCombinations = 16 };
+
+unsigned Opposite(unsigned roles) { return (roles & 3) << 2 | (roles >> 2 & 3); }
+
+long long RegionStart(unsigned roles) { return kShareArea + static_cast<long long>(roles) * kRegionSize; }
+
+// 1 held, 0 conflict (no free byte), -1 the file system has no record locks.
+int HoldRegion(int fd, bool readable, unsigned roles) {
+  long long start = RegionStart(roles);
+  if (readable) return LockFd(fd, false, start, 1);
+  for (int slot = 1; slot <= kSlots; ++slot) {
+    int taken = LockFd(fd, true, start + slot, 1);
+    if (taken != 0) return taken;
+  }
+  return 0;
+}
+
+// Whether another description holds a region that conflicts with `roles`.
+// A range of regions is asked at a time; a region found that does not
+// conflict splits its range in two.
+bool OthersConflict(int fd, unsigned roles) {
+  struct Range {
+    unsigned from, to;
+  } pending[kCombinations];
+  int count = 0;
+  pending[count++] = {0, kCombinations};
+  while (count > 0) {
+    Range r = pending[--count];
+    long long at = LockFindFd(fd, RegionStart(r.from), (r.to - r.from) * kRegionSize);
+    if (at < 0) continue;
+    // A foreign lock may start before the range: count it as its first region.
+    unsigned found = at < RegionStart(r.from) ? r.from : static_cast<unsigned>((at - kShareArea) / kRegionSize);
+    if (found >= r.to) found = r.to - 1;
+    if ((roles & Opposite(found)) != 0) return true;
+    if (r.from < found) pending[count++] = {r.from, found};
+    if (found + 1 < r.to) pending[count++] = {found + 1, r.to};
+  }
+  return false;
+}
+
+// False when the open conflicts with a handle that is already open.
+bool ClaimShareMode(int fd, int openMode, int shareMode) {
+  // As on the original host, a handle without access takes no part.
+  unsigned roles = static_cast<unsigned>(openMode) & (kReading | kWriting);
+  if (roles == 0) return true;
+  if ((shareMode & 0x100) == 0) roles |= kRefusingRead;
+  if ((shareMode & 0x200) == 0) roles |= kRefusingWrite;
+  int held = HoldRegion(fd, (roles & kReading) != 0, roles);
+  if (held < 0) return true;  // no record locks here: nothing to enforce
+  return held != 0 && !OthersConflict(fd, roles);
+}
+
+}  // namespace
+
+FileHandle FileOpen(char const* path, FileAccess const& access) noexcept {
+  int fd = OpenFd(path, access.read, access.write, access.create);
+  if (fd < 0) return InvalidFile();
+  int openMode = (access.read ? 1 : 0) | (access.write ? 2 : 0);
+  int shareMode = (access.shareRead ? 0x100 : 0) | (access.shareWrite ? 0x200 : 0);
+  if (!ClaimShareMode(fd, openMode, shareMode)) {
+    CloseFd(fd);
+    errno = EBUSY;
+    return InvalidFile();
+  }
+  // Cut only now, so that a refused open leaves the file as it was.
+  if (access.create && !TruncateFd(fd)) {
+    CloseFd(fd);
+    return InvalidFile();
+  }
+  return ToHandle(fd);
+}
+
+void FileClose(FileHandle file) noexcept { CloseFd(ToFd(file)); }
+
+long long FileRead(FileHandle file, void* buffer, std::size_t size) noexcept { return ReadFd(ToFd(file), buffer, size); }
+
+long long FileWrite(FileHandle file, void const* data, std::size_t size) noexcept {
+  return WriteFd(ToFd(file), data, size);
+}
+
+bool FileSync(FileHandle file) noexcept { return SyncFd(ToFd(file)); }
+
+long long FileSeek(FileHandle file, long long offset, SeekOrigin origin) noexcept {
+  return SeekFd(ToFd(file), offset, origin);
+}
+
+// Asked once per descriptor that FileOpen made, every time for one made
+// elsewhere: its owner may close and reuse the number unseen.
+bool FileCanReadAhead(FileHandle file) noexcept {
+  int fd = ToFd(file);
+  if (KnownToSeek(fd)) return true;
+  if (SeekFd(fd, 0, kSeekCur) < 0) return false;
+  NoteSeeks(fd, true);
+  return true;
+}
+
+void FileForgetReadAhead(FileHandle file) noexcept { NoteSeeks(ToFd(file), false); }
+
 // ---- Names ----
+
+char PathSeparator() noexcept { return '/'; }
 
 PathKind GetPathKind(char const* path, bool follow) noexcept {
   if (Fault("io.stat") != 0) return kPathNone;
@@ -242,22 +371,22 @@ bool CurrentDir(char* buffer, std::size_t cap) noexcept {
   return getcwd(buffer, cap) != nullptr;
 }
 
-int OpenHostFile(char const* path) noexcept {
+FileHandle OpenHostFile(char const* path) noexcept {
   if (int e = Fault("io.hostfile")) {
     errno = e;
-    return -1;
+    return InvalidFile();
   }
   char mapped[PATH_MAX];
   char const* real = MapHostPath(path, mapped, sizeof mapped);
   if (real == nullptr) {
     errno = ENAMETOOLONG;
-    return -1;
+    return InvalidFile();
   }
   int fd;
   do {
     fd = open(real, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
-  return fd;
+  return fd < 0 ? InvalidFile() : ToHandle(fd);
 }
 
 void* DirOpen(char const* path) noexcept {

@@ -1,121 +1,47 @@
 #include "support/testing.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
-
-extern char** environ;
 
 namespace kvtest {
 
-TempDir::TempDir() {
-  char const* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kvos-test-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  _path = buf.data();
+std::filesystem::path U8Path(std::string const& name) {
+  return std::filesystem::path(std::u8string(reinterpret_cast<char8_t const*>(name.data()), name.size()));
 }
+
+namespace {
+std::filesystem::path U8(std::string const& name) { return U8Path(name); }
+}  // namespace
 
 TempDir::~TempDir() {
   std::error_code ec;
   // Make everything removable again, even what a test made read-only.
-  for (auto it = std::filesystem::recursive_directory_iterator(_path, ec);
+  for (auto it = std::filesystem::recursive_directory_iterator(U8(_path), ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
     std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
                                  ec);
-  std::filesystem::remove_all(_path, ec);
+  std::filesystem::remove_all(U8(_path), ec);
 }
 
 std::string ReadFile(std::string const& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(U8(path), std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
 void WriteFile(std::string const& path, std::string const& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(U8(path), std::ios::binary | std::ios::trunc);
   out << content;
 }
 
-RunResult Run(std::vector<std::string> const& argv, std::string const& input) {
-  RunResult result;
-  int inPipe[2], outPipe[2], errPipe[2];
-  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  std::vector<char*> args;
-  for (auto const& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(inPipe[0]);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  if (rc != 0) {
-    close(inPipe[1]);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    result.err = std::strerror(rc);
-    return result;
-  }
-  std::size_t written = 0;
-  if (input.empty()) {
-    close(inPipe[1]);
-    inPipe[1] = -1;
-  }
-  pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inPipe[1], POLLOUT, 0}};
-  int open = input.empty() ? 2 : 3;
-  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    if (poll(fds, static_cast<nfds_t>(open), -1) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[65536];
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-      } else {
-        (i == 0 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    if (open == 3 && fds[2].fd >= 0 && fds[2].revents != 0) {
-      ssize_t n = write(fds[2].fd, input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n <= 0 || written == input.size()) {
-        close(fds[2].fd);
-        fds[2].fd = -1;
-      }
-    }
-  }
-  if (open == 3 && fds[2].fd >= 0) close(fds[2].fd);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
+#ifdef KVOS_TOOL_PATH
 RunResult RunKvos(std::vector<std::string> const& args, std::string const& input) {
   std::vector<std::string> argv{KVOS_TOOL_PATH};
   argv.insert(argv.end(), args.begin(), args.end());
   return Run(argv, input);
 }
+#endif
 
 }  // namespace kvtest

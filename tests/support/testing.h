@@ -2,6 +2,7 @@
 #ifndef KV_TESTS_SUPPORT_TESTING_H
 #define KV_TESTS_SUPPORT_TESTING_H
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ class TempDir {
 };
 
 std::string ReadFile(std::string const& path);
+// A UTF-8 name as a std::filesystem path on every host.
+std::filesystem::path U8Path(std::string const& name);
 void WriteFile(std::string const& path, std::string const& content);
 
 struct RunResult {
@@ -63,6 +66,56 @@ struct RunResult {
 // Runs a program with the given arguments (argv[0] included), feeding
 // `input` on its standard input, and collects its output.
 RunResult Run(std::vector<std::string> const& argv, std::string const& input = "");
+
+// Sets (or, with null, removes) an environment variable of the process.
+void SetEnv(char const* name, char const* value);
+
+// ---- What differs between the hosts ----
+
+// `text` with each line feed as a text-mode file on this host ends a line.
+std::string HostLines(std::string const& text);
+
+// The host's numbers for the failures that tests look for.
+enum class Err {
+  kNotFound,
+  kPathNotFound,
+  kBusy,
+  kExists,
+  kNotEmpty,
+  kNoSpace,
+  kAccess,
+  kIsDir,
+  kNameTooLong,
+  kInvalidArgument,
+  kNotSeekable
+};
+int HostError(Err kind);
+
+// The separator that the host writes in paths.
+char HostSeparator();
+
+// A device that refuses every write as full, or empty where the host has
+// none (tests then make the disk full through the seam).
+std::string FullDevice();
+
+// An anonymous pipe as two of the library's file handles.
+bool MakePipe(void*& readEnd, void*& writeEnd);
+void ClosePipeEnd(void* end);
+bool WritePipe(void* writeEnd, std::string const& bytes);
+
+// `path` opened for reading by the host directly, not by the library, as
+// one of the library's file handles.
+void* OpenOwn(std::string const& path);
+
+// The number of files (descriptors or handles) the process has open.
+int OpenFileCount();
+
+// A symbolic link at `link` to `target`; false (with the reason in `why`)
+// where this host or file system cannot make one.
+bool MakeSymlink(std::string const& target, std::string const& link, std::string& why);
+
+// Sets the modification time of `path` to `seconds` since 1970.
+bool SetModTime(std::string const& path, long long seconds);
 
 // Runs the kvos tool with the given arguments.
 RunResult RunKvos(std::vector<std::string> const& args, std::string const& input = "");

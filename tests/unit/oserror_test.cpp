@@ -82,16 +82,4 @@ TEST(Error, MalformedTextsLeaveTheRecordUnchanged) {
   EXPECT_TRUE(!e.FromString("3:10:1:u:16:File not found:x") && Rec(e) == "-3 10 u|");
 }
 
-TEST(Error, SystemErrorText) {
-  errno = ENOENT;
-  EXPECT_EQ(Korvane::osGetSysError(), ENOENT);
-  EXPECT_EQ(std::string(Korvane::osGetSysErrorStr(ENOENT)), "GetLastError()=2 [" + std::string(strerror(ENOENT)) + "]");
-  // Numbers without a description give an empty string, not "[]".
-  EXPECT_TRUE(Korvane::osGetSysErrorStr(-1) == "" && Korvane::osGetSysErrorStr(99999) == "");
-  // Reading the text does not disturb the thread's last error.
-  errno = EACCES;
-  Korvane::osGetSysErrorStr(ENOENT);
-  EXPECT_EQ(Korvane::osGetSysError(), EACCES);
-}
-
 }  // namespace

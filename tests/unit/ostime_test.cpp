@@ -159,12 +159,12 @@ TEST(Timeb, ReadsTheClockAndMeasuresElapsedTime) {
 
 TEST(Timeb, TextIsLocalCalendarTime) {
   {
-    ScopedZone utc("UTC");
+    KV_ZONE(utc, "UTC");
     EXPECT_STREQ(tTimeb(0, 0).ToString(), "1970/01/01 00:00:00.000");
     EXPECT_STREQ(Tb(-1, 999).ToString(), "1969/12/31 23:59:59.999");
     EXPECT_STREQ(Tb(INT_MAX, 7).ToString(), "2038/01/19 03:14:07.007");
   }
-  ScopedZone newYork("America/New_York");
+  KV_ZONE(newYork, "America/New_York");
   EXPECT_STREQ(tTimeb(1246453509, 0).ToString(), "2009/07/01 09:05:09.000");  // daylight time
 }
 

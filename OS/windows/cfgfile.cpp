@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "OS/host/cfgfile.h"
+#include "OS/host/fault.h"
+#include "OS/windows/crtfile.h"
+
+// Text mode: a CR LF read is a line feed, a line feed written is CR LF, as
+// configuration files are on this host.
+
+namespace Korvane::host {
+
+namespace {
+std::FILE* File(CfgStream* stream) { return reinterpret_cast<std::FILE*>(stream); }
+
+bool Failed(char const* point) {
+  if (int e = Fault(point)) {
+    ::SetLastError(static_cast<DWORD>(e));
+    return true;
+  }
+  return false;
+}
+}  // namespace
+
+CfgStream* CfgOpenRead(char const* path) noexcept {
+  if (Failed("cfg.open")) return nullptr;
+  return reinterpret_cast<CfgStream*>(win::OpenCrtFile(path, "rt"));
+}
+
+CfgStream* CfgOpenWrite(char const* path) noexcept {
+  if (Failed("cfg.open")) return nullptr;
+  return reinterpret_cast<CfgStream*>(win::OpenCrtFile(path, "wt"));
+}
+
+int CfgReadLine(CfgStream* stream, char* buf, int cap) noexcept {
+  if (Failed("cfg.read")) return -1;
+  std::FILE* f = File(stream);
+  if (std::fgets(buf, cap, f) != nullptr) return 1;
+  return std::ferror(f) ? -1 : 0;
+}
+
+int CfgWrite(CfgStream* stream, char const* text) noexcept {
+  if (Failed("cfg.write")) return -1;
+  return std::fputs(text, File(stream)) == EOF ? -1 : 0;
+}
+
+int CfgClose(CfgStream* stream) noexcept {
+  int rc = std::fclose(File(stream));
+  if (Failed("cfg.close")) return -1;
+  return rc == 0 ? 0 : -1;
+}
+
+}  // namespace Korvane::host

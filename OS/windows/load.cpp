@@ -1,0 +1,28 @@
+// The Windows load hook of kv_Os.dll.
+//
+// DllMain runs under the loader lock, before any caller can reach the
+// library (attach) and after the last one has gone (detach). What runs here
+// must neither load other DLLs nor start or wait for threads: the load
+// steps create critical sections, events and plain memory, read clocks and
+// nothing more; what needs more (the socket layer's WSAStartup) is started
+// on first use instead, outside the lock.
+#include <windows.h>
+
+#include "OS/host/startup.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      Korvane::host::LibraryLoad();
+      break;
+    case DLL_PROCESS_DETACH:
+      // At process exit (reserved set) the other threads are already gone,
+      // perhaps holding the library's locks: nothing is released then, the
+      // process's end takes everything. Only FreeLibrary unloads in order.
+      if (reserved == nullptr) Korvane::host::LibraryUnload();
+      break;
+    default:
+      break;
+  }
+  return TRUE;
+}
