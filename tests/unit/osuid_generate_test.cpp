@@ -111,18 +111,27 @@ TEST(UidGenerate, UniqueAcrossThreads) {
 }
 
 // Four processes started at once: the process id keeps them apart.
+// Four processes linked with the shared library, started at once: the
+// process id keeps them apart, and their node is this process's.
 TEST(UidGenerate, UniqueAcrossProcesses) {
   std::vector<kvtest::RunResult> results(4);
   std::vector<std::thread> starters;
   for (auto& r : results) starters.emplace_back([&r] { r = uidtest::RunProbe({"uid", "500"}); });
   for (auto& s : starters) s.join();
+  cKV_Uid own;
+  own.Generate();
+  std::string node = std::string(own.ToString()).substr(0, 14);
   std::set<std::string> seen, processes;
   for (auto const& r : results) {
-    ASSERT_TRUE(r.status == 0 && r.out.size() == 500u * 35u) << r.err;
-    for (std::size_t at = 0; at < r.out.size(); at += 35) {
-      std::string line = r.out.substr(at, 34);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string text;
+    for (char c : r.out) text += c == '\r' ? "" : std::string(1, c);  // text-mode line ends
+    ASSERT_EQ(text.size(), 500u * 35u);
+    for (std::size_t at = 0; at < text.size(); at += 35) {
+      std::string line = text.substr(at, 34);
       cKV_Uid u;
-      ASSERT_TRUE(u.FromString(line.c_str()) && r.out[at + 34] == '\n') << line;
+      ASSERT_TRUE(u.FromString(line.c_str()) && text[at + 34] == '\n') << line;
+      ASSERT_EQ(line.substr(0, 14), node);
       processes.insert(line.substr(14, 8));
       ASSERT_TRUE(seen.insert(line).second) << line;
     }
