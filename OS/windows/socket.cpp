@@ -91,10 +91,11 @@ void FromHost(sockaddr_in const& sa, int len, SockAddr4& a) {
 }
 
 // A socket as the API holds it: the host's handles fit 32 bits, and a
-// child process never inherits one.
-unsigned int Adopt(SOCKET s) {
+// child process never inherits one (`inheritable`: the host made it so).
+unsigned int Adopt(SOCKET s, bool inheritable) {
   if (s == INVALID_SOCKET) return 0;
-  if (s > 0xFFFFFFFFu || !::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0)) {
+  if (s > 0xFFFFFFFFu ||
+      (inheritable && !::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0))) {
     int e = s > 0xFFFFFFFFu ? WSAEMFILE : static_cast<int>(::GetLastError());
     ::closesocket(s);
     ::WSASetLastError(e);
@@ -150,9 +151,8 @@ unsigned int SockCreate(bool stream) noexcept {
   // Not inherited from the start where the host can; older hosts refuse the
   // flag and the handle is made private just after.
   SOCKET s = ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-  if (s == INVALID_SOCKET && ::WSAGetLastError() == WSAEINVAL)
-    s = ::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED);
-  return Adopt(s);
+  if (s != INVALID_SOCKET || ::WSAGetLastError() != WSAEINVAL) return Adopt(s, false);
+  return Adopt(::WSASocketW(AF_INET, type, protocol, nullptr, 0, WSA_FLAG_OVERLAPPED), true);
 }
 
 int SockClose(unsigned int s) noexcept {
@@ -190,8 +190,8 @@ unsigned int SockAccept(unsigned int s, SockAddr4* peer) noexcept {
   sockaddr_in sa;
   int len = sizeof sa;
   // The accepted socket takes the listening socket's properties, its
-  // non-blocking mode among them.
-  unsigned int accepted = Adopt(::accept(Sock(s), reinterpret_cast<sockaddr*>(&sa), &len));
+  // non-blocking mode among them, but is made inheritable.
+  unsigned int accepted = Adopt(::accept(Sock(s), reinterpret_cast<sockaddr*>(&sa), &len), true);
   if (accepted != 0 && peer != nullptr) FromHost(sa, len, *peer);
   return accepted;
 }
