@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "OS/host/unc.h"
 #include "OS/osio.h"
 #include "support/testing.h"
 
@@ -121,9 +123,13 @@ TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
   EXPECT_TRUE(osCreateDirectory(nullptr, dir.Path().c_str(), false));
   EXPECT_TRUE(osCreateDirectory(&err, dir.Path().c_str(), true));
   EXPECT_TRUE(err.IsNotError());
-  // To the host a backslash is part of a name: "a\b" is one directory.
+  // A backslash separates as a slash does, in every step.
   EXPECT_TRUE(osCreateDirectory(&err, nested.c_str(), true));
-  EXPECT_TRUE(osIsDirectory((dir.Path() + "/a\\b/c").c_str()));
+  EXPECT_TRUE(osIsDirectory((dir / "a/b/c").c_str()));
+  // Where a backslash can be part of a name, no such name was made.
+  if (kvtest::HostSeparator() == '/') {
+    EXPECT_FALSE(osFileIsExist((dir.Path() + "/a\\b").c_str()));
+  }
 }
 
 TEST(DirDelete, TreesWithAndWithoutTheFlagAndWhatStays) {
@@ -234,6 +240,15 @@ TEST(DirFind, MasksFollowTheOriginalWildcardRulesAndHandlesNeverLeak) {
   };
   for (auto const& [mask, names] : cases) EXPECT_EQ(FindAll(dir.Path(), mask.c_str()), names) << mask;
   EXPECT_EQ(FindAll(dir.Path() + "/", "*"), all);
+
+  // Folding at the alphabet's ends, and not beside them: '@' and '[' border
+  // the capitals, '`' and '{' the small letters.
+  std::string const ends = dir / "ends";
+  MakeTree(ends, {"Zone.az", "alpha.AZ", "@at", "[br"});
+  std::pair<std::string, Names> const folds[] = {
+      {"zONE.*", {"Zone.az"}}, {"ALPHA.az", {"alpha.AZ"}}, {"*.AZ", {"Zone.az", "alpha.AZ"}},
+      {"*z", {"Zone.az", "alpha.AZ"}}, {"a*", {"alpha.AZ"}}, {"`at", {}}, {"{br", {}}, {"@AT", {"@at"}}};
+  for (auto const& [mask, names] : folds) EXPECT_EQ(FindAll(ends, mask.c_str()), names) << mask;
 
   // Nothing matches, or nothing to read: null, and the name untouched.
   cKV_String name("untouched");
@@ -379,6 +394,70 @@ TEST(PathUnc, TextFormsAreSplitWithoutAskingTheHost) {
   cKV_String self("\\\\host\\vol\\x");
   ASSERT_TRUE(osConvertToUnc(nullptr, self, self, path));
   EXPECT_EQ(Text(self) + " " + Text(path), "host vol\\x");
+}
+
+
+// Recorded answers of a network provider: a mapped drive M: for
+// \\fs1\data, a provider that answers with a name without its server part,
+// and each refusal that is reported.
+host::UncAnswer RecordedProvider(char const* path, char* full, std::size_t fullCap, char* universal,
+                                 std::size_t universalCap) {
+  std::string const p(path), asFull = "M:\\" + p.substr(std::min<std::size_t>(p.size(), 3));
+  std::snprintf(full, fullCap, "%s", asFull.c_str());
+  universal[0] = '\0';
+  if (p.rfind("M:\\", 0) == 0) {
+    std::snprintf(universal, universalCap, "\\\\fs1\\data\\%s", p.c_str() + 3);
+    return host::UncAnswer::kFound;
+  }
+  if (p == "S:\\") {
+    std::snprintf(universal, universalCap, "\\\\solo");
+    return host::UncAnswer::kFound;
+  }
+  if (p == "B:\\x") {
+    std::snprintf(universal, universalCap, "fs1\\data\\x");
+    return host::UncAnswer::kFound;
+  }
+  if (p == "D:\\x") return host::UncAnswer::kBadDevice;
+  if (p == "P:\\x") return host::UncAnswer::kConnectionUnavailable;
+  if (p == "N:\\x") return host::UncAnswer::kNotSupported;
+  return host::UncAnswer::kNoAnswer;
+}
+
+struct ScopedProvider {
+  ScopedProvider() { host::SetUncProvider(RecordedProvider); }
+  ~ScopedProvider() { host::SetUncProvider(nullptr); }
+};
+
+TEST(PathUnc, NetworkProviderAnswers) {
+  ScopedProvider recorded;
+  cKV_Error err;
+  std::string const prefix = "Failed to convert [";
+  // path, server and path on it (or the report; none: false quietly)
+  std::tuple<char const*, char const*, char const*, std::string> const cases[] = {
+      {"M:\\reports\\x.txt", "fs1", "data\\reports\\x.txt", ""},
+      {"S:\\", "solo", "", ""},
+      {"B:\\x", nullptr, nullptr, prefix + "B:\\x] to UNC path: Invalid data received from WNetGetUniversalName:fs1\\data\\x"},
+      {"D:\\x", nullptr, nullptr, prefix + "M:\\x] to UNC path: ERROR_BAD_DEVICE (The string is invalid path.)"},
+      {"P:\\x", nullptr, nullptr,
+       prefix + "M:\\x] to UNC path: ERROR_CONNECTION_UNAVAIL (There is no current connection to the remote device, "
+                "but there is a remembered (persistent) connection to it.)"},
+      {"N:\\x", nullptr, nullptr,
+       prefix + "M:\\x] to UNC path: ERROR_NOT_SUPPORTED (Network provider does not support UNC names)"},
+      {"C:\\local", nullptr, nullptr, ""},
+  };
+  for (auto const& [path, host, onHost, report] : cases) {
+    SCOPED_TRACE(path);
+    err.Reset();
+    cKV_String server("s"), onServer("p");
+    EXPECT_EQ(osConvertToUnc(&err, path, server, onServer), host != nullptr);
+    EXPECT_EQ(Text(server) + " " + Text(onServer), host ? std::string(host) + " " + onHost : "s p");
+    EXPECT_EQ(Text(err.GetText()), report);
+    EXPECT_EQ(err.GetCode(), report.empty() ? 0 : 3);
+  }
+  // The outputs may be the input.
+  cKV_String self("M:\\a\\b"), other;
+  ASSERT_TRUE(osConvertToUnc(nullptr, self, self, other));
+  EXPECT_EQ(Text(self) + " " + Text(other), "fs1 data\\a\\b");
 }
 
 }  // namespace
