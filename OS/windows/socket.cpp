@@ -392,6 +392,22 @@ int SockWait(SockWaitList const (&lists)[3], long long timeoutMs) noexcept {
     ready = 0;
     for (int k = 0; k < 3; ++k)
       if (sets[k] != nullptr) ready += MarkReady(lists[k], *sets[k]);
+    // A failed connect is exceptional only. Some hosts (Wine) also call it
+    // readable or writable at times; without urgent data waiting, an
+    // exceptional socket is a failed connect.
+    if (sets[2] != nullptr && sets[2]->fd_count > 0)
+      for (int k = 0; k < 2; ++k)
+        for (unsigned int i = 0; i < lists[k].count; ++i) {
+          if (!lists[k].ready[i]) continue;
+          bool exceptional = false;
+          for (unsigned int j = 0; j < lists[2].count && !exceptional; ++j)
+            exceptional = lists[2].ready[j] && lists[2].sockets[j] == lists[k].sockets[i];
+          u_long atMark = 0;
+          if (exceptional && ::ioctlsocket(Sock(lists[k].sockets[i]), SIOCATMARK, &atMark) == 0 && atMark != 0) {
+            lists[k].ready[i] = false;
+            --ready;
+          }
+        }
   }
   if (block != local) Free(block);
   if (failure != 0) {

@@ -183,6 +183,39 @@ TEST(SocketSelect, RefusedWaits) {
   refused(osSoctSelect(&err, 0, r.p, nullptr, nullptr, 0), HostSockError(SockErr::kNoMemory));
 }
 
+// Waits of about 64 members, where the hosts switch from bookkeeping on
+// the stack to a block of their own: the last member, and only it, is
+// found ready whatever the size and however the members are split.
+TEST(SocketSelect, SizesAroundTheSwitchToTheHeap) {
+  std::vector<std::unique_ptr<Sock>> sockets;
+  for (int i = 0; i < 72; ++i) sockets.push_back(std::make_unique<Sock>(eSoctUDP, true));
+  Sock sender(eSoctUDP);
+  unsigned char const d[] = "d";
+  unsigned char buf[4];
+  tKV_InetAddress from{0, 0};
+  for (std::size_t n = 60; n <= 72; ++n) {
+    SCOPED_TRACE(n);
+    Sock& last = *sockets[n - 1];
+    ASSERT_EQ(osSoctSendTo(nullptr, sender, d, 1, last.Address()), 1);
+    // All in the read set; then a third of them each in the three sets.
+    for (int split = 0; split < 2; ++split) {
+      Set r, w, e;
+      int writable = 0;  // UDP sockets always are
+      for (std::size_t i = 0; i + 1 < n; ++i) {
+        Set& to = split == 0 || i % 3 == 0 ? r : i % 3 == 1 ? e : w;
+        to->Add(*sockets[i]);
+        writable += &to == &w;
+      }
+      r->Add(last);
+      EXPECT_EQ(osSoctSelect(nullptr, 0, r.p, split == 0 ? nullptr : w.p, split == 0 ? nullptr : e.p, 5000),
+                1 + writable);
+      EXPECT_TRUE(r->IsSet(last) && !r->IsSet(*sockets[0]));
+      for (std::size_t i = 0; i + 1 < n; ++i) EXPECT_FALSE(r->IsSet(*sockets[i]) || e->IsSet(*sockets[i])) << i;
+    }
+    ASSERT_TRUE(osSoctRecvFrom(nullptr, last, buf, sizeof buf, from, nullptr));
+  }
+}
+
 // 2048 members, one of them ready; on a host that numbers its descriptors
 // densely they reach above 1023.
 TEST(SocketSelect, FullSet) {
