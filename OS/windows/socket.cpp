@@ -94,9 +94,9 @@ void FromHost(sockaddr_in const& sa, int len, SockAddr4& a) {
 // child process never inherits one (`inheritable`: the host made it so).
 unsigned int Adopt(SOCKET s, bool inheritable) {
   if (s == INVALID_SOCKET) return 0;
-  if (s > 0xFFFFFFFFu ||
-      (inheritable && !::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0))) {
-    int e = s > 0xFFFFFFFFu ? WSAEMFILE : static_cast<int>(::GetLastError());
+  bool wide = (static_cast<unsigned long long>(s) >> 32) != 0;
+  if (wide || (inheritable && !::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0))) {
+    int e = wide ? WSAEMFILE : static_cast<int>(::GetLastError());
     ::closesocket(s);
     ::WSASetLastError(e);
     return 0;
