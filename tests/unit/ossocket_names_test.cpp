@@ -149,6 +149,19 @@ TEST(HostNames, ForwardLookups) {
   EXPECT_TRUE(osGetAddrByHostname(&err, "localhost", count) == nullptr && count == 0 && err.IsNotError());
 }
 
+// The resolver's answers are released with the arrays that copy them.
+TEST(HostNames, LookupsLeaveNothingOpen) {
+  EXPECT_EQ(HandlesLeftBy([] {
+              unsigned int count = 0;
+              ::operator delete(osGetAddrByHostname(nullptr, "localhost", count));
+              ::operator delete(osGetHostAddr(count));
+              EXPECT_EQ(osGetAddrByHostname(nullptr, "no-such-host.invalid", count), nullptr);
+              bool found = false;
+              osGetHostnameByIp(Addr("127.0.0.1"), found);
+            }),
+            0);
+}
+
 TEST(HostNames, ReverseLookupsAndDottedText) {
   bool found = false;
   EXPECT_TRUE(osGetHostnameByIp(Addr("127.0.0.1"), found).Length() > 0 && found);

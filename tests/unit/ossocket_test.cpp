@@ -317,6 +317,27 @@ TEST(Socket, OptionsReachTheHost) {
                static_cast<char const*>(osGetSysErrorStr(Err(SockErr::kNotSocket))));
 }
 
+// A whole conversation, refused accepts and connects included, leaves no
+// descriptor or handle behind.
+TEST(Socket, ConversationsLeaveNothingOpen) {
+  EXPECT_EQ(HandlesLeftBy([] {
+              Listener l;
+              Sock c, s{nullptr};
+              ASSERT_TRUE(osSoctConnect(nullptr, c, l.Address(), nullptr) &&
+                          osSoctAccept(nullptr, l, s.s, nullptr, nullptr));
+              unsigned char buf[4] = {'a', 'b', 'c', 'd'};
+              EXPECT_TRUE(osSoctSend(nullptr, c, buf, 4, nullptr) == 4 && osSoctRecv(nullptr, s, buf, 4, nullptr) == 4);
+              EXPECT_TRUE(osSoctShutdown(nullptr, c, eSoctShutdownBoth) && osSoctClose(nullptr, c.s) &&
+                          osSoctClose(nullptr, s.s));
+              unsigned int none = 0;
+              ASSERT_TRUE(osSoctSetNonblock(nullptr, l, true));
+              EXPECT_FALSE(osSoctAccept(nullptr, l, none, nullptr, nullptr));
+              Sock refused;
+              EXPECT_FALSE(osSoctConnect(nullptr, refused, At(Loopback(), FreePort()), nullptr));
+            }),
+            0);
+}
+
 TEST(Socket, ByteOrder) {
   EXPECT_EQ(osSoctHtonq(0x0102030405060708ULL), 0x0807060504030201ULL);
   EXPECT_EQ(osSoctNtohq(osSoctHtonq(0xFEDCBA9876543210ULL)), 0xFEDCBA9876543210ULL);
