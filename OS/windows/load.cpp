@@ -4,22 +4,31 @@
 // library (attach) and after the last one has gone (detach). What runs here
 // must neither load other DLLs nor start or wait for threads: the load
 // steps create critical sections, events and plain memory, read clocks and
-// nothing more; what needs more (the socket layer's WSAStartup) is started
-// on first use instead, outside the lock.
+// nothing more. What needs more is done by the first call that needs it,
+// outside the lock: WSAStartup (step 4) by the first socket call, the
+// adapter query for the identifier node (step 2) by the first Generate.
+// At unload the socket layer is not cleaned up under the lock either; its
+// count stays with the process.
 #include <windows.h>
 
 #include "OS/host/startup.h"
+#include "OS/windows/loader.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
+      Korvane::win::SetInLoaderLock(true);
       Korvane::host::LibraryLoad();
+      Korvane::win::SetInLoaderLock(false);
       break;
     case DLL_PROCESS_DETACH:
       // At process exit (reserved set) the other threads are already gone,
       // perhaps holding the library's locks: nothing is released then, the
       // process's end takes everything. Only FreeLibrary unloads in order.
-      if (reserved == nullptr) Korvane::host::LibraryUnload();
+      if (reserved == nullptr) {
+        Korvane::win::SetInLoaderLock(true);
+        Korvane::host::LibraryUnload();
+      }
       break;
     default:
       break;

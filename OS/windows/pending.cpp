@@ -1,9 +1,8 @@
 // Load steps of the units that are not built for Windows yet (events,
-// identifiers, system description): they have nothing to make until those
-// units come, and each goes when its unit does.
+// system description; identifiers in pending_uid.cpp): they have nothing
+// to make until those units come, and each goes when its unit does.
 #include "OS/internal/events.h"
 #include "OS/internal/sysinfo.h"
-#include "OS/internal/uid.h"
 
 namespace Korvane {
 
@@ -11,10 +10,6 @@ namespace internal {
 void CreateEventPair() noexcept {}
 void CloseEventPair() noexcept {}
 }  // namespace internal
-
-void StartUidGenerator() noexcept {}
-void StopUidGenerator() noexcept {}
-void MakeEmptyUid() noexcept {}
 
 namespace sysinfo {
 void LoadDescription() noexcept {}
