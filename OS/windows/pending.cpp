@@ -1,8 +1,7 @@
 // Load steps of the units that are not built for Windows yet (events,
-// identifiers, system description): they have nothing to make until those
-// units come, and each goes when its unit does.
+// identifiers): they have nothing to make until those units come, and each
+// goes when its unit does.
 #include "OS/internal/events.h"
-#include "OS/internal/sysinfo.h"
 #include "OS/internal/uid.h"
 
 namespace Korvane {
@@ -15,10 +14,5 @@ void CloseEventPair() noexcept {}
 void StartUidGenerator() noexcept {}
 void StopUidGenerator() noexcept {}
 void MakeEmptyUid() noexcept {}
-
-namespace sysinfo {
-void LoadDescription() noexcept {}
-void UnloadDescription() noexcept {}
-}  // namespace sysinfo
 
 }  // namespace Korvane
