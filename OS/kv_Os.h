@@ -1,4 +1,5 @@
-// The umbrella header: every public unit of the library.
+/// \file
+/// The umbrella header: every public unit of the library.
 #ifndef KV_OS_KV_OS_H
 #define KV_OS_KV_OS_H
 

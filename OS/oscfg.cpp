@@ -1,6 +1,7 @@
 #include "OS/oscfg.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "OS/host/cfgfile.h"
@@ -51,6 +52,30 @@ bool SetText(cKV_String& s, char const* text, int length) {
 // the old text when it cannot get memory.
 bool Holds(cKV_String const& s, char const* text) { return s == (text != nullptr ? text : ""); }
 
+// The pieces of the line written for a record, ended by a null piece;
+// false for a record of no known type. The record's texts must outlive the
+// pieces.
+bool LinePieces(eKV_CfgType type, char const* name, char const* value, char const* comm, char const* (&pieces)[7]) {
+  bool hasComm = comm[0] != '\0';
+  auto set = [&pieces](std::initializer_list<char const*> list) {
+    int i = 0;
+    for (char const* piece : list) pieces[i++] = piece;
+    pieces[i] = nullptr;
+  };
+  switch (type) {
+    case eCfgSection:
+      hasComm ? set({"[", name, "] # ", comm, "\n"}) : set({"[", name, "]\n"});
+      return true;
+    case eCfgParam:
+      hasComm ? set({name, " = ", value, " # ", comm, "\n"}) : set({name, " = ", value, "\n"});
+      return true;
+    case eCfgComment:
+      hasComm ? set({"# ", comm, "\n"}) : set({"\n"});
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 // ---- records ----------------------------------------------------------------
@@ -63,6 +88,23 @@ cKV_CfgRecord::cKV_CfgRecord(cKV_CfgRecord const& other) = default;
 cKV_CfgRecord& cKV_CfgRecord::operator=(cKV_CfgRecord const& other) = default;
 
 cKV_CfgRecord::~cKV_CfgRecord() = default;
+
+cKV_String cKV_CfgRecord::ToString() const {
+  cKV_String text;
+  char const* pieces[7];
+  if (!LinePieces(_type, _name, _value, _comm, pieces)) return text;
+  std::size_t length = 0;
+  for (char const* const* p = pieces; *p != nullptr; ++p) length += std::strlen(*p);
+  char* block = text.GetBuffer(static_cast<unsigned int>(length));
+  if (block == nullptr) return text;
+  for (char const* const* p = pieces; *p != nullptr; ++p) {
+    std::size_t n = std::strlen(*p);
+    std::memcpy(block, *p, n);
+    block += n;
+  }
+  *block = '\0';
+  return text;
+}
 
 // ---- the file: records and editing ------------------------------------------
 
@@ -324,16 +366,33 @@ bool cKV_CfgFile::ReadFile(cKV_Error& error, char const* path) {
   return true;
 }
 
+bool cKV_CfgFile::ReadText(cKV_Error& error, char const* text, unsigned int length) {
+  cKV_String buffer;
+  char* line = buffer.GetBuffer(kLineBuffer);
+  if (line == nullptr) return KV_REPORT(&error, 7, kUnit, "Failed to allocate %d bytes.", kLineBuffer);
+  if (text == nullptr) length = 0;
+  unsigned int at = 0;
+  while (at < length) {
+    // What one read of the file would give: up to the line feed, or as
+    // many bytes as fit in the buffer.
+    unsigned int window = length - at;
+    if (window > static_cast<unsigned int>(kLineBuffer - 1)) window = kLineBuffer - 1;
+    void const* lf = std::memchr(text + at, '\n', window);
+    unsigned int piece = lf != nullptr ? static_cast<unsigned int>(static_cast<char const*>(lf) - (text + at)) + 1 : window;
+    std::memcpy(line, text + at, piece);
+    line[piece] = '\0';
+    if (!_ParseLine(line)) break;
+    at += piece;
+  }
+  return true;
+}
+
 namespace {
 
-// Writes one line from its pieces (null pieces end the list); false when
-// the host refused any of them.
-bool PutLine(host::CfgStream* file, char const* a, char const* b = nullptr, char const* c = nullptr,
-             char const* d = nullptr, char const* e = nullptr, char const* f = nullptr) {
-  for (char const* piece : {a, b, c, d, e, f}) {
-    if (piece == nullptr) break;
-    if (host::CfgWrite(file, piece) < 0) return false;
-  }
+// Writes one line from its pieces; false when the host refused any of them.
+bool PutLine(host::CfgStream* file, char const* const* pieces) {
+  for (; *pieces != nullptr; ++pieces)
+    if (host::CfgWrite(file, *pieces) < 0) return false;
   return true;
 }
 
@@ -347,28 +406,12 @@ bool cKV_CfgFile::WriteFile(cKV_Error& error, char const* path) const {
   bool first = true;
   bool afterComment = false;
   for (cKV_CfgRecord* r = _list.GetFirst(); r != nullptr && ok; r = _list.GetNext(r)) {
-    char const* name = r->_name;
-    char const* comm = r->_comm;
-    bool hasComm = comm[0] != '\0';
-    switch (r->_type) {
-      case eCfgSection:
-        // A blank line sets a section off, unless a comment already does.
-        if (!first && !afterComment) host::CfgWrite(file, "\n");
-        ok = hasComm ? PutLine(file, "[", name, "] # ", comm, "\n") : PutLine(file, "[", name, "]\n");
-        afterComment = false;
-        break;
-      case eCfgParam:
-        ok = hasComm ? PutLine(file, name, " = ", r->_value, " # ", comm, "\n")
-                     : PutLine(file, name, " = ", r->_value, "\n");
-        afterComment = false;
-        break;
-      case eCfgComment:
-        ok = hasComm ? PutLine(file, "# ", comm, "\n") : PutLine(file, "\n");
-        afterComment = true;
-        break;
-      default:
-        continue;
-    }
+    char const* pieces[7];
+    if (!LinePieces(r->_type, r->_name, r->_value, r->_comm, pieces)) continue;
+    // A blank line sets a section off, unless a comment already does.
+    if (r->_type == eCfgSection && !first && !afterComment) host::CfgWrite(file, "\n");
+    ok = PutLine(file, pieces);
+    afterComment = r->_type == eCfgComment;
     first = false;
   }
   if (host::CfgClose(file) != 0 || !ok) return KV_REPORT(&error, 3, kUnit, "Failed to write data into file [%s]", path);

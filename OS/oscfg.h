@@ -1,7 +1,8 @@
-// Sectioned configuration files: an ordered, in-memory model of a text file
-// of section headers, `name = value` parameters and `#` comments, with its
-// reader and writer. Comments and blank lines are records of their own, so
-// a file can be read, edited and written back with its order and remarks.
+/// \file
+/// Sectioned configuration files: an ordered, in-memory model of a text file
+/// of section headers, `name = value` parameters and `#` comments, with its
+/// reader and writer. Comments and blank lines are records of their own, so
+/// a file can be read, edited and written back with its order and remarks.
 #ifndef KV_OS_OSCFG_H
 #define KV_OS_OSCFG_H
 
@@ -12,24 +13,44 @@
 
 namespace Korvane {
 
+/// The kind of a configuration record, which says which of its fields are
+/// used.
 enum eKV_CfgType {
+  /// A section header "[name] # comment": name and comment.
   eCfgSection = 1,  // name and comment
+  /// A parameter "name = value # comment": name, value and comment.
   eCfgParam = 2,    // name, value and comment
+  /// A comment line: comment only; a blank line has an empty comment.
   eCfgComment = 3,  // comment only; a blank line has an empty comment
 };
 
-// One line of a configuration file. Only cKV_CfgFile creates and destroys
-// records. A copy carries the source's list links: it must never be linked
-// or handed to a file.
+/// One line of a configuration file. Only cKV_CfgFile creates and destroys
+/// records. A copy carries the source's list links: it must never be linked
+/// or handed to a file.
 class KV_OS_API cKV_CfgRecord : public cKV_List2Item {
  public:
+  /// A copy of every field, the list links included.
+  /// \param other the record copied.
   cKV_CfgRecord(cKV_CfgRecord const& other);
+  /// Copies every field, the list links included.
+  /// \param other the record copied.
+  /// \return this record.
   cKV_CfgRecord& operator=(cKV_CfgRecord const& other);
 
+  /// \return the kind of line.
   eKV_CfgType GetType() const { return _type; }
+  /// \return the name of a section or parameter; empty for a comment.
   cKV_String const& GetName() const { return _name; }
+  /// \return the value of a parameter; empty for the other kinds.
   cKV_String const& GetValue() const { return _value; }
+  /// \return the comment, without its '#'.
   cKV_String const& GetComment() const { return _comm; }
+
+  /// The line that WriteFile writes for this record.
+  /// \return the line, line feed included, but without the blank line that
+  ///   WriteFile may put before a section; empty when memory could not be
+  ///   obtained, and for a record of no known type (which WriteFile skips).
+  cKV_String ToString() const;
 
  private:
   friend class cKV_CfgFile;
@@ -48,72 +69,131 @@ class KV_OS_API cKV_CfgRecord : public cKV_List2Item {
   cKV_String _comm;
 };
 
-// The record list is instantiated once, inside the library.
+/// The record list is instantiated once, inside the library.
 extern template class KV_OS_API ctKV_List2<cKV_CfgRecord>;
 
-// A configuration file: one flat list of records in file order. The section
-// area of a section record runs up to the next section record; records before
-// the first section belong to no section and are reached only by walking the
-// list. Names compare case-insensitively over A..Z only; an empty name never
-// matches; the first match in file order wins.
-//
-// The file owns its records. Copying is forbidden: a member-wise copy would
-// destroy the same records twice, and a deep copy could not report running
-// out of memory.
-//
-// One thread at a time.
+/// A configuration file: one flat list of records in file order. The section
+/// area of a section record runs up to the next section record; records before
+/// the first section belong to no section and are reached only by walking the
+/// list. Names compare case-insensitively over A..Z only; an empty name never
+/// matches; the first match in file order wins.
+///
+/// The file owns its records. Copying is forbidden: a member-wise copy would
+/// destroy the same records twice, and a deep copy could not report running
+/// out of memory.
+///
+/// The editing operations report by their result only; the reader and the
+/// writer report with code 3 (code 7 for memory) from ".\oscfg".
+///
+/// One thread at a time.
 class KV_OS_API cKV_CfgFile {
  public:
+  /// A file without records.
   cKV_CfgFile();
+  /// Destroys every record.
   ~cKV_CfgFile();
   cKV_CfgFile(cKV_CfgFile const&) = delete;
   cKV_CfgFile& operator=(cKV_CfgFile const&) = delete;
 
-  // The records in file order: walk with GetList().GetFirst() and GetNext.
+  /// The records in file order: walk with GetList().GetFirst() and GetNext.
+  /// \return the record list, read-only.
   ctKV_List2<cKV_CfgRecord> const& GetList() const { return _list; }
+  /// \return the first record of the file, or null when there is none.
   cKV_CfgRecord* GetFirst() const { return _list.GetFirst(); }
-  // Null after the last record and for a null record. `record` must be one
-  // of this file's records.
+  /// \param record one of this file's records, or null.
+  /// \return the record after it; null after the last record and for a null
+  ///   record.
   cKV_CfgRecord* GetNext(cKV_CfgRecord* record) const;
 
+  /// \param name the section name.
+  /// \return the first section record of that name, or null (always for a
+  ///   null or empty name).
   cKV_CfgRecord* FindSection(char const* name) const;
-  // Searches one section area: with a null `from` the first section's; with
-  // a section record the area after it; with any other record the rest of
-  // its area from that record on.
+  /// Searches one section area for a parameter.
+  /// \param from where to search: null for the first section's area, a
+  ///   section record for the area after it, any other record for the rest
+  ///   of its area from that record on.
+  /// \param name the parameter name.
+  /// \return the first parameter record of that name there, or null.
   cKV_CfgRecord* FindParam(cKV_CfgRecord* from, char const* name) const;
 
-  // Finds the first section called `name`, or appends a new one. `clear`
-  // empties an existing section's area; a non-null `comment` replaces its
-  // comment. Null when memory could not be obtained for a new section or
-  // for the comment.
+  /// Finds the first section called `name`, or appends a new one.
+  /// \param name the section name; null or empty appends a nameless section.
+  /// \param clear whether to empty an existing section's area.
+  /// \param comment if not null, replaces the section's comment.
+  /// \return the section record; null when memory could not be obtained for
+  ///   a new section or for the comment.
   cKV_CfgRecord* SetSect(char const* name, bool clear, char const* comment);
-  // Removes the first section called `name` with its area; true also when
-  // there is none.
+  /// Removes the first section called `name` with its area.
+  /// \param name the section name.
+  /// \return true, also when there is no such section.
   bool DelSect(char const* name);
-  // Sets the value of the first parameter called `name` in the section's
-  // area (a non-null `comment` replaces its comment), or adds the parameter
-  // after the section's last parameter. False for a null or non-section
-  // record, and when memory could not be obtained.
+  /// Sets the value of the first parameter called `name` in the section's
+  /// area, or adds the parameter after the section's last parameter (right
+  /// after the section record when it has none).
+  /// \param section a section record of this file.
+  /// \param name the parameter name.
+  /// \param value the new value; null empties it.
+  /// \param comment if not null, replaces the comment.
+  /// \return false for a null or non-section record, and when memory could
+  ///   not be obtained.
   bool SetParam(cKV_CfgRecord* section, char const* name, char const* value, char const* comment);
-  // Adds a parameter after the section's last parameter, even when one of
-  // that name exists.
+  /// Adds a parameter after the section's last parameter, even when one of
+  /// that name exists.
+  /// \param section a section record of this file.
+  /// \param name the parameter name.
+  /// \param value the value.
+  /// \param comment the comment, or null.
+  /// \return false for a null or non-section record, and when memory could
+  ///   not be obtained.
   bool AddParam(cKV_CfgRecord* section, char const* name, char const* value, char const* comment);
+  /// Removes the first parameter called `name` in the section's area.
+  /// \param section a section record of this file.
+  /// \param name the parameter name.
+  /// \return false for a null or non-section record, or when there is no
+  ///   such parameter.
   bool DelParam(cKV_CfgRecord* section, char const* name);
-  // Links a comment after `after` (a record of this file), or first in the
-  // file when `after` is null. False only when memory could not be obtained.
+  /// Links a comment into the file.
+  /// \param after a record of this file to follow, or null for the very
+  ///   first place in the file.
+  /// \param text the comment, without '#'.
+  /// \return false only when memory could not be obtained.
   bool AddComm(cKV_CfgRecord* after, char const* text);
-  // Removes `record` when it is a comment record.
+  /// Removes a comment record.
+  /// \param record a record of this file.
+  /// \return false, changing nothing, when `record` is null or no comment.
   bool DelComm(cKV_CfgRecord* record);
+  /// Removes and destroys every record.
   void DelAll();
 
-  // Appends the records of the file at `path` to those present. A line that
-  // is neither header, parameter nor comment ends the reading silently, with
-  // true. A directory cannot be opened. A read error ends the reading with
-  // false ("Failed to read data from file [path]"); the records read before
-  // it stay.
+  /// Appends the records of the file at `path` to those present. A line that
+  /// is neither header, parameter nor comment ends the reading silently, with
+  /// true. A directory cannot be opened.
+  /// \param error gets the reason of a failure: code 7 "Failed to allocate
+  ///   %d bytes." when the line buffer cannot be had, code 3 "Files to open
+  ///   file [%s] for read", or "Failed to read data from file [%s]" after a
+  ///   read error.
+  /// \param path the file.
+  /// \return false on a failure; the records read before it stay.
   bool ReadFile(cKV_Error& error, char const* path);
-  // Replaces the contents of `path` with the records, one line each; nothing
-  // is quoted. On failure the file may be partly written.
+  /// Appends the records of text in memory, read exactly as ReadFile reads
+  /// a file of these bytes: a line ends after its line feed, a longer one
+  /// comes in pieces of at most 32767 bytes, a NUL ends what the parser sees
+  /// of its line, and a rejected line ends the reading quietly with true.
+  /// So input that can be read only once (a pipe) can be read into memory
+  /// first.
+  /// \param error gets code 7 "Failed to allocate %d bytes." when the line
+  ///   buffer cannot be obtained.
+  /// \param text the bytes; may hold NUL bytes.
+  /// \param length the number of bytes.
+  /// \return false only when the line buffer cannot be obtained.
+  bool ReadText(cKV_Error& error, char const* text, unsigned int length);
+  /// Replaces the contents of `path` with the records, one line each; nothing
+  /// is quoted.
+  /// \param error gets the reason of a failure: code 3 "Failed to open file
+  ///   [%s] for write" or "Failed to write data into file [%s]".
+  /// \param path the file, created when missing.
+  /// \return false on a failure; the file may then be partly written.
   bool WriteFile(cKV_Error& error, char const* path) const;
 
  private:

@@ -6,6 +6,7 @@
 
 #include "OS/host/error.h"
 #include "OS/host/io.h"
+#include "OS/host/memory.h"
 #include "OS/internal/iotext.h"
 #include "OS/internal/report.h"
 
@@ -209,17 +210,72 @@ bool osFileReadLine(void* file, cKV_String& line, unsigned int limit) {
   return ReadLineBody(fd, line, block, count, start);
 }
 
+namespace {
+
+// Reads a file that the host does not size (most of /proc, pipes) or sizes
+// as 0 (pseudo files and devices that still have content) in growing steps
+// to its end, keeping at most `cap` bytes as for a sized file. `text` is
+// touched only on success.
+bool ReadToEnd(cKV_Error* err, host::FileHandle fd, char const* name, cKV_String& text, unsigned int cap) {
+  constexpr unsigned int kFirstStep = 4096;
+  unsigned int room = cap < kFirstStep ? cap : kFirstStep;
+  char* block = host::NewChars(static_cast<std::size_t>(room) + 1);
+  if (block == nullptr)
+    return KV_REPORT(err, 3, kUnit, "Failed to alloc %d bytes of memory", static_cast<int>(room + 1));
+  unsigned int done = 0;
+  while (done < cap) {
+    if (done == room) {
+      unsigned int grown = room > cap - room ? cap : 2 * room;
+      char* bigger = host::NewChars(static_cast<std::size_t>(grown) + 1);
+      if (bigger == nullptr) {
+        host::DeleteChars(block);
+        return KV_REPORT(err, 3, kUnit, "Failed to alloc %d bytes of memory", static_cast<int>(grown + 1));
+      }
+      std::memcpy(bigger, block, done);
+      host::DeleteChars(block);
+      block = bigger;
+      room = grown;
+    }
+    long long n = host::FileRead(fd, block + done, room - done);
+    if (n < 0) {
+      host::DeleteChars(block);
+      return KV_REPORT(err, 3, kUnit, "Failed to read %d bytes from file [%s]", static_cast<int>(room - done), name);
+    }
+    if (n == 0) break;
+    done += static_cast<unsigned int>(n);
+  }
+  char* target = internal::ReserveText(text, done > 0 ? done : 1);
+  if (target != nullptr) {
+    std::memcpy(target, block, done);
+    target[done] = '\0';
+  }
+  host::DeleteChars(block);
+  if (target == nullptr)
+    return KV_REPORT(err, 3, kUnit, "Failed to alloc %d bytes of memory", static_cast<int>(done + 1));
+  return true;
+}
+
+}  // namespace
+
 bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned int maxSize) {
   char const* name = path != nullptr ? path : "";
   void* file = osFileOpen(path, 1, 0);
   if (IsInvalid(file)) return KV_REPORT(err, 3, kUnit, "Failed to open file [%s]", name);
-  long long size = osFileSize(file);
-  if (size < 0) {
-    osFileClose(file);
-    return KV_REPORT(err, 3, kUnit, "Failed to get size of file [%s]", name);
-  }
   // count + 1 must fit the 32-bit size.
   unsigned int cap = maxSize == UINT_MAX ? UINT_MAX - 1 : maxSize;
+  long long size = osFileSize(file);
+  if (size < 0) {
+    // These say that the file has no size, not that it failed.
+    if (!host::LastErrorIs(host::ErrorKind::kInvalidArgument) && !host::LastErrorIs(host::ErrorKind::kNotSeekable)) {
+      osFileClose(file);
+      return KV_REPORT(err, 3, kUnit, "Failed to get size of file [%s]", name);
+    }
+  }
+  if (size <= 0) {
+    bool read = ReadToEnd(err, file, name, text, cap);
+    osFileClose(file);
+    return read;
+  }
   unsigned int count = static_cast<unsigned long long>(size) > cap ? cap : static_cast<unsigned int>(size);
   // An empty text gets a block too, like any text read: the string then
   // holds just the NUL rather than no buffer.
@@ -228,12 +284,15 @@ bool osReadFileTxt(cKV_Error* err, char const* path, cKV_String& text, unsigned 
     osFileClose(file);
     return KV_REPORT(err, 3, kUnit, "Failed to alloc %d bytes of memory", static_cast<int>(count + 1));
   }
-  // One request; more only where the host caps a single transfer.
+  // One request; more only where the host caps a single transfer, or where
+  // the file ends before the size the host gave (files under /sys claim a
+  // page): the text is then what the file holds.
   host::FileHandle fd = file;
   unsigned int done = 0;
   while (done < count) {
     long long n = host::FileRead(fd, block + done, count - done);
-    if (n <= 0) break;
+    if (n < 0) break;
+    if (n == 0) count = done;
     done += static_cast<unsigned int>(n);
   }
   osFileClose(file);

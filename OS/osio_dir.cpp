@@ -1,6 +1,7 @@
 // Directories, file times, file search, console keys and the file records.
 #include <cstring>
 
+#include "OS/host/error.h"
 #include "OS/host/io.h"
 #include "OS/host/memory.h"
 #include "OS/internal/iotext.h"
@@ -23,11 +24,22 @@ char const* SysText(cKV_String& holder) {
   return holder;
 }
 
-// mkdir of one directory, reported.
-bool CreateOne(cKV_Error* err, char const* path) {
+// mkdir of `path`, where a directory that is there already counts as made:
+// a "." or ".." step of a path always is, and another process may make the
+// same directory at the same time. False with the host's error otherwise.
+bool MakeDirOrFind(char const* path) {
   if (host::MakeDir(path)) return true;
+  int error = osGetSysError();
+  if (error == host::ErrorNumber(host::ErrorKind::kExists) && osIsDirectory(path)) return true;
+  host::SetLastError(error);
+  return false;
+}
+
+// mkdir of one directory, reported in the caller's spelling `shown`.
+bool CreateOne(cKV_Error* err, char const* path, char const* shown) {
+  if (MakeDirOrFind(path)) return true;
   cKV_String why;
-  return KV_REPORT(err, 3, kUnit, "Failed to create directory %s. %s", path, SysText(why));
+  return KV_REPORT(err, 3, kUnit, "Failed to create directory %s. %s", shown, SysText(why));
 }
 
 // ---- Masks ----
@@ -122,10 +134,12 @@ bool DeleteEntries(char const* dir, bool recursive, internal::TextBuffer& report
       }
     } else if (kind == host::kPathDir) {
       if (!host::RemoveDir(entry)) {
+        internal::NoteReport(kUnit, "dir [%s] %s\n");
         report.AppendFormat("dir [%s] %s\n", entry, SysText(why));
         ok = false;
       }
     } else if (!host::RemoveFile(entry)) {
+      internal::NoteReport(kUnit, "file [%s] %s\n");
       report.AppendFormat("file [%s] %s\n", entry, SysText(why));
       ok = false;
     }
@@ -146,6 +160,7 @@ bool DeleteTree(cKV_Error* err, char const* path, bool recursive) {
   bool ok = DeleteEntries(dir, recursive, report);
   if (ok && !host::RemoveDir(added ? path : static_cast<char const*>(dir))) {
     cKV_String why;
+    internal::NoteReport(kUnit, "dir [%s] %s\n");
     report.AppendFormat("dir [%s] %s\n", static_cast<char const*>(dir), SysText(why));
     ok = false;
   }
@@ -170,67 +185,81 @@ bool osDeleteFile(cKV_Error* err, char const* path) {
   return KV_REPORT(err, 3, kUnit, "Failed to delete file [%s]. %s", path, SysText(why));
 }
 
-// The parents are created going up the path until one exists or can be
-// made, then back down; a loop rather than recursion, so that a path of any
-// length cannot exhaust the stack. Of the reports made on the way up only the
-// last one can remain in the record, so only that one is formatted.
+// Both separators are read as separators: the host is asked about the path
+// with every '\\' turned into '/', and reports show the caller's spelling.
+// With parents it works as mkdir -p: the walk goes up the path until a
+// directory exists or can be made, then back down making each step, and a
+// step that exists already ("." and "..", or one made meanwhile) is passed.
+// A loop rather than recursion, so that a path of any length cannot exhaust
+// the stack. Of the reports made on the way up only the last one can remain
+// in the record, so only that one is formatted.
 bool osCreateDirectory(cKV_Error* err, char const* path, bool parents) {
   path = OrEmpty(path);
-  if (osIsDirectory(path)) return true;
   if (path[0] == '\0') return KV_REPORT(err, 3, kUnit, "Directory with empty name can not be created");
-  if (!parents) return CreateOne(err, path);
-
   std::size_t length = std::strlen(path);
-  char* work = host::NewChars(length + 1);
-  if (work == nullptr) return CreateOne(err, path);
-  std::memcpy(work, path, length + 1);
-  std::size_t current = length;  // work holds the first `current` bytes of path
-  std::size_t failedAt = 0;      // the prefix whose attempt failed last
-  int pending = 0;               // and its errno, not yet reported
-  auto flush = [&] {
-    if (pending == 0) return;
-    if (current < failedAt) work[current] = path[current];
-    cKV_String why = osGetSysErrorStr(pending);
-    KV_REPORT(err, 3, kUnit, "Failed to create directory %s. %s", work, static_cast<char const*>(why));
-    if (current < failedAt) work[current] = '\0';
-    pending = 0;
+  char* work = host::NewChars(2 * (length + 1));
+  if (work == nullptr) return osIsDirectory(path) || CreateOne(err, path, path);
+  char* shown = work + length + 1;  // the caller's spelling of the same prefix
+  auto restore = [&](std::size_t at) {
+    shown[at] = path[at];
+    work[at] = path[at] == '\\' ? '/' : path[at];
   };
+  auto cutAt = [&](std::size_t at) { work[at] = shown[at] = '\0'; };
+  for (std::size_t i = 0; i <= length; ++i) restore(i);
+
   bool ok = true;
-  for (;;) {
-    if (host::MakeDir(work)) {
-      flush();
-      break;
-    }
-    pending = osGetSysError();
-    failedAt = current;
-    // The parent ends at the last separator, a final one not counted.
-    std::size_t cut = current;
-    for (std::size_t i = current; i-- > 0;)
-      if (IsSep(work[i]) && i + 1 != current) {
-        cut = i;
+  if (osIsDirectory(work)) {
+    // nothing to make
+  } else if (!parents) {
+    ok = CreateOne(err, work, shown);
+  } else {
+    std::size_t current = length;  // work and shown hold the first `current` bytes
+    std::size_t failedAt = 0;      // the prefix whose attempt failed last
+    int pending = 0;               // and its errno, not yet reported
+    auto flush = [&] {
+      if (pending == 0) return;
+      if (current < failedAt) restore(current);
+      cKV_String why = osGetSysErrorStr(pending);
+      KV_REPORT(err, 3, kUnit, "Failed to create directory %s. %s", shown, static_cast<char const*>(why));
+      if (current < failedAt) cutAt(current);
+      pending = 0;
+    };
+    for (;;) {
+      if (MakeDirOrFind(work)) {
+        flush();
         break;
       }
-    if (cut == current) {
-      pending = 0;
-      ok = KV_REPORT(err, 3, kUnit, "Failed to create directory %s", work);
-      break;
+      pending = osGetSysError();
+      failedAt = current;
+      // The parent ends at the last separator, a final one not counted.
+      std::size_t cut = current;
+      for (std::size_t i = current; i-- > 0;)
+        if (work[i] == '/' && i + 1 != current) {
+          cut = i;
+          break;
+        }
+      if (cut == current) {
+        pending = 0;
+        ok = KV_REPORT(err, 3, kUnit, "Failed to create directory %s", shown);
+        break;
+      }
+      cutAt(cut);
+      current = cut;
+      if (osIsDirectory(work)) {
+        flush();
+        break;
+      }
+      if (cut == 0) {
+        pending = 0;
+        ok = KV_REPORT(err, 3, kUnit, "Directory with empty name can not be created");
+        break;
+      }
     }
-    work[cut] = '\0';
-    current = cut;
-    if (osIsDirectory(work)) {
-      flush();
-      break;
+    while (ok && current < length) {
+      restore(current);
+      current = std::strlen(work);
+      ok = CreateOne(err, work, shown);
     }
-    if (cut == 0) {
-      pending = 0;
-      ok = KV_REPORT(err, 3, kUnit, "Directory with empty name can not be created");
-      break;
-    }
-  }
-  while (ok && current < length) {
-    work[current] = path[current];
-    current = std::strlen(work);
-    ok = CreateOne(err, work);
   }
   host::DeleteChars(work);
   return ok;

@@ -58,6 +58,10 @@ struct cKV_Log::State {
   std::atomic<int> owners{1};
   void* lock = nullptr;
   int fd = -1;
+  // The destination ends inside a line, where a record was cut short (a
+  // full disk, a size limit): the next record starts with a line end, so
+  // that a record always starts on a line of its own.
+  bool midLine = false;
 
   // The time text of `second` in `zone`; it changes once a second, so it is
   // made again only when the second or the zone changes. Read and written
@@ -124,7 +128,10 @@ cKV_Log::cKV_Log(char const* path) : _state(nullptr), _fileName(path), _stream(n
   // Without its name the log would quietly fall back to standard output.
   if (path != nullptr && path[0] != '\0' && _fileName.Length() == 0) return;
   _state = NewState<State>();
-  if (_state != nullptr && _fileName.Length() > 0) _state->fd = host::LogOpen(_fileName);
+  if (_state != nullptr && _fileName.Length() > 0) {
+    _state->fd = host::LogOpen(_fileName);
+    if (_state->fd >= 0) _state->midLine = host::LogEndsMidLine(_state->fd, _fileName);
+  }
 }
 
 cKV_Log::cKV_Log(void* stream)
@@ -291,11 +298,14 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
     char levelText[16];
     *PutDecimal(levelText, level) = '\0';
     host::StreamLock(out);
-    std::fprintf(out, "%s [%X] LEVEL:%s FILE:%s[%d]\n MSG:", time, thread, levelText, file, line);
-    std::vfprintf(out, format, args);
-    std::fputs("\n\n", out);
-    if (_stream != nullptr) std::fflush(out);
+    bool failed = state.midLine && std::fputc('\n', out) == EOF;
+    failed |= std::fprintf(out, "%s [%X] LEVEL:%s FILE:%s[%d]\n MSG:", time, thread, levelText, file, line) < 0;
+    failed |= std::vfprintf(out, format, args) < 0;
+    failed |= std::fputs("\n\n", out) == EOF;
+    if (_stream != nullptr) failed |= std::fflush(out) != 0;
     host::StreamUnlock(out);
+    // Where a failed stream stopped is not known: assume inside a line.
+    state.midLine = failed;
     osLeaveCriticalSection(state.lock);
     return;
   }
@@ -319,7 +329,8 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
   p += 7;
   std::size_t before = static_cast<std::size_t>(tail - fixed);
   std::size_t after = static_cast<std::size_t>(p - tail);
-  std::size_t header = timeLength + before + fileLength + after;
+  std::size_t lead = state.midLine ? 1 : 0;
+  std::size_t header = lead + timeLength + before + fileLength + after;
 
   char* block = state.block != nullptr ? state.block : state.inlineBlock;
   std::size_t size = state.block != nullptr ? state.blockSize : sizeof state.inlineBlock;
@@ -353,6 +364,7 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
     std::memcpy(q, text, n);
     q += n;
   };
+  put("\n", lead);
   put(time, timeLength);
   put(fixed, before);
   put(file, fileLength);
@@ -379,7 +391,9 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
   q += message;
   *q++ = '\n';
   *q++ = '\n';
-  host::LogAppend(state.fd, block, static_cast<std::size_t>(q - block));
+  long long written = host::LogAppend(state.fd, block, static_cast<std::size_t>(q - block));
+  // A write that took nothing left the file's end as it was.
+  if (written > 0) state.midLine = block[written - 1] != '\n';
   host::DeleteChars(own);
   osLeaveCriticalSection(state.lock);
 }

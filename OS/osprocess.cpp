@@ -20,6 +20,7 @@ namespace {
 struct Child {
   unsigned int pid;
   unsigned long long endedAt;  // 0 while running; else the order of ending
+  int exitCode;                // once ended
 };
 
 constexpr std::size_t kKeepEnded = 256;
@@ -56,13 +57,14 @@ bool Reserve() {
 void Register(unsigned int pid) {
   // An entry with this id can only be of an ended child: the id was free.
   if (Child* old = Find(pid)) Remove(old);
-  g_children[g_count++] = Child{pid, 0};
+  g_children[g_count++] = Child{pid, 0, 0};
 }
 
-void MarkEnded(unsigned int pid) {
+void MarkEnded(unsigned int pid, int exitCode) {
   Child* c = Find(pid);
   if (c == nullptr || c->endedAt != 0) return;
   c->endedAt = ++g_endings;
+  c->exitCode = exitCode;
   if (++g_ended <= kKeepEnded) return;
   Child* oldest = nullptr;
   for (std::size_t i = 0; i < g_count; ++i)
@@ -76,9 +78,9 @@ void MarkEnded(unsigned int pid) {
 void* Watch(void* arg) {
   auto pid = static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(arg));
   host::NameCurrentThread(kWatcherName);
-  host::AwaitChildEnd(pid);
+  int exitCode = host::AwaitChildEnd(pid);
   std::lock_guard<std::mutex> guard(g_lock);
-  MarkEnded(pid);
+  MarkEnded(pid, exitCode);
   host::ReapChild(pid);
   return nullptr;
 }
@@ -200,6 +202,24 @@ bool osIsProcessExist(unsigned int& pid) {
     if (Child* c = Find(pid)) return c->endedAt == 0 && !host::ChildEnded(pid);
   }
   return host::ProbeProcess(pid) == host::ProcessState::Running;
+}
+
+bool osGetProcessExitCode(unsigned int pid, int& code) {
+  if (pid == 0) return false;
+  std::lock_guard<std::mutex> guard(g_lock);
+  Child const* c = Find(pid);
+  if (c == nullptr) return false;
+  if (c->endedAt != 0) {
+    code = c->exitCode;
+    return true;
+  }
+  // Ended but not yet recorded: its watcher reaps only under the lock, so
+  // the status can still be read.
+  if (!host::ChildEnded(pid)) return false;
+  int ended = host::AwaitChildEnd(pid);
+  if (ended < 0) return false;
+  code = ended;
+  return true;
 }
 
 void osSetSilentErrorMode() {}

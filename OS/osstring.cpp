@@ -235,8 +235,13 @@ int cKV_String::Compare(char const* a, char const* b) {
   return r < 0 ? -1 : (r > 0 ? 1 : 0);
 }
 
+// A start outside the text (before it, or past its NUL) finds no number
+// rather than reading outside the block; the end itself is an empty text.
+// Only the bytes before `start` are looked at, so a far start costs no more.
 int cKV_String::ToLong(int start, int* consumed, int base) const {
-  if (_buffer == nullptr) {
+  bool inside = _buffer != nullptr && start >= 0;
+  for (int i = 0; inside && i < start; ++i) inside = _buffer[i] != '\0';
+  if (!inside) {
     if (consumed != nullptr) *consumed = 0;
     return 0;
   }

@@ -18,8 +18,7 @@ namespace {
 // Reports the failed host call of `what` with the host's own reason.
 bool ReportHost(cKV_Error* error, int line, char const* what) {
   int code = host::LastError();
-  return cKV_Error::SetFormat(error, 1, kUnit, line, "%s failed. %s", what,
-                              static_cast<char const*>(osGetSysErrorStr(code)));
+  return KV_REPORT_AT(error, 1, kUnit, line, "%s failed. %s", what, static_cast<char const*>(osGetSysErrorStr(code)));
 }
 
 }  // namespace

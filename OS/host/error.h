@@ -15,7 +15,9 @@ void SetLastError(int code) noexcept;
 enum class ErrorKind {
   kBadAddress,    // a null name or buffer
   kBusy,          // sharing refused: the file is in use
+  kExists,        // the name is taken
   kNotSeekable,   // the file has no positions (a pipe)
+  kInvalidArgument,  // the host refused a value (a size asked of a file that has none)
 };
 int ErrorNumber(ErrorKind kind) noexcept;
 inline bool LastErrorIs(ErrorKind kind) noexcept { return LastError() == ErrorNumber(kind); }

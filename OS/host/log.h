@@ -10,6 +10,10 @@ namespace Korvane::host {
 // Opens `path` for appending only, close-on-exec, creating it (mode 0666
 // less the umask) when missing; a FIFO is not waited for. -1 with errno.
 int LogOpen(char const* path) noexcept;
+// Whether the file behind `fd`, opened from `path`, is a regular file whose
+// last byte is not a line end: a record written to it earlier was cut short.
+// False when that cannot be read.
+bool LogEndsMidLine(int fd, char const* path) noexcept;
 // Appends `size` bytes with as few writes as the host allows: one, unless
 // the host takes less (then the rest follows while writes make progress).
 // The bytes written, or -1 (errno) when the first write fails.

@@ -16,8 +16,9 @@ int Spawn(char* const* argv, unsigned int& pid) noexcept;
 
 // For children that the library started itself:
 // blocks until the child has ended (or is no longer a child), without
-// reaping it, so its id stays taken;
-void AwaitChildEnd(unsigned int pid) noexcept;
+// reaping it, so its id stays taken; returns its exit status, 128 + the
+// signal number when a signal ended it, or -1 when it is no child;
+int AwaitChildEnd(unsigned int pid) noexcept;
 // whether it has ended (or is no longer a child), without reaping it;
 bool ChildEnded(unsigned int pid) noexcept;
 // reaps it.

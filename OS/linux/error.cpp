@@ -13,6 +13,10 @@ int ErrorNumber(ErrorKind kind) noexcept {
       return EFAULT;
     case ErrorKind::kBusy:
       return EBUSY;
+    case ErrorKind::kExists:
+      return EEXIST;
+    case ErrorKind::kInvalidArgument:
+      return EINVAL;
     case ErrorKind::kNotSeekable:
       return ESPIPE;
   }

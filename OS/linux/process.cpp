@@ -99,10 +99,14 @@ int Spawn(char* const* argv, unsigned int& pid) noexcept {
   return 0;
 }
 
-void AwaitChildEnd(unsigned int pid) noexcept {
-  siginfo_t info;
-  while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+int AwaitChildEnd(unsigned int pid) noexcept {
+  siginfo_t info{};
+  int rc;
+  while ((rc = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT)) != 0 && errno == EINTR) {
   }
+  if (rc != 0) return -1;
+  // The shell's convention for a program that a signal ended.
+  return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
 }
 
 bool ChildEnded(unsigned int pid) noexcept {

@@ -15,6 +15,10 @@ int ErrorNumber(ErrorKind kind) noexcept {
       return ERROR_INVALID_PARAMETER;
     case ErrorKind::kBusy:
       return ERROR_SHARING_VIOLATION;
+    case ErrorKind::kExists:
+      return ERROR_ALREADY_EXISTS;
+    case ErrorKind::kInvalidArgument:
+      return ERROR_INVALID_PARAMETER;
     case ErrorKind::kNotSeekable:
       return ERROR_SEEK_ON_DEVICE;
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <tuple>
 
 #include "OS/osio.h"
 #include "OS/oslog.h"
@@ -47,6 +48,11 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   }
   EXPECT_EQ(ReadFile(file), before);
 
+  // "." and ".." steps in the directory, as mkdir -p takes them.
+  auto dotted = RunKvos({"log", "write", "--dir", dir / "lgx/./a", "--sub", "b/../c", "hello"});
+  EXPECT_EQ(dotted.status, 0) << dotted.err;
+  EXPECT_NE(ReadFile(dir / "lgx/a/c/kvos.log").find(" MSG:hello\n\n"), std::string::npos);
+
   // A directory that cannot be made, a file that cannot be appended to.
   kvtest::WriteFile(dir / "plain", "");
   auto blocked = RunKvos({"log", "write", "--dir", dir / "plain", "m"});
@@ -65,6 +71,18 @@ TEST(KvosLog, WriteAppendsOneRecordInTheLayout) {
   EXPECT_LT(ReadFile(dir / "cut.log").size(), 6000u);
   EXPECT_TRUE(cut.status == 1 && cut.out.empty());
   EXPECT_NE(cut.err.find("incomplete"), std::string::npos) << cut.err;
+  // The next run's record starts on a line of its own and reads back whole,
+  // time line included.
+  auto next = RunKvos({"log", "write", "--dir", dir.Path(), "--name", "cut", "after the cut"});
+  EXPECT_EQ(next.status, 0) << next.err;
+  auto shown = RunKvos({"log", "show", dir / "cut.log", "--grep", "after the cut"});
+  EXPECT_TRUE(std::regex_match(shown.out, std::regex(head + "2 FILE:unknown\\[0\\]\n MSG:after the cut\n\n")))
+      << shown.out << shown.err;
+  std::string const cutLog = ReadFile(dir / "cut.log");
+  std::size_t const message = cutLog.rfind("\n MSG:after the cut");
+  std::size_t const header = cutLog.rfind('\n', message - 1);
+  ASSERT_TRUE(message != std::string::npos && header != std::string::npos && header > 0);
+  EXPECT_EQ(header - cutLog.rfind('\n', header - 1) - 1, 24u);  // a time line of its own
 }
 
 TEST(KvosLog, WhereTellsWhichCandidate) {
@@ -122,6 +140,34 @@ TEST(KvosLog, ShowPrintsMatchingRecordsWhole) {
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.out, r1 + "Sat Mar 07 14:05:09 2009\n [1] LEVEL:1 FILE:x[1]\n MSG:cut off");
   EXPECT_NE(cut.err.find(":5: the record that starts here does not end"), std::string::npos) << cut.err;
+
+  // A record glued to the end of a torn line (a write cut short) is found
+  // there with its time line; the torn record is shown up to where it was
+  // cut and named. A torn time line, a torn header, a record without time.
+  std::string const torn = "Sat Mar 07 14:05:10 2009\n [1A4] LEVEL:3 FILE:a.cpp[1]\n MSG:two li";
+  std::string const noTime = " [1A4] LEVEL:1 FILE:a.cpp[1]\n MSG:no time\n\n";
+  std::tuple<std::string, std::string, std::string> const glued[] = {
+      {r1 + torn + r3, r1 + torn + "\n" + r3, ":5: the record that starts here does not end"},
+      {r1 + "Sat Mar 07 14:0" + r3, r1 + r3, ":5: not in the record layout: \"Sat Mar 07 14:0\""},
+      {r1 + "Sat Mar 07 14:05:10 2009\n [1A4] LEV" + r3, r1 + r3,
+       ":5: not in the record layout: \"Sat Mar 07 14:05:10 2009\""},
+      {r1 + torn + noTime + r3, r1 + torn + "\n" + noTime + r3, ":5: the record that starts here does not end"},
+      {torn + torn + r3, torn + "\n" + torn + "\n" + r3, ":1: the record that starts here does not end"},
+  };
+  // A source file named like a header is no glued record.
+  std::string const odd = " [1A4] LEVEL:2 FILE:a [7] LEVEL:1 FILE:b[1]\n MSG:m\n\n";
+  kvtest::WriteFile(file, odd + r3);
+  auto whole = RunKvos({"log", "show", file, "--level", "2"});
+  EXPECT_TRUE(whole.status == 0 && whole.out == odd + r3) << whole.out << whole.err;
+  for (auto const& [text, out, problem] : glued) {
+    kvtest::WriteFile(file, text);
+    auto shown = RunKvos({"log", "show", file});
+    EXPECT_EQ(shown.status, 1);
+    EXPECT_EQ(shown.out, out) << text;
+    EXPECT_NE(shown.err.find(problem), std::string::npos) << shown.err;
+    // The glued record keeps its time, so a time filter still finds it.
+    EXPECT_EQ(RunKvos({"log", "show", file, "--since", "2009-03-08 00:00:00"}).out, r3) << text;
+  }
 
   // What the library writes reads back.
   Korvane::cKV_Log* log = Korvane::cKV_Log::Create(nullptr, (dir / "lib.log").c_str());

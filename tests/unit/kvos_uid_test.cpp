@@ -23,7 +23,7 @@ TEST(KvosUid, TakesIdentifiersApart) {
             "time stamp: 2025-01-24 16:08:33.111 local time (1737734913 s 111 ms since 1970)\n");
 
   auto bad = RunKvos({"uid", "parse", "0X02fc000000013930000001bb93676f00"});
-  EXPECT_TRUE(bad.status == 1 && bad.out.empty() && bad.err.find("not an identifier text") != std::string::npos)
+  EXPECT_TRUE(bad.status == 2 && bad.out.empty() && bad.err.find("not an identifier text") != std::string::npos)
       << bad.err;
   for (auto const& bad : {"parse", "frob"}) EXPECT_EQ(RunKvos({"uid", bad}).status, 2) << bad;
   EXPECT_EQ(RunKvos({"uid", "--help"}).status, 0);

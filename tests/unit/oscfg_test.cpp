@@ -52,6 +52,33 @@ TEST_F(CfgEdit, LookupsFollowSectionAreasAndFoldOnlyAsciiCase) {
   EXPECT_TRUE(high.FindSection("\xE4pfel") == nullptr && high.FindParam(nullptr, "") == nullptr);
 }
 
+TEST_F(CfgEdit, EveryLookupFoldsTheAlphabetsEndsAndNothingBesideThem) {
+  cKV_CfgFile ends;
+  ASSERT_TRUE(ReadText(ends, dir, "[Zone]\nZeta = 1\nalpha = 2\n[abz]\n"));
+  cKV_CfgRecord* zone = ends.FindSection("zONE");
+  ASSERT_NE(zone, nullptr);
+  EXPECT_EQ(ends.FindSection("ABZ"), ends.GetNext(ends.GetNext(ends.GetNext(zone))));
+  EXPECT_EQ(ends.FindParam(zone, "zETA"), ends.GetNext(zone));
+  EXPECT_EQ(ends.FindParam(nullptr, "ALPHA"), ends.GetNext(ends.GetNext(zone)));
+  // The editing calls find by the same rule: no second section, the value
+  // of the existing parameter changes, the named records go.
+  EXPECT_EQ(ends.SetSect("ZONE", false, nullptr), zone);
+  EXPECT_TRUE(ends.SetParam(zone, "ZETA", "9", nullptr));
+  EXPECT_TRUE(ends.DelParam(zone, "ALPHA"));
+  EXPECT_TRUE(ends.DelSect("AbZ"));
+  EXPECT_EQ(Dump(ends), "S:Zone#|P:Zeta=9#");
+
+  // '@' and '[' border the capitals, '`' and '{' the small letters: none
+  // of them is a letter to fold.
+  cKV_CfgRecord* at = ends.SetSect("@", false, nullptr);
+  cKV_CfgRecord* bracket = ends.SetSect("[", false, nullptr);
+  ASSERT_TRUE(at != nullptr && bracket != nullptr);
+  EXPECT_TRUE(ends.FindSection("`") == nullptr && ends.FindSection("{") == nullptr);
+  EXPECT_TRUE(ends.FindSection("@") == at && ends.FindSection("[") == bracket);
+  EXPECT_TRUE(ends.SetParam(at, "p@", "1", nullptr));
+  EXPECT_EQ(ends.FindParam(at, "p`"), nullptr);
+}
+
 TEST_F(CfgEdit, ParametersGoAfterTheLastParameterOfTheirSection) {
   cKV_CfgRecord* s1 = cfg.FindSection("S1");
 

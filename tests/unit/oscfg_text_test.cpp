@@ -86,6 +86,66 @@ TEST(CfgText, WriterLayout) {
 
 }
 
+TEST(CfgText, TextInMemoryReadsAsTheSameBytesInAFile) {
+  TempDir dir;
+  std::string const lf32766 = std::string(32766, 'a'), cr = "\r\n";
+  std::string const cases[] = {
+      "",
+      "[S]\nk = v # c\n\n; semi\nlast = 1",  // no final line feed
+      "[S]\r\nk = v\r\n",
+      // Around the piece size: the line feed, or the CR of CR LF, is the
+      // 32767th byte, one before it or one past it.
+      lf32766 + "\n[T]\n", lf32766.substr(1) + "\n[T]\n", lf32766 + "b\n[T]\n",
+      lf32766.substr(1) + cr + "[T]\n", lf32766 + cr + "[T]\n", "# " + std::string(70000, 'c') + "\n[T]\n",
+      std::string("k = 1\0 # hidden\nj = 2\n", 22),  // a NUL ends what the parser sees
+      "[S]\na = 1\n[a b]\nb = 2\n",                  // reading stops quietly
+  };
+  for (std::string const& text : cases) {
+    SCOPED_TRACE(text.substr(0, 40));
+    cKV_CfgFile fromFile, fromText;
+    ASSERT_TRUE(ReadText(fromFile, dir, text));
+    // The bytes after the text are no line end and no NUL: a reader that
+    // looked past `length` would take them into the last line.
+    std::string memory = text + "[junk] = never\n";
+    cKV_Error e;
+    ASSERT_TRUE(fromText.ReadText(e, memory.data(), static_cast<unsigned int>(text.size())));
+    EXPECT_TRUE(e.IsNotError());
+    EXPECT_EQ(Dump(fromText), Dump(fromFile));
+  }
+  // Appends like ReadFile; a null text is empty.
+  cKV_CfgFile twice;
+  cKV_Error e;
+  EXPECT_TRUE(twice.ReadText(e, "[S]\n", 4) && twice.ReadText(e, "x = 1\n", 6) && twice.ReadText(e, nullptr, 9));
+  EXPECT_EQ(Dump(twice), "S:S#|P:x=1#");
+  {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_FALSE(twice.ReadText(e, "y = 2\n", 6));
+  }
+  EXPECT_EQ(ErrorOf(e), "7 .\\oscfg Failed to allocate 32768 bytes.");
+  EXPECT_EQ(Dump(twice), "S:S#|P:x=1#");
+}
+
+TEST(CfgText, OneRecordAsTextIsTheLineTheWriterWrites) {
+  TempDir dir;
+  cKV_CfgFile cfg;
+  ASSERT_TRUE(ReadText(cfg, dir, "[S] # c\n[T]\nk = v # c\nk2 =\n# note\n\nflag\n"));
+  std::string joined;
+  for (cKV_CfgRecord* r = cfg.GetFirst(); r != nullptr; r = cfg.GetNext(r)) {
+    std::string line(r->ToString());
+    // Alone in a file, the record is exactly this line.
+    cKV_CfgFile one;
+    ASSERT_TRUE(ReadText(one, dir, line));
+    EXPECT_EQ(WriteText(one, dir), line);
+    joined += line;
+  }
+  // No blank line before [T]: that one belongs to the file, not the record.
+  EXPECT_EQ(joined, "[S] # c\n[T]\nk = v # c\nk2 = \n# note\n\nflag = \n");
+  {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(std::string(cfg.GetFirst()->ToString()), "");
+  }
+}
+
 // Records that the writer can express: names of name characters, values
 // without '#', double quotes, line breaks or edge blanks, trimmed comments.
 struct RecordMaker {

@@ -61,6 +61,25 @@ TEST(Event, ManualResetStatesTimeOutsAndTheLowestIndexRule) {
   EXPECT_TRUE(many.Wait(10) == -1 && noMemory.Failures() == 1u);
 }
 
+TEST(Event, WaitsOnAsManyEventsAsTheStackHoldsAndOneMore) {
+  constexpr int kOnStack = 8;  // links a wait keeps on its own stack
+  for (int count : {kOnStack - 1, kOnStack, kOnStack + 1}) {
+    Events e(count);
+    // Every link is used: the last event, set while the wait sleeps, wakes it.
+    std::thread setter([&] {
+      UntilWaited(e[count - 1]);
+      osSetEvent(e[count - 1]);
+    });
+    EXPECT_EQ(e.Wait(kLong), count - 1) << count;
+    setter.join();
+    osResetEvent(e[count - 1]);
+    // Only a wait beyond the stack asks for memory; refused, it fails.
+    kvtest::ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(e.Wait(10), -1) << count;
+    EXPECT_EQ(noMemory.Failures(), count > kOnStack ? 1u : 0u) << count;
+  }
+}
+
 TEST(Event, BadArgumentsNullHandlesAndFailures) {
   void* none = nullptr;
   osSetEvent(none);

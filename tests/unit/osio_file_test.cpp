@@ -305,7 +305,7 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
   std::tuple<char const*, char const*, int, std::string> const failures[] = {
       {missing.c_str(), nullptr, 0, "Failed to open file [" + missing + "]"},
       {dir.Path().c_str(), nullptr, 0, "Failed to open file [" + dir.Path() + "]"},
-      {path.c_str(), "io.seek", ESPIPE, "Failed to get size of file [" + path + "]"},
+      {path.c_str(), "io.seek", EIO, "Failed to get size of file [" + path + "]"},
       {path.c_str(), "alloc", ENOMEM, "Failed to alloc 11 bytes of memory"},
       {path.c_str(), "io.read", EIO, "Failed to read 10 bytes from file [" + path + "]"},
   };
@@ -319,6 +319,73 @@ TEST(FileReadText, WholeTextCapsAndEveryReport) {
   // null record is fine.
   EXPECT_EQ(kvtest::OpenFileCount(), descriptors);
   EXPECT_FALSE(osReadFileTxt(nullptr, missing.c_str(), text, 100));
+  EXPECT_FALSE(osReadFileTxt(&err, nullptr, text, 100));
+  ExpectReport(err, "Failed to open file []");
+}
+
+TEST(FileReadText, FilesWithoutASizeAreReadToTheirEnd) {
+  // The host's own files: /proc gives no size at all, /sys claims a page
+  // for a few bytes. What a plain read gives is the text.
+  for (char const* host : {"/proc/version", "/proc/self/mountinfo", "/sys/devices/system/cpu/online"}) {
+    if (access(host, R_OK) != 0) continue;
+    cKV_Error err;
+    cKV_String text;
+    ASSERT_TRUE(osReadFileTxt(&err, host, text, 1 << 20)) << host << ": " << Text(err.GetText());
+    EXPECT_EQ(Text(text), kvtest::ReadFile(host)) << host;
+    ASSERT_TRUE(osReadFileTxt(&err, host, text, 3)) << host;
+    EXPECT_EQ(Text(text), kvtest::ReadFile(host).substr(0, 3)) << host;
+  }
+  cKV_String status;
+  ASSERT_TRUE(osReadFileTxt(nullptr, "/proc/self/status", status, 1 << 20));
+  EXPECT_NE(Text(status).find("\nPid:\t" + std::to_string(getpid()) + "\n"), std::string::npos) << Text(status);
+
+  // A file that tells no size is read in growing steps: around the steps
+  // and the cap, in both directions. The seek that asks the size fails
+  // the way it does on /proc.
+  TempDir dir;
+  std::string const path = dir / "unsized.txt";
+  std::string content;
+  for (int i = 0; content.size() < 10000; ++i) content += std::to_string(i) + ",";
+  content.resize(10000);
+  kvtest::WriteFile(path, content);
+  for (unsigned int cap : {0u, 1u, 4095u, 4096u, 4097u, 8191u, 8192u, 8193u, 9999u, 10000u, 10001u, 0xFFFFFFFFu}) {
+    for (int why : {EINVAL, ESPIPE}) {
+      cKV_String text("previous text");
+      ScopedFault unsized("io.seek", why);
+      ASSERT_TRUE(osReadFileTxt(nullptr, path.c_str(), text, cap)) << cap;
+      EXPECT_EQ(unsized.Failures(), 1u);
+      EXPECT_EQ(Text(text), content.substr(0, cap)) << cap;
+      EXPECT_TRUE(text.Cmp(content.substr(0, cap).c_str())) << cap;  // a buffer also when empty
+    }
+  }
+  kvtest::WriteFile(dir / "empty", "");
+  cKV_String empty("previous");
+  {
+    ScopedFault unsized("io.seek", EINVAL);
+    EXPECT_TRUE(osReadFileTxt(nullptr, (dir / "empty").c_str(), empty, 100));
+  }
+  EXPECT_TRUE(empty.Cmp(""));
+
+  // Every failure on the way leaves the text as it was and the file closed:
+  // memory for the first step, for a later one, for the text; a read.
+  int const descriptors = OpenDescriptors();
+  std::tuple<char const*, unsigned, std::string> const failures[] = {
+      {"alloc", 0, "Failed to alloc 4097 bytes of memory"},
+      {"alloc", 1, "Failed to alloc 8193 bytes of memory"},
+      {"alloc", 2, "Failed to alloc 16385 bytes of memory"},
+      {"alloc", 3, "Failed to alloc 10001 bytes of memory"},
+      {"io.read", 1, "Failed to read 4096 bytes from file [" + path + "]"},
+  };
+  for (auto const& [point, skip, report] : failures) {
+    cKV_Error err;
+    cKV_String text("kept");
+    ScopedFault unsized("io.seek", EINVAL);
+    ScopedFault fault(point, ENOMEM, skip);
+    EXPECT_FALSE(osReadFileTxt(&err, path.c_str(), text, 100000)) << report;
+    ExpectReport(err, report);
+    EXPECT_EQ(Text(text), "kept");
+  }
+  EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 }  // namespace

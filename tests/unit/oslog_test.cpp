@@ -3,12 +3,14 @@
 // records under load from many threads and two processes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -321,6 +323,132 @@ TEST(LogFailure, HostFailuresLoseRecordsNotTheLog) {
   EXPECT_EQ(records[2].message.find_first_not_of('x'), std::string::npos);
 
   delete log;
+}
+
+TEST(LogFailure, ARecordAfterACutWriteStartsOnALineOfItsOwn) {
+  TempDir dir;
+  std::string const path = dir / "cut.log";
+  cKV_Log* log = Open(path);
+  cKV_Log::Log(log, 0, "f", 1, "one");
+  std::string const whole = ReadFile(path);
+  // Cut in the message: the file ends inside a line. A write that then
+  // takes nothing (a full disk) leaves it there; the next record starts
+  // with a line end, and the one after it needs none.
+  {
+    ScopedFault cut("log.cut", EFBIG);
+    cKV_Log::Log(log, 0, "f", 2, "%s", std::string(200, 'c').c_str());
+    EXPECT_EQ(cut.Failures(), 1u);
+  }
+  std::string const torn = ReadFile(path).substr(whole.size());
+  ASSERT_TRUE(torn.size() > 100 && torn.back() == 'c') << torn;
+  {
+    ScopedFault full("log.write", ENOSPC);
+    cKV_Log::Log(log, 0, "f", 3, "lost");
+  }
+  cKV_Log::Log(log, 0, "f", 4, "four");
+  cKV_Log::Log(log, 0, "f", 5, "five");
+  std::string text = ReadFile(path);
+  ASSERT_EQ(text.compare(0, whole.size() + torn.size() + 1, whole + torn + "\n"), 0) << text;
+  std::vector<Record> after = Records(text.substr(whole.size() + torn.size() + 1));
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_TRUE(after[0].message == "four" && after[1].message == "five");
+
+  // Cut right behind a line end (the header's): the file ends at a line
+  // start, so the next record needs no line end of its own. The message is
+  // sized so that half of the record is exactly its time and header lines.
+  std::size_t const lines = whole.find("\n MSG:") + 1;
+  std::size_t const before = text.size();
+  {
+    ScopedFault cut("log.cut", EFBIG);
+    cKV_Log::Log(log, 0, "f", 6, "%s", std::string(lines - 7, 'h').c_str());
+  }
+  ASSERT_EQ(ReadFile(path).size(), before + lines);
+  cKV_Log::Log(log, 0, "f", 7, "seven");
+  text = ReadFile(path);
+  EXPECT_EQ(text.substr(before + lines, 1), whole.substr(0, 1));  // the time line, at once
+  EXPECT_EQ(Records(text.substr(before + lines)).size(), 1u);
+  delete log;
+
+  // A log opened on a file whose last record was cut (by another process,
+  // or before a crash) starts its first record on a new line too; one on a
+  // file that ends at a line end, or is empty, does not.
+  for (std::string const& start : {whole + "Sat Mar 07 14:0", whole, std::string()}) {
+    kvtest::WriteFile(path, start);
+    log = Open(path);
+    cKV_Log::Log(log, 0, "f", 8, "eight");
+    delete log;
+    text = ReadFile(path);
+    bool const cut = !start.empty() && start.back() != '\n';
+    ASSERT_EQ(text.compare(0, start.size(), start), 0);
+    std::size_t const at = start.size() + (cut ? 1 : 0);
+    EXPECT_EQ(text.substr(start.size(), at - start.size()), cut ? "\n" : "") << start;
+    std::vector<Record> records = Records(text.substr(at));
+    EXPECT_TRUE(records.size() == 1 && records[0].message == "eight") << text;
+  }
+}
+
+TEST(LogFailure, AStreamThatTookPartOfARecordGetsTheNextOnANewLine) {
+  // A pipe that takes one page without waiting: the stream writes what fits
+  // of a long record, drops the rest and says so.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_GE(fcntl(fds[1], F_SETPIPE_SZ, 4096), 4096);
+  ASSERT_EQ(fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+  FILE* stream = fdopen(fds[1], "w");
+  ASSERT_NE(stream, nullptr);
+  cKV_Log* log = cKV_Log::Create(nullptr, static_cast<void*>(stream));
+  auto drain = [&] {
+    std::string got;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) got.append(buffer, static_cast<std::size_t>(n));
+    return got;
+  };
+  ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+  cKV_Log::Log(log, 0, "f", 1, "%s", std::string(20000, 'p').c_str());
+  std::string const torn = drain();
+  ASSERT_TRUE(!torn.empty() && torn.size() < 20000 && torn.back() == 'p');
+  cKV_Log::Log(log, 0, "f", 2, "two");
+  cKV_Log::Log(log, 0, "f", 3, "three");
+  std::string const text = drain();
+  ASSERT_EQ(text.substr(0, 1), "\n");
+  std::vector<Record> records = Records(text.substr(1));
+  EXPECT_TRUE(records.size() == 2 && records[0].message == "two" && records[1].message == "three") << text;
+  delete log;
+  std::fclose(stream);
+  close(fds[0]);
+}
+
+TEST(LogFailure, ASizeLimitCutsARecordAndTheNextStartsOnANewLine) {
+  TempDir dir;
+  std::string const path = dir / "limit.log";
+  kvtest::WriteFile(path, std::string(1000, '#') + "\n");
+  // In a child, so that the limit and the ignored signal stay there: the
+  // host writes up to the limit and refuses the rest of the record.
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    rlimit cut = limit;
+    cut.rlim_cur = 1500;
+    if (setrlimit(RLIMIT_FSIZE, &cut) != 0) _exit(3);
+    cKV_Log* log = Open(path);
+    cKV_Log::Log(log, 0, "f", 1, "%s", std::string(1000, 'm').c_str());
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(4);
+    cKV_Log::Log(log, 0, "f", 2, "after the limit");
+    delete log;
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status)) << status;
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  std::string const text = ReadFile(path);
+  ASSERT_GT(text.size(), 1501u);
+  EXPECT_EQ(text.substr(1499, 2), "m\n");  // the cut record, then a line end
+  std::vector<Record> records = Records(text.substr(1501));
+  EXPECT_TRUE(records.size() == 1 && records[0].message == "after the limit") << text.substr(1400);
 }
 
 // Record `n` of writer `w`: its length and letters depend on both, so a torn

@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +50,25 @@ TEST(CommandLine, SplitsByTheQuoteAndBackslashRules) {
 
 // Waits until the process has ended as the library sees it; only a broken
 // library makes this wait its whole 30 seconds.
+int Reapers();
+
+// The threads of this process by id; a watcher is a thread not among those
+// that ran before.
+std::set<std::string> Threads() {
+  std::set<std::string> ids;
+  for (auto const& task : std::filesystem::directory_iterator("/proc/self/task")) ids.insert(task.path().filename());
+  return ids;
+}
+
+void AwaitWatchersGone(std::set<std::string> const& before) {
+  for (int i = 0; i < 6000; ++i) {
+    auto now = Threads();
+    if (std::includes(before.begin(), before.end(), now.begin(), now.end())) return;
+    osSleep(1);
+  }
+  ADD_FAILURE() << "a watcher stays";
+}
+
 bool EndsWithin(unsigned int pid) {
   for (int i = 0; i < 15000 && osIsProcessExist(pid); ++i) osSleep(2);
   return !osIsProcessExist(pid);
@@ -150,6 +171,63 @@ TEST(Process, AChildFromStartToKill) {
   // Once ended, the id is never signalled again, whoever gets it next.
   EXPECT_FALSE(osKillProcess(&err, pid, 1));
   ExpectReport(err, "Failed to open process " + std::to_string(pid) + ". GetLastError()=3 [No such process]");
+}
+
+TEST(Process, ExitStatusOfEndedPrograms) {
+  for (int i = 0; i < 6000 && Reapers() > 0; ++i) osSleep(1);
+  auto const threads = Threads();
+  cKV_Error err;
+  auto start = [&](char const* program, char const* arguments) {
+    unsigned int pid = osCreateProcess(&err, program, arguments, nullptr, nullptr, nullptr);
+    EXPECT_NE(pid, 0u) << err.ToString();
+    return pid;
+  };
+  // Asked the moment the program is seen to end, before its watcher may
+  // have recorded it; the shell's 128 + signal for a signal's end.
+  for (int round = 0; round < 10; ++round) {
+    for (auto [arguments, expected] : {std::pair{"-c \"exit 0\"", 0}, {"-c \"exit 3\"", 3}, {"-c \"exit 255\"", 255},
+                                       {"-c \"kill -TERM $$\"", 128 + SIGTERM}}) {
+      unsigned int pid = start("sh", arguments);
+      while (osIsProcessExist(pid)) {
+      }
+      int code = -12345;
+      EXPECT_TRUE(osGetProcessExitCode(pid, code)) << arguments;
+      EXPECT_EQ(code, expected) << arguments;
+    }
+  }
+
+  unsigned int sleeper = start("sleep", "30");
+  int code = -12345;
+  EXPECT_FALSE(osGetProcessExitCode(sleeper, code)) << "still running";
+  ASSERT_TRUE(osKillProcess(&err, sleeper, 0));
+  ASSERT_TRUE(EndsWithin(sleeper));
+  EXPECT_TRUE(osGetProcessExitCode(sleeper, code) && code == 128 + SIGKILL) << code;
+  AwaitWatchersGone(threads);  // forgetting takes an ended program whose end is recorded
+  unsigned int forgotten = sleeper;
+  osCloseProcessHandle(forgotten);
+  code = -12345;
+  EXPECT_FALSE(osGetProcessExitCode(sleeper, code));
+
+  // Not the library's: nothing, this process, a child of the application.
+  pid_t own = fork();
+  if (own == 0) _exit(5);
+  siginfo_t info{};
+  ASSERT_EQ(waitid(P_PID, static_cast<id_t>(own), &info, WEXITED | WNOWAIT), 0);
+  for (unsigned int pid : {0u, osGetCurrentProcessId(), static_cast<unsigned int>(own), 0xFFFFFFFFu})
+    EXPECT_FALSE(osGetProcessExitCode(pid, code)) << pid;
+  EXPECT_EQ(code, -12345);
+  EXPECT_EQ(waitpid(own, nullptr, 0), own);
+
+  // The last 256 ended programs are remembered, the one before them not;
+  // one after the other (each watcher gone), so that they end in order.
+  std::vector<unsigned int> pids;
+  for (int i = 0; i < 257; ++i) {
+    pids.push_back(start("sh", i == 1 ? "-c \"exit 9\"" : "-c true"));
+    AwaitWatchersGone(threads);
+  }
+  EXPECT_FALSE(osGetProcessExitCode(pids[0], code));
+  EXPECT_TRUE(osGetProcessExitCode(pids[1], code) && code == 9) << code;
+  EXPECT_TRUE(osGetProcessExitCode(pids[256], code) && code == 0) << code;
 }
 
 TEST(Process, ProcessesTheLibraryDidNotStart) {

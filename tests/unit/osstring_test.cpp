@@ -2,17 +2,53 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <tuple>
 
 #include "support/testing.h"
+
+// Fresh heap blocks are mostly zero, which hides a missing terminator: while
+// this is set, every character block the strings get is filled with a byte
+// that is neither NUL nor a digit. Blocks come from malloc so that the
+// array deletes below can take any of them.
+namespace {
+std::atomic<bool> g_dirtyBlocks{false};
+
+void* DirtyBlock(std::size_t size) noexcept {
+  void* block = std::malloc(size > 0 ? size : 1);
+  if (block != nullptr && g_dirtyBlocks.load()) std::memset(block, 0xA5, size);
+  return block;
+}
+}  // namespace
+
+void* operator new[](std::size_t size, std::nothrow_t const&) noexcept { return DirtyBlock(size); }
+void* operator new[](std::size_t size) {
+  if (void* block = DirtyBlock(size)) return block;
+  throw std::bad_alloc();
+}
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::nothrow_t const&) noexcept { std::free(block); }
 
 using namespace Korvane;
 using kvtest::ScopedFault;
 
 namespace {
+
+class DirtyBlocks {
+ public:
+  DirtyBlocks() { g_dirtyBlocks = true; }
+  ~DirtyBlocks() { g_dirtyBlocks = false; }
+  DirtyBlocks(DirtyBlocks const&) = delete;
+  DirtyBlocks& operator=(DirtyBlocks const&) = delete;
+};
 
 bool HasBuffer(cKV_String const& s) { return !(s == static_cast<char const*>(nullptr)); }
 
@@ -60,6 +96,30 @@ TEST(String, GetBufferKeepsTextAndSurvivesRefusedMemory) {
   EXPECT_EQ(cKV_String().GetBuffer(4), nullptr);
 }
 
+TEST(String, GetBufferTerminatesBothEndsOverDirtyMemory) {
+  DirtyBlocks dirty;
+  for (unsigned int size : {1u, 2u, 15u, 16u, 17u, 100u}) {
+    // Without text the block starts empty; with text the text is kept. The
+    // last byte is a terminator in both, whatever the memory held.
+    cKV_String none, text("ab");
+    char* fresh = none.GetBuffer(size);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_TRUE(fresh[0] == '\0' && fresh[size] == '\0') << size;
+    EXPECT_EQ(none.Length(), 0u);
+    char* kept = text.GetBuffer(size);
+    ASSERT_NE(kept, nullptr);
+    if (size <= 2) {
+      EXPECT_STREQ(kept, "ab");  // not above the length: the same block
+      continue;
+    }
+    EXPECT_TRUE(std::memcmp(kept, "ab", 3) == 0 && kept[size] == '\0') << size;
+    // The bytes between belong to the caller: filling all of them still
+    // leaves a text that ends inside the block.
+    std::memset(kept, 'x', size);
+    EXPECT_EQ(text.Length(), size);
+  }
+}
+
 TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   cKV_String s;
   // "%s" guesses (3 * 120) / 100 = 3 bytes: 2 characters fit; 3, exactly
@@ -89,6 +149,44 @@ TEST(String, FormatGrowsPastTheGuessAndLeavesStringOnFailure) {
   }
 }
 
+// "value/characters used" of a parse.
+std::string Parsed(char const* text, int base = 10) {
+  int used = -1;
+  int value = cKV_String::ToLong(text, &used, base);
+  return std::to_string(value) + "/" + std::to_string(used);
+}
+
+TEST(String, FoldingReachesBothEndsOfTheAlphabetAndNoFurther) {
+  // The letters at both ends fold; their neighbours in the code table
+  // ('@' and '[' beside the capitals, '`' and '{' beside the small letters)
+  // are no letters and do not.
+  struct Pair {
+    char const* upper;
+    char const* lower;
+    bool same;
+  };
+  Pair const pairs[] = {{"A", "a", true}, {"Z", "z", true}, {"AZ", "az", true}, {"@", "`", false}, {"[", "{", false}};
+  for (auto const& [upper, lower, same] : pairs) {
+    EXPECT_EQ(cKV_String(upper).CmpNoCase(lower), same) << upper;
+    EXPECT_EQ(cKV_String(lower).CmpNoCase(upper), same) << upper;
+    EXPECT_EQ(cKV_String::CmpNoCase(upper, lower), same) << upper;
+    EXPECT_EQ(cKV_String(upper).CmpPrefixNoCase(lower, 0), same) << upper;
+    EXPECT_EQ(cKV_String(lower).CmpPrefixNoCase(upper, 1), same) << upper;
+  }
+  cKV_String s("@AZ[`az{");
+  s.MakeLower();
+  EXPECT_STREQ(s, "@az[`az{");
+  s.MakeUpper();
+  EXPECT_STREQ(s, "@AZ[`AZ{");
+
+  // Digits of the bases above ten fold the same way: 'a'/'A' is 10 and
+  // 'z'/'Z' is 35; the bytes next to them end the number.
+  EXPECT_EQ(Parsed("zZ", 36), "1295/2");
+  EXPECT_EQ(Parsed("aA", 36), "370/2");
+  for (char const* next : {"1@", "1[", "1`", "1{"}) EXPECT_EQ(Parsed(next, 36), "1/1") << next;
+  EXPECT_EQ(Parsed("z", 35), "0/0");  // 'z' is worth 35, one too many
+}
+
 TEST(String, CaseAndComparisonsTouchOnlyAscii) {
   cKV_String s("aZ\xE9\xC9 09_{}");
   s.MakeUpper();
@@ -110,13 +208,6 @@ TEST(String, CaseAndComparisonsTouchOnlyAscii) {
   EXPECT_TRUE(cKV_String::Compare("a", "b") == -1 && cKV_String::Compare("\xE9", "a") == 1);
 }
 
-// "value/characters used" of a parse.
-std::string Parsed(char const* text, int base = 10) {
-  int used = -1;
-  int value = cKV_String::ToLong(text, &used, base);
-  return std::to_string(value) + "/" + std::to_string(used);
-}
-
 TEST(String, NumberParsingHasThirtyTwoBitResults) {
   int used = -1;
   EXPECT_TRUE(cKV_String("ab123x").ToLong(2, &used, 10) == 123 && used == 3);
@@ -130,6 +221,35 @@ TEST(String, NumberParsingHasThirtyTwoBitResults) {
   // Bases and prefixes.
   EXPECT_EQ(Parsed("0x1F", 0), "31/4");
   EXPECT_EQ(Parsed("12", 1), "0/0");
+
+  // Bad input: null texts and pointers give 0 with nothing taken.
+  used = -1;
+  EXPECT_TRUE(cKV_String::ToLong(nullptr, &used) == 0 && used == 0);
+  used = -1;
+  EXPECT_TRUE(cKV_String::ToUlong(nullptr, &used) == 0u && used == 0);
+  EXPECT_EQ(cKV_String("7").ToLong(0, nullptr), 7);
+}
+
+TEST(String, NumberParsingFromAStartOutsideTheText) {
+  // Digits lie behind the terminator in the block: a start past the end
+  // must find nothing, not read them (nor anything before the block).
+  cKV_String s;
+  char* block = s.GetBuffer(12);
+  ASSERT_NE(block, nullptr);
+  std::memcpy(block, "12\0" "987654321", 12);
+  block[12] = '\0';
+  // start, value, consumed
+  std::tuple<int, int, int> const cases[] = {{0, 12, 2}, {1, 2, 1},        {2, 0, 0},       {3, 0, 0},
+                                             {4, 0, 0},  {12, 0, 0},       {13, 0, 0},      {INT_MAX, 0, 0},
+                                             {-1, 0, 0}, {INT_MIN, 0, 0}};
+  for (auto const& [start, value, consumed] : cases) {
+    int used = -1;
+    EXPECT_EQ(s.ToLong(start, &used, 10), value) << start;
+    EXPECT_EQ(used, consumed) << start;
+  }
+  // Without buffer every start finds nothing.
+  int used = -1;
+  EXPECT_TRUE(cKV_String().ToLong(5, &used) == 0 && used == 0);
 }
 
 // "characters used/value" of a base-64 text.

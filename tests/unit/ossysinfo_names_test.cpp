@@ -60,6 +60,9 @@ TEST(WindowsNames, EveryNamingRule) {
       // regard to case; the short name is always "Windows".
       {Basic(2, 4, 0, "", "LanmanNT"), "Windows", "Microsoft Windows NT 4.0 Server"},
       {Basic(2, 5, 0, "", "SERVERNT"), "Windows", "Microsoft Windows 2000 Advanced Server"},
+      // Folding reaches the alphabet's first letter ('z' is in no name).
+      {Basic(2, 4, 0, "", "lanmannt"), "Windows", "Microsoft Windows NT 4.0 Server"},
+      {Basic(2, 4, 0, "", "winnt"), "Windows", "Microsoft Windows NT 4.0 Workstation"},
       {Basic(2, 3, 51, "", "Something"), "Windows", "Microsoft Windows NT 3.51 "},
       // The 95 family.
       {Basic(1, 4, 0, " C"), "Win95", "Microsoft Windows 95 OSR2"},

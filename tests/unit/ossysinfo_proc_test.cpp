@@ -205,6 +205,34 @@ TEST(ProcStatMon, StartTimeBehindAnyCommandName) {
     EXPECT_FALSE(ParseProcessStart(bad, ticks)) << bad;
 }
 
+TEST(ProcStatMon, HostNumbersAtTheSixtyFourBitBoundary) {
+  // The largest 64-bit number is read; one more is refused, never wrapped
+  // to a small one. Around it: below, and far beyond.
+  std::tuple<char const*, bool, unsigned long long> const numbers[] = {
+      {"18446744073709551615", true, ~0ULL},          {"18446744073709551614", true, ~0ULL - 1},
+      {"18446744073709551616", false, 0},             {"18446744073709551619", false, 0},
+      {"18446744073709551625", false, 0},             {"99999999999999999999", false, 0},
+      {"184467440737095516150", false, 0},            {"01844674407370955161", true, 1844674407370955161ULL},
+      {" 0 ", true, 0},                               {"", false, 0},
+  };
+  for (auto const& [text, ok, want] : numbers) {
+    unsigned long long value = 12345;
+    std::string const number(text);
+    EXPECT_EQ(sysinfo::ParseUnsigned(number.data(), number.data() + number.size(), value), ok) << text;
+    EXPECT_EQ(value, ok ? want : 12345u) << text;
+
+    // The same numbers as a process's start time and resident size.
+    std::string const stat = std::string("77 (a) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 ") + text + " 9\n";
+    value = 12345;
+    EXPECT_EQ(sysinfo::ParseProcessStart(stat.c_str(), value), ok && number.find(' ') == std::string::npos) << text;
+    std::string const statm = std::string("1 ") + text + " 3 4 5 6 7\n";
+    value = 12345;
+    bool resident = sysinfo::ParseResidentPages(statm.c_str(), value);
+    EXPECT_EQ(resident, ok && number.find(' ') == std::string::npos) << text;
+    EXPECT_EQ(value, resident ? want : 12345u) << text;
+  }
+}
+
 TEST(ProcessTime, OwnProcess) {
   // Spin a little so there is something to count.
   for (double from = CpuSeconds(CLOCK_THREAD_CPUTIME_ID); CpuSeconds(CLOCK_THREAD_CPUTIME_ID) - from < 0.05;) {

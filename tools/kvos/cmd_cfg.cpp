@@ -1,31 +1,21 @@
-// kvos cfg: reads and edits sectioned configuration files, keeping their
-// comments and order. A file is replaced only by a complete new copy in the
-// same directory followed by a rename, and only when the reader has read
-// all of it and the copy reads back as the records it was written from.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
+// kvos cfg: reads and edits sectioned configuration files. An edit
+// rewrites only the lines it names (cfg_edit.h) and replaces the file only
+// by a complete, checked new copy (cfg_file.h).
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <new>
 #include <string>
-#include <vector>
 
-#include "OS/oscfg.h"
-#include "OS/oserror.h"
+#include "cfg_edit.h"
+#include "cfg_file.h"
 #include "command.h"
 
 namespace kvos {
 namespace {
 
-using Korvane::cKV_CfgFile;
 using Korvane::cKV_CfgRecord;
-using Korvane::cKV_Error;
+using cfg::Document;
+using cfg::EditResult;
+using cfg::Outcome;
 
 int Run(Args const& args);
 
@@ -39,450 +29,251 @@ Command const kCommand{
     "\n"
     "get    prints the value of parameter NAME in the first section SECTION.\n"
     "set    sets the parameter, creating the section, the parameter or the\n"
-    "       file as needed; --comment replaces the parameter's comment.\n"
-    "del    removes the first section SECTION with everything in it, or only\n"
-    "       its parameter NAME.\n"
+    "       file as needed; --comment replaces the parameter's comment (an\n"
+    "       empty TEXT removes it).\n"
+    "del    removes parameter NAME of the first section SECTION; without NAME\n"
+    "       the section: its header, its parameters and the comments in it,\n"
+    "       but not the comment block that leads into the next section.\n"
     "list   prints the section names, or the parameters of one section.\n"
-    "check  tells whether the whole file can be read, and which lines keep\n"
-    "       the reader from reading it as it stands.\n"
+    "check  lists the lines that keep kvos cfg from editing the file (exit\n"
+    "       status 1), and notes lines that read otherwise than they look.\n"
     "\n"
-    "Names are matched without regard to the case of A-Z. Comments, blank\n"
-    "lines and the order of everything are kept. set and del refuse to write\n"
-    "a file back that the reader cannot read whole, or whose new text would\n"
-    "not read back as written; the old file is replaced only by a complete\n"
-    "new copy, so a failure leaves it as it was.\n",
+    "Names are matched without regard to the case of A-Z. get, list and\n"
+    "check read any input, once: a pipe as well (/dev/stdin).\n"
+    "\n"
+    "An edit rewrites only the lines it names: the changed parameter, the\n"
+    "new section or parameter (with the file's line ends), the removed\n"
+    "lines. Every other line stays as it was, byte for byte: spacing,\n"
+    "comments, line ends, a byte order mark, lines the reader cannot use.\n"
+    "\n"
+    "An edit is refused, leaving the file unchanged, when the file cannot be\n"
+    "edited safely: a line the reader rejects (it stops reading there), a\n"
+    "carriage return without a line feed, a NUL byte, UTF-16 text, or a line\n"
+    "the edit would rewrite that does not say what the reader takes from it\n"
+    "('key: value', 'name value'). VALUE and TEXT must read back as given:\n"
+    "no line break, no blank at either end, no '#' in VALUE and no double\n"
+    "quote at either end of it.\n"
+    "\n"
+    "Only regular files are edited, directly or through symbolic links;\n"
+    "directories, devices, FIFOs, sockets, dangling links and files with\n"
+    "more than one hard link are refused. An edit needs permission to write\n"
+    "the file and its directory. The file is replaced by a complete new copy\n"
+    "beside it, and only if it did not change since it was read. The copy\n"
+    "keeps the file's mode, its owner where the process may set it (as\n"
+    "root) and its group where the user belongs to it; otherwise they are\n"
+    "the user's. Edits of one file by kvos take turns. A copy that a killed\n"
+    "edit left behind is removed by the next edit of that file.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
-// The reader takes at most this many bytes of a line at a time and parses
-// each piece as a line of its own.
-constexpr std::size_t kPiece = 32767;
-
-struct Problem {
-  int line;
-  std::string text;
+struct Parsed {
+  Args positional;
+  bool hasComment = false;
+  std::string comment;
 };
 
-// A configuration file as the library reads it, with what the reader would
-// lose of it.
-struct Loaded {
-  std::string path;  // symbolic links resolved, so a rename replaces the file itself
-  bool exists = false;
-  bool crlf = false;  // every line ends in CR LF
-  struct stat st {};
-  std::vector<int> pieceLine;  // line number of every piece the reader reads
-  std::vector<std::string> lines;
-  std::vector<Problem> problems;
-  int stopLine = 0;  // the line that stops the reader, 0 if none
-  unsigned records = 0;
-  cKV_CfgFile cfg;
-};
-
-bool ReadAll(std::string const& path, std::string& bytes, int& error) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return false;
-  }
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
-    error = EISDIR;
-    return false;
-  }
-  char buf[65536];
-  for (;;) {
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = errno;
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return true;
-}
-
-// Loads `file`; a missing file is an empty one when `mayBeNew`. Returns an
-// exit status other than kOk on failure, with the message printed.
-int Load(std::string const& file, bool mayBeNew, Loaded& out) {
-  char resolved[PATH_MAX];
-  out.path = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
-  std::string bytes;
-  int error = 0;
-  if (!ReadAll(out.path, bytes, error)) {
-    if (error == ENOENT && mayBeNew) return kOk;
-    return Failure(kCommand, "cannot read " + file + ": " + std::strerror(error));
-  }
-  out.exists = true;
-  stat(out.path.c_str(), &out.st);
-
-  std::size_t crlfEnds = 0, lfEnds = 0;
-  for (std::size_t at = 0; at < bytes.size();) {
-    std::size_t lf = bytes.find('\n', at);
-    std::size_t end = lf == std::string::npos ? bytes.size() : lf + 1;
-    std::string line = bytes.substr(at, end - at);
-    int number = static_cast<int>(out.lines.size()) + 1;
-    if (lf != std::string::npos) {
-      ++lfEnds;
-      if (lf > at && bytes[lf - 1] == '\r') ++crlfEnds;
-    }
-    std::size_t pieces = (line.size() + kPiece - 1) / kPiece;
-    for (std::size_t i = 0; i < pieces; ++i) out.pieceLine.push_back(number);
-    if (pieces > 1)
-      out.problems.push_back({number, "longer than " + std::to_string(kPiece) + " bytes: the reader splits it into " +
-                                          std::to_string(pieces) + " lines"});
-    if (line.find('\0') != std::string::npos)
-      out.problems.push_back({number, "holds a NUL byte: the reader ignores the rest of the line"});
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    out.lines.push_back(line);
-    at = end;
-  }
-  out.crlf = lfEnds > 0 && crlfEnds == lfEnds;
-
-  cKV_Error err;
-  if (!out.cfg.ReadFile(err, out.path.c_str()))
-    return Failure(kCommand, "cannot read " + file + ": " + static_cast<char const*>(err.GetText()));
-  out.records = out.cfg.GetList().GetCount();
-  if (out.records > out.pieceLine.size()) return Failure(kCommand, file + " changed while it was read");
-  if (out.records < out.pieceLine.size()) {
-    out.stopLine = out.pieceLine[out.records];
-    out.problems.push_back({out.stopLine, "the reader stops here, and the lines after it are not read: " +
-                                              Excerpt(out.lines[static_cast<std::size_t>(out.stopLine) - 1])});
-  }
-  return kOk;
-}
-
-void WarnIfPartial(std::string const& file, Loaded const& f) {
-  if (f.stopLine > 0)
-    std::fprintf(stderr, "kvos cfg: warning: %s:%d: reading stops at this line; the lines after it are not seen\n",
-                 file.c_str(), f.stopLine);
-}
-
-std::string Describe(cKV_CfgRecord const* r) {
-  if (r == nullptr) return "nothing";
-  std::string text;
-  switch (r->GetType()) {
-    case Korvane::eCfgSection:
-      text = "section [" + std::string(r->GetName()) + "]";
-      break;
-    case Korvane::eCfgParam:
-      text = "parameter '" + std::string(r->GetName()) + "' with value '" + std::string(r->GetValue()) + "'";
-      break;
-    default:
-      return "comment '" + Excerpt(std::string(r->GetComment())) + "'";
-  }
-  if (r->GetComment().Length() > 0) text += " and comment '" + Excerpt(std::string(r->GetComment())) + "'";
-  return text;
-}
-
-bool Same(cKV_CfgRecord const* a, cKV_CfgRecord const* b) {
-  return a->GetType() == b->GetType() && a->GetName() == b->GetName() && a->GetValue() == b->GetValue() &&
-         a->GetComment() == b->GetComment();
-}
-
-bool IsBlankLine(cKV_CfgRecord const* r) {
-  return r->GetType() == Korvane::eCfgComment && r->GetComment().Length() == 0;
-}
-
-// Compares what was written with what reads back. The writer adds blank
-// lines before sections, so blank lines are left out of the comparison;
-// nothing else may differ.
-bool ReadsBackSame(cKV_CfgFile const& written, cKV_CfgFile const& back, std::string& why) {
-  cKV_CfgRecord* a = written.GetFirst();
-  cKV_CfgRecord* b = back.GetFirst();
-  for (;;) {
-    while (a != nullptr && IsBlankLine(a)) a = written.GetNext(a);
-    while (b != nullptr && IsBlankLine(b)) b = back.GetNext(b);
-    if (a == nullptr && b == nullptr) return true;
-    if (a == nullptr || b == nullptr || !Same(a, b)) {
-      why = "the " + Describe(a) + " would read back as " + Describe(b);
-      return false;
-    }
-    a = written.GetNext(a);
-    b = back.GetNext(b);
-  }
-}
-
-bool ConvertToCrlf(std::string const& path) {
-  std::string bytes;
-  int error = 0;
-  if (!ReadAll(path, bytes, error)) return false;
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 16);
-  for (char c : bytes) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  while (done < out.size()) {
-    ssize_t n = write(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      close(fd);
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return close(fd) == 0;
-}
-
-// Holds back the usual interrupts while the new copy exists, so that it
-// is either renamed into place or removed.
-class InterruptsHeld {
- public:
-  InterruptsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, s);
-    sigprocmask(SIG_BLOCK, &held, &_old);
-  }
-  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &_old, nullptr); }
-  InterruptsHeld(InterruptsHeld const&) = delete;
-  InterruptsHeld& operator=(InterruptsHeld const&) = delete;
-
- private:
-  sigset_t _old;
-};
-
-// Serialises edits by kvos in one directory: without it, two edits at once
-// would each write back what they read and one of them would be lost while
-// both report success. The file itself cannot carry the lock, since every
-// edit replaces it.
-class EditLock {
- public:
-  explicit EditLock(std::string const& file) {
-    char resolved[PATH_MAX];
-    std::string path = realpath(file.c_str(), resolved) != nullptr ? resolved : file;
-    std::size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    _fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // A directory that cannot be opened fails the edit later, with a reason.
-    if (_fd >= 0)
-      while (flock(_fd, LOCK_EX) != 0 && errno == EINTR) {
+// Splits the arguments after the subcommand; -1 when they are fine, else
+// the exit status of the usage error already reported.
+int Parse(Args const& args, bool takesComment, Parsed& out) {
+  bool options = true;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    std::string const& a = args[i];
+    if (options && a == "--") {
+      options = false;
+    } else if (options && a.rfind("--", 0) == 0) {
+      if (takesComment && a == "--comment") {
+        if (i + 1 >= args.size()) return UsageError(kCommand, "--comment needs a TEXT");
+        out.hasComment = true;
+        out.comment = args[++i];
+      } else if (takesComment && a.rfind("--comment=", 0) == 0) {
+        out.hasComment = true;
+        out.comment = a.substr(10);
+      } else {
+        return UsageError(kCommand, "unknown option " + a.substr(0, a.find('=')));
       }
-  }
-  ~EditLock() {
-    if (_fd >= 0) close(_fd);
-  }
-  EditLock(EditLock const&) = delete;
-  EditLock& operator=(EditLock const&) = delete;
-
- private:
-  int _fd = -1;
-};
-
-// Replaces the file with the records of `f` through a new copy beside it.
-int WriteBack(std::string const& file, Loaded& f) {
-  InterruptsHeld held;
-  std::string dir = ".", base = f.path;
-  std::size_t slash = f.path.rfind('/');
-  if (slash != std::string::npos) {
-    dir = slash == 0 ? "/" : f.path.substr(0, slash);
-    base = f.path.substr(slash + 1);
-  }
-  std::string temp = (dir == "/" ? "" : dir) + "/." + base + ".kvos-XXXXXX";
-  std::vector<char> name(temp.begin(), temp.end());
-  name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return Failure(kCommand, "cannot create a new file in " + dir + ": " + std::strerror(errno));
-  temp = name.data();
-  mode_t mode;
-  if (f.exists) {
-    mode = f.st.st_mode & 07777;
-    if (fchown(fd, f.st.st_uid, f.st.st_gid) != 0) {
-      // Not the owner: the new file stays ours, as any editor's would.
+    } else {
+      out.positional.push_back(a);
     }
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
   }
-  fchmod(fd, mode);
-  close(fd);
-
-  auto fail = [&](std::string const& why) {
-    unlink(temp.c_str());
-    return Failure(kCommand, "cannot write " + file + ": " + why + (f.exists ? "; the file is unchanged" : ""));
-  };
-
-  cKV_Error err;
-  errno = 0;
-  if (!f.cfg.WriteFile(err, temp.c_str())) {
-    std::string why = static_cast<char const*>(err.GetText());
-    if (errno != 0) why += std::string(" (") + std::strerror(errno) + ")";
-    return fail(why);
-  }
-  if (f.crlf && !ConvertToCrlf(temp)) return fail(std::string("cannot keep the CR LF line ends: ") + std::strerror(errno));
-
-  cKV_CfgFile back;
-  if (!back.ReadFile(err, temp.c_str())) return fail(static_cast<char const*>(err.GetText()));
-  std::string why;
-  if (!ReadsBackSame(f.cfg, back, why)) return fail("the file format cannot hold it: " + why);
-
-  int tfd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-  if (tfd < 0 || fsync(tfd) != 0) {
-    int e = errno;
-    if (tfd >= 0) close(tfd);
-    return fail(std::strerror(e));
-  }
-  close(tfd);
-  if (rename(temp.c_str(), f.path.c_str()) != 0) return fail(std::strerror(errno));
-  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    fsync(dfd);
-    close(dfd);
-  }
-  return kOk;
+  if (!out.positional.empty() && out.positional[0].empty()) return UsageError(kCommand, "FILE must not be empty");
+  return -1;
 }
 
-// Refuses to write back a file that the reader would not reproduce.
-int CheckWritable(std::string const& file, Loaded const& f) {
-  if (f.problems.empty()) return kOk;
-  Problem const& p = f.problems.front();
-  return Failure(kCommand, file + ":" + std::to_string(p.line) + ": " + p.text +
-                               "; writing the file back would lose data, so it is left unchanged (see 'kvos cfg "
-                               "check')");
-}
+std::string Where(std::string const& file, int line) { return file + ":" + std::to_string(line) + ": "; }
 
-bool IsNameChar(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
-         c >= 128;
-}
-
-// Names that the file format can hold: name characters, no leading digit.
-bool IsName(std::string const& name) {
-  if (name.empty() || (name[0] >= '0' && name[0] <= '9')) return false;
-  for (unsigned char c : name)
-    if (!IsNameChar(c)) return false;
+// Reads an input for get, list and check, warning about what the reader
+// does not read as it stands.
+bool Load(std::string const& file, Document& doc, int& status, bool withNotes = false) {
+  std::string bytes, why;
+  if (!cfg::ReadInput(file, bytes, why)) {
+    status = Failure(kCommand, "cannot read " + file + ": " + why);
+    return false;
+  }
+  if (!doc.Load(std::move(bytes), withNotes)) {
+    status = Failure(kCommand, "out of memory");
+    return false;
+  }
   return true;
 }
 
-bool HasEdgeBlank(std::string const& text) {
-  auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  return !text.empty() && (blank(text.front()) || blank(text.back()));
+void WarnIfMisread(std::string const& file, Document const& doc) {
+  int shown = 0;
+  for (cfg::Finding const& f : doc.Findings())
+    if (f.blocking && shown++ < 3)
+      std::fprintf(stderr, "kvos cfg: warning: %s%s\n", Where(file, f.line).c_str(), f.text.c_str());
 }
 
-std::string SectionNotFound(std::string const& file, std::string const& section, Loaded const& f) {
+std::string SectionNotFound(std::string const& file, std::string const& section, Document const& doc) {
   std::string text = "no section [" + section + "] in " + file;
-  if (f.stopLine > 0) text += " (reading stops at line " + std::to_string(f.stopLine) + ")";
+  if (doc.StopLine() > 0) text += " (reading stops at line " + std::to_string(doc.StopLine()) + ")";
   return text;
+}
+
+std::string ParamNotFound(std::string const& file, std::string const& section, std::string const& name) {
+  return "no parameter " + name + " in section [" + section + "] of " + file;
 }
 
 int Get(Args const& args) {
-  if (args.size() != 4) return UsageError(kCommand, "get takes FILE SECTION NAME");
-  Loaded f;
-  if (int rc = Load(args[1], false, f)) return rc;
-  WarnIfPartial(args[1], f);
-  cKV_CfgRecord* section = f.cfg.FindSection(args[2].c_str());
-  if (section == nullptr) return Failure(kCommand, SectionNotFound(args[1], args[2], f));
-  cKV_CfgRecord* param = f.cfg.FindParam(section, args[3].c_str());
-  if (param == nullptr) return Failure(kCommand, "no parameter " + args[3] + " in section [" + args[2] + "] of " + args[1]);
+  Parsed p;
+  if (int rc = Parse(args, false, p); rc >= 0) return rc;
+  if (p.positional.size() != 3) return UsageError(kCommand, "get takes FILE SECTION NAME");
+  std::string const& file = p.positional[0];
+  Document doc;
+  int status = kOk;
+  if (!Load(file, doc, status)) return status;
+  WarnIfMisread(file, doc);
+  auto const& records = doc.Records();
+  cKV_CfgRecord* section = records.FindSection(p.positional[1].c_str());
+  if (section == nullptr) return Failure(kCommand, SectionNotFound(file, p.positional[1], doc));
+  cKV_CfgRecord* param = records.FindParam(section, p.positional[2].c_str());
+  if (param == nullptr) return Failure(kCommand, ParamNotFound(file, p.positional[1], p.positional[2]));
   std::printf("%s\n", static_cast<char const*>(param->GetValue()));
   return kOk;
 }
 
-int Set(Args const& args) {
-  Args rest;
-  bool hasComment = false;
-  std::string comment;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--comment") {
-      if (i + 1 >= args.size()) return UsageError(kCommand, "--comment needs a TEXT");
-      hasComment = true;
-      comment = args[++i];
-    } else {
-      rest.push_back(args[i]);
-    }
-  }
-  if (rest.size() != 4) return UsageError(kCommand, "set takes FILE SECTION NAME VALUE [--comment TEXT]");
-  std::string const& file = rest[0];
-  std::string const& sectionName = rest[1];
-  std::string const& name = rest[2];
-  std::string const& value = rest[3];
-  if (!IsName(sectionName))
-    return UsageError(kCommand, "SECTION must be letters, digits, '_', '-' or bytes above 127, not starting with a digit");
-  if (!IsName(name))
-    return UsageError(kCommand, "NAME must be letters, digits, '_', '-' or bytes above 127, not starting with a digit");
-  if (value.find_first_of("#\r\n") != std::string::npos || HasEdgeBlank(value) ||
-      (!value.empty() && (value.front() == '"' || value.back() == '"')))
-    return UsageError(kCommand,
-                      "VALUE cannot be stored as given: it must hold no '#' or line break and neither begin nor end "
-                      "with a blank or a double quote");
-  if (hasComment && (comment.find_first_of("\r\n") != std::string::npos || HasEdgeBlank(comment)))
-    return UsageError(kCommand, "the comment must hold no line break and neither begin nor end with a blank");
-
-  EditLock lock(file);
-  Loaded f;
-  if (int rc = Load(file, true, f)) return rc;
-  if (int rc = CheckWritable(file, f)) return rc;
-  cKV_CfgRecord* section = f.cfg.SetSect(sectionName.c_str(), false, nullptr);
-  if (section == nullptr || !f.cfg.SetParam(section, name.c_str(), value.c_str(), hasComment ? comment.c_str() : nullptr))
-    return Failure(kCommand, "out of memory");
-  return WriteBack(file, f);
-}
-
-int Del(Args const& args) {
-  if (args.size() != 3 && args.size() != 4) return UsageError(kCommand, "del takes FILE SECTION [NAME]");
-  EditLock lock(args[1]);
-  Loaded f;
-  if (int rc = Load(args[1], false, f)) return rc;
-  if (int rc = CheckWritable(args[1], f)) return rc;
-  cKV_CfgRecord* section = f.cfg.FindSection(args[2].c_str());
-  if (section == nullptr) return Failure(kCommand, SectionNotFound(args[1], args[2], f));
-  if (args.size() == 4) {
-    if (!f.cfg.DelParam(section, args[3].c_str()))
-      return Failure(kCommand, "no parameter " + args[3] + " in section [" + args[2] + "] of " + args[1]);
-  } else {
-    f.cfg.DelSect(args[2].c_str());
-  }
-  return WriteBack(args[1], f);
-}
-
 int List(Args const& args) {
-  if (args.size() != 2 && args.size() != 3) return UsageError(kCommand, "list takes FILE [SECTION]");
-  Loaded f;
-  if (int rc = Load(args[1], false, f)) return rc;
-  WarnIfPartial(args[1], f);
-  if (args.size() == 2) {
-    for (cKV_CfgRecord* r = f.cfg.GetFirst(); r != nullptr; r = f.cfg.GetNext(r))
+  Parsed p;
+  if (int rc = Parse(args, false, p); rc >= 0) return rc;
+  if (p.positional.size() != 1 && p.positional.size() != 2) return UsageError(kCommand, "list takes FILE [SECTION]");
+  std::string const& file = p.positional[0];
+  Document doc;
+  int status = kOk;
+  if (!Load(file, doc, status)) return status;
+  WarnIfMisread(file, doc);
+  auto const& records = doc.Records();
+  if (p.positional.size() == 1) {
+    for (cKV_CfgRecord* r = records.GetFirst(); r != nullptr; r = records.GetNext(r))
       if (r->GetType() == Korvane::eCfgSection) std::printf("%s\n", static_cast<char const*>(r->GetName()));
     return kOk;
   }
-  cKV_CfgRecord* section = f.cfg.FindSection(args[2].c_str());
-  if (section == nullptr) return Failure(kCommand, SectionNotFound(args[1], args[2], f));
-  for (cKV_CfgRecord* r = f.cfg.GetNext(section); r != nullptr && r->GetType() != Korvane::eCfgSection;
-       r = f.cfg.GetNext(r))
+  cKV_CfgRecord* section = records.FindSection(p.positional[1].c_str());
+  if (section == nullptr) return Failure(kCommand, SectionNotFound(file, p.positional[1], doc));
+  for (cKV_CfgRecord* r = records.GetNext(section); r != nullptr && r->GetType() != Korvane::eCfgSection;
+       r = records.GetNext(r))
     if (r->GetType() == Korvane::eCfgParam)
       std::printf("%s = %s\n", static_cast<char const*>(r->GetName()), static_cast<char const*>(r->GetValue()));
   return kOk;
 }
 
 int Check(Args const& args) {
-  if (args.size() != 2) return UsageError(kCommand, "check takes FILE");
-  Loaded f;
-  if (int rc = Load(args[1], false, f)) return rc;
-  for (Problem const& p : f.problems) std::printf("%s:%d: %s\n", args[1].c_str(), p.line, p.text.c_str());
-  if (!f.problems.empty()) {
-    std::printf("%s: not read as it stands\n", args[1].c_str());
+  Parsed p;
+  if (int rc = Parse(args, false, p); rc >= 0) return rc;
+  if (p.positional.size() != 1) return UsageError(kCommand, "check takes FILE");
+  std::string const& file = p.positional[0];
+  Document doc;
+  int status = kOk;
+  if (!Load(file, doc, status, true)) return status;
+  std::size_t notes = 0;
+  for (cfg::Finding const& f : doc.Findings()) {
+    std::printf("%s%s%s\n", Where(file, f.line).c_str(), f.blocking ? "" : "note: ", f.text.c_str());
+    notes += f.blocking ? 0 : 1;
+  }
+  if (doc.Omitted() > 0) std::printf("%s: %zu more lines to report, not shown\n", file.c_str(), doc.Omitted());
+  if (doc.Blocking() != nullptr) {
+    std::printf("%s: not read as it stands; kvos cfg does not edit it\n", file.c_str());
     return kFailed;
   }
-  std::printf("%s: read whole: %zu lines, %u records\n", args[1].c_str(), f.lines.size(), f.records);
+  std::printf("%s: read whole: %d lines, %u records", file.c_str(), doc.LineCount(), doc.RecordCount());
+  notes += doc.Omitted();
+  if (notes > 0) std::printf(", %zu note%s", notes, notes == 1 ? "" : "s");
+  std::printf("\n");
   return kOk;
+}
+
+// Runs one edit on the file, from opening it to replacing it.
+template <class EditFn>
+int Edit(std::string const& file, std::string const& section, std::string const* name, bool mayCreate, EditFn edit) {
+  for (int attempt = 0;; ++attempt) {
+    cfg::FileEdit f;
+    std::string why;
+    if (f.Open(file, mayCreate, why) != cfg::Status::kOk) return Failure(kCommand, "cannot edit " + file + ": " + why);
+    Document doc;
+    if (!doc.Load(f.Bytes())) return Failure(kCommand, "out of memory; the file is unchanged");
+    EditResult r = edit(doc);
+    switch (r.outcome) {
+      case Outcome::kChanged:
+        break;
+      case Outcome::kUnchanged:
+        return kOk;
+      case Outcome::kNoSection:
+        return Failure(kCommand, SectionNotFound(file, section, doc));
+      case Outcome::kNoParam:
+        return Failure(kCommand, ParamNotFound(file, section, name != nullptr ? *name : ""));
+      case Outcome::kRefused:
+        return Failure(kCommand, (r.line > 0 ? Where(file, r.line) : "cannot edit " + file + ": ") + r.reason +
+                                     (f.Exists() ? "; the file is unchanged" : ""));
+      case Outcome::kNoMemory:
+        return Failure(kCommand, "out of memory; the file is unchanged");
+    }
+    cfg::Status status = f.Replace(doc.NewText(), why);
+    if (status == cfg::Status::kOk) return kOk;
+    if (status == cfg::Status::kAgain && attempt < 10) continue;
+    if (status == cfg::Status::kAgain) why = "other programs keep creating it";
+    return Failure(kCommand, "cannot write " + file + ": " + why);
+  }
+}
+
+int Set(Args const& args) {
+  Parsed p;
+  if (int rc = Parse(args, true, p); rc >= 0) return rc;
+  if (p.positional.size() != 4) return UsageError(kCommand, "set takes FILE SECTION NAME VALUE [--comment TEXT]");
+  std::string const& file = p.positional[0];
+  std::string const& section = p.positional[1];
+  std::string const& name = p.positional[2];
+  std::string const& value = p.positional[3];
+  char const* const kNameRule = "must be letters, digits, '_', '-' or bytes above 127, not starting with a digit";
+  if (!cfg::IsName(section)) return UsageError(kCommand, std::string("SECTION ") + kNameRule);
+  if (!cfg::IsName(name)) return UsageError(kCommand, std::string("NAME ") + kNameRule);
+  if (std::string problem = cfg::ValueProblem(value); !problem.empty())
+    return UsageError(kCommand, "VALUE cannot be stored as given: " + problem);
+  if (std::string problem = cfg::CommentProblem(p.comment); p.hasComment && !problem.empty())
+    return UsageError(kCommand, "the comment cannot be stored as given: " + problem);
+  std::string const* comment = p.hasComment ? &p.comment : nullptr;
+  return Edit(file, section, &name, true,
+              [&](Document& doc) { return doc.Set(section, name, value, comment); });
+}
+
+int Del(Args const& args) {
+  Parsed p;
+  if (int rc = Parse(args, false, p); rc >= 0) return rc;
+  if (p.positional.size() != 2 && p.positional.size() != 3) return UsageError(kCommand, "del takes FILE SECTION [NAME]");
+  std::string const& section = p.positional[1];
+  std::string const* name = p.positional.size() == 3 ? &p.positional[2] : nullptr;
+  return Edit(p.positional[0], section, name, false, [&](Document& doc) { return doc.Delete(section, name); });
 }
 
 int Run(Args const& args) {
   if (args.empty()) return UsageError(kCommand, "missing subcommand");
-  if (args[0] == "get") return Get(args);
-  if (args[0] == "set") return Set(args);
-  if (args[0] == "del") return Del(args);
-  if (args[0] == "list") return List(args);
-  if (args[0] == "check") return Check(args);
+  try {
+    if (args[0] == "get") return Get(args);
+    if (args[0] == "set") return Set(args);
+    if (args[0] == "del") return Del(args);
+    if (args[0] == "list") return List(args);
+    if (args[0] == "check") return Check(args);
+  } catch (std::bad_alloc const&) {
+    return Failure(kCommand, "out of memory; no file was changed");
+  }
+  if (args[0].rfind("--", 0) == 0) return UsageError(kCommand, "unknown option " + args[0].substr(0, args[0].find('=')));
   return UsageError(kCommand, "unknown subcommand '" + args[0] + "'");
 }
 

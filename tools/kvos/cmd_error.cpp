@@ -17,7 +17,8 @@ Command const kCommand{
     "       kvos error sys NUMBER\n"
     "\n"
     "decode  prints the fields of an error record given in its text form\n"
-    "        (code:line:unitLength:unit:messageLength:message).\n"
+    "        (code:line:unitLength:unit:messageLength:message); a text that\n"
+    "        is no such record is refused (exit status 2).\n"
     "encode  prints the text form of a record with the given fields.\n"
     "sys     prints the host's description of an error number.\n",
     Run};
@@ -26,7 +27,7 @@ KVOS_COMMAND(kCommand);
 int Decode(Args const& args) {
   if (args.size() != 2) return UsageError(kCommand, "decode takes exactly one TEXT");
   Korvane::cKV_Error record;
-  if (!record.FromString(args[1].c_str())) return Failure(kCommand, "not an error record text: " + args[1]);
+  if (!record.FromString(args[1].c_str())) return UsageError(kCommand, "not an error record text: '" + args[1] + "'");
   std::printf("code: %d\nline: %d\nunit: %s\ntext: %s\n", record.GetCode(), record.GetLine(),
               static_cast<char const*>(record.GetUnit()), static_cast<char const*>(record.GetText()));
   return kOk;
@@ -54,7 +55,10 @@ int Sys(Args const& args) {
   return kOk;
 }
 
-int Run(Args const& args) {
+int Run(Args const& all) {
+  Options options;
+  if (!options.Parse(kCommand, all, 0, {})) return kBadUsage;
+  Args const& args = options.operands;
   if (args.empty()) return UsageError(kCommand, "missing subcommand");
   if (args[0] == "decode") return Decode(args);
   if (args[0] == "encode") return Encode(args);

@@ -65,7 +65,9 @@ AboutSection const kAbout{10, PrintAboutHost};
 KVOS_ABOUT(kAbout);
 
 int Run(Args const& args) {
-  if (!args.empty()) return UsageError(kCommand, "info takes no arguments");
+  Options options;
+  if (!options.Parse(kCommand, args, 0, {})) return kBadUsage;
+  if (!options.operands.empty()) return UsageError(kCommand, "info takes no arguments");
   PrintDescription("");
   return kOk;
 }

@@ -29,8 +29,7 @@ long long MiB(long long bytes) { return bytes / (1024 * 1024); }
 int Run(Args const& args) {
   Sampling sampling;
   Args rest;
-  std::string message;
-  if (!ParseSampling(args, 0, sampling, rest, message)) return UsageError(kCommand, message);
+  if (!ParseSampling(kCommand, args, 0, sampling, rest)) return kBadUsage;
   if (!rest.empty()) return UsageError(kCommand, "unexpected argument '" + rest[0] + "'");
 
   Korvane::cKV_Error err;

@@ -29,6 +29,7 @@ using Korvane::cKV_String;
 using Korvane::cKV_SysTime;
 
 int Run(Args const& args);
+std::size_t DataFrom(Args const& args);
 
 Command const kCommand{
     "log", "write log records, show where logs go, read log files",
@@ -56,8 +57,18 @@ Command const kCommand{
     "       Messages may span several lines. Lines that do not fit the\n"
     "       layout are skipped: the first is reported and the exit status\n"
     "       is 1, but every readable record is still shown.\n",
-    Run};
+    Run, DataFrom};
 KVOS_COMMAND(kCommand);
+
+// The words of a message to write are data, "--help" among them.
+std::size_t DataFrom(Args const& args) {
+  if (args.empty() || args[0] != "write") return args.size();
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--" || !IsOption(args[i])) return i;
+    if (args[i] != "--help") ++i;  // every option of write takes a value
+  }
+  return args.size();
+}
 
 // ---- write -----------------------------------------------------------------
 
@@ -195,7 +206,9 @@ std::string AsPath(std::string text) {
 }
 
 int Where(Args const& args) {
-  if (args.size() != 1) return UsageError(kCommand, "where takes no arguments");
+  Options options;
+  if (!options.Parse(kCommand, args, 1, {})) return kBadUsage;
+  if (!options.operands.empty()) return UsageError(kCommand, "where takes no arguments");
   cKV_String wdir;
   bool set = Korvane::osGetEnv("WDIR", wdir);
   std::deque<std::string> candidates = Candidates(set ? static_cast<char const*>(wdir) : "");
@@ -333,6 +346,8 @@ bool ParseHeader(std::string const& s, Header& h) {
 bool IsMessageLine(std::string const& s) { return s.compare(0, 5, " MSG:") == 0; }
 
 // Lines of a file with look-ahead; the last line may lack its line feed.
+// A line may be split where a record starts behind a torn one: both parts
+// keep the number of the line they came from.
 class Lines {
  public:
   explicit Lines(FILE* in) : _in(in) {}
@@ -348,7 +363,7 @@ class Lines {
       std::string line(_buffer, static_cast<std::size_t>(n));
       bool ended = !line.empty() && line.back() == '\n';
       if (ended) line.pop_back();
-      _ahead.push_back(Entry{line, ended});
+      _ahead.push_back(Entry{line, ended, ++_read});
     }
     return &_ahead[k].text;
   }
@@ -357,40 +372,88 @@ class Lines {
     Peek(0);
     std::string line = std::move(_ahead.front().text);
     _ahead.pop_front();
-    ++_number;
     return line;
   }
-  // Number of the next line to be taken, from 1.
-  long long Number() const { return _number + 1; }
+  // Number of the line that the next part taken comes from, from 1.
+  long long Number() { return Peek(0) != nullptr ? _ahead.front().number : _read + 1; }
+  // Line `k` ends at `at`; the rest becomes the line after it. Invalidates
+  // what Peek returned.
+  void Split(std::size_t k, std::size_t at) {
+    Entry& e = _ahead[k];
+    Entry rest{e.text.substr(at), e.ended, e.number};
+    e.text.resize(at);
+    e.ended = true;
+    _ahead.insert(_ahead.begin() + static_cast<std::ptrdiff_t>(k) + 1, std::move(rest));
+  }
 
  private:
   struct Entry {
     std::string text;
     bool ended;
+    long long number;
   };
   FILE* _in;
   char* _buffer = nullptr;
   std::size_t _size = 0;
   std::deque<Entry> _ahead;
-  long long _number = 0;
+  long long _read = 0;
 };
 
+bool IsDayAt(std::string const& s, std::size_t at) {
+  for (char const* d : kDays)
+    if (s.compare(at, 3, d) == 0) return true;
+  return false;
+}
+
+// A write cut short leaves a line without its end, and the next record's
+// first line is glued to it. Where in line `k` such a record starts (after
+// its first byte): a time line that runs to the end of the line with the
+// header and the message after it, or a header (a record without time)
+// with the message after it. 0 when there is none, or when the line starts
+// a record as it is.
+std::size_t GluedStart(Lines& lines, std::size_t k) {
+  std::string const* third = lines.Peek(k + 2);
+  std::string const* next = lines.Peek(k + 1);
+  std::string const* line = lines.Peek(k);
+  if (line == nullptr || next == nullptr) return 0;
+  Header h;
+  Stamp t;
+  bool timeFits = third != nullptr && IsMessageLine(*third) && ParseHeader(*next, h);
+  bool headerFits = IsMessageLine(*next);
+  // A line that starts a record as it is stays whole.
+  if ((timeFits && ParseTimeLine(*line, t)) || (headerFits && ParseHeader(*line, h))) return 0;
+  if (!timeFits && !headerFits) return 0;
+  for (std::size_t at = 1; at < line->size(); ++at) {
+    if (timeFits && IsDayAt(*line, at) && ParseTimeLine(line->substr(at), t)) return at;
+    if (headerFits && line->compare(at, 2, " [") == 0 && ParseHeader(line->substr(at), h)) return at;
+  }
+  return 0;
+}
+
 // Whether a record starts `k` lines ahead: the time line (absent when the
-// host could give no time), the header and the message's first line.
+// host could give no time), the header and the message's first line. A
+// record glued to a torn line is split off it first, and so is one glued
+// to the record's own first message line.
 bool RecordAt(Lines& lines, std::size_t k, bool& hasTime) {
+  if (std::size_t at = GluedStart(lines, k)) lines.Split(k, at);
   Stamp t;
   Header h;
   std::string const* first = lines.Peek(k);
   if (first == nullptr) return false;
+  std::size_t message = 0;
   if (ParseTimeLine(*first, t)) {
     std::string const* second = lines.Peek(k + 1);
     std::string const* third = lines.Peek(k + 2);
-    hasTime = true;
-    if (second != nullptr && third != nullptr && ParseHeader(*second, h) && IsMessageLine(*third)) return true;
+    if (second != nullptr && third != nullptr && ParseHeader(*second, h) && IsMessageLine(*third)) message = k + 2;
   }
-  std::string const* second = lines.Peek(k + 1);
-  hasTime = false;
-  return ParseHeader(*first, h) && second != nullptr && IsMessageLine(*second);
+  hasTime = message != 0;
+  if (!hasTime) {
+    std::string const* second = lines.Peek(k + 1);
+    if (ParseHeader(*first, h) && second != nullptr && IsMessageLine(*second)) message = k + 1;
+  }
+  if (message == 0) return false;
+  if (std::size_t at = GluedStart(lines, message)) lines.Split(message, at);
+  return true;
 }
 
 struct Filter {
@@ -402,13 +465,18 @@ struct Filter {
 };
 
 int Show(Args const& args) {
-  if (args.size() < 2) return UsageError(kCommand, "show needs a FILE");
-  std::string path = args[1];
+  Options options;
+  if (!options.Parse(kCommand, args, 1, {{"--level", true}, {"--thread", true}, {"--grep", true}, {"--since", true}}))
+    return kBadUsage;
+  if (options.operands.empty()) return UsageError(kCommand, "show needs a FILE");
+  if (options.operands.size() > 1)
+    return UsageError(kCommand, "show takes one FILE, not also '" + options.operands[1] + "'");
+  std::string path = options.operands[0];
   Filter filter;
-  for (std::size_t i = 2; i < args.size(); ++i) {
-    std::string const& a = args[i];
-    if (i + 1 >= args.size()) return UsageError(kCommand, a + " needs a value");
-    std::string const& v = args[++i];
+  for (std::string const a : {"--level", "--thread", "--grep", "--since"}) {
+    std::string const* given = options.Value(a);
+    if (given == nullptr) continue;
+    std::string const& v = *given;
     if (a == "--level") {
       if (!ParseInteger(v, INT_MIN, INT_MAX, filter.maxLevel))
         return UsageError(kCommand, "--level needs a whole number");
@@ -422,7 +490,7 @@ int Show(Args const& args) {
       filter.thread = true;
     } else if (a == "--grep") {
       filter.grep = v;
-    } else if (a == "--since") {
+    } else {
       Stamp& f = filter.from;
       int year = 0;
       if (v.size() != 19 || v[4] != '-' || v[7] != '-' || v[10] != ' ' || v[13] != ':' || v[16] != ':' ||
@@ -432,8 +500,6 @@ int Show(Args const& args) {
         return UsageError(kCommand, "--since needs a local time as \"YYYY-MM-DD hh:mm:ss\"");
       f.year = year;
       filter.since = true;
-    } else {
-      return UsageError(kCommand, "unknown option " + a);
     }
   }
 
@@ -477,13 +543,13 @@ int Show(Args const& args) {
     struct Part {
       std::string text;
       bool ended;
+      long long line;
     };
     std::deque<Part> parts;
     bool closed = false;
     while (lines.Peek(0) != nullptr) {
-      bool ended = lines.Ended(0);
       bool nextTime = false;
-      if (lines.Peek(0)->empty() && ended && (lines.Peek(1) == nullptr || RecordAt(lines, 1, nextTime))) {
+      if (lines.Peek(0)->empty() && lines.Ended(0) && (lines.Peek(1) == nullptr || RecordAt(lines, 1, nextTime))) {
         lines.Take();
         closed = true;
         break;
@@ -491,15 +557,16 @@ int Show(Args const& args) {
       // A record that starts without the empty line before it: what was
       // read since the last empty line does not belong to this record.
       if (RecordAt(lines, 0, nextTime)) break;
-      parts.push_back(Part{lines.Take(), ended});
+      bool ended = lines.Ended(0);
+      long long number = lines.Number();
+      parts.push_back(Part{lines.Take(), ended, number});
     }
     if (!closed) {
       std::size_t end = parts.size();
       while (end > 0 && !(parts[end - 1].text.empty() && parts[end - 1].ended)) --end;
-      long long firstPart = start + (hasTime ? 3 : 2);
       if (end > 0 && end < parts.size()) {
-        note(path + ":" + std::to_string(firstPart + static_cast<long long>(end)) +
-             ": not in the record layout: \"" + Excerpt(parts[end].text) + "\"");
+        note(path + ":" + std::to_string(parts[end].line) + ": not in the record layout: \"" +
+             Excerpt(parts[end].text) + "\"");
         parts.resize(end - 1);
         closed = true;
       } else if (end > 0) {
@@ -535,6 +602,7 @@ int Run(Args const& args) {
   if (args[0] == "write") return Write(args);
   if (args[0] == "where") return Where(args);
   if (args[0] == "show") return Show(args);
+  if (IsOption(args[0])) return UsageError(kCommand, "unknown option " + args[0]);
   return UsageError(kCommand, "unknown subcommand " + args[0]);
 }
 

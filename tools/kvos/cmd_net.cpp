@@ -1,5 +1,8 @@
 // kvos net: network interfaces, name lookups and dotted addresses.
+#include <netdb.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -22,12 +25,14 @@ Command const kCommand{
     "if       lists the Ethernet and dial-up interfaces that have an IPv4\n"
     "         address (name, address, kind, speed) and the hardware address\n"
     "         of the first Ethernet interface.\n"
-    "resolve  prints the IPv4 addresses of a host name, one per line.\n"
+    "resolve  prints the IPv4 addresses of a host name, one per line; when\n"
+    "         there are none, the library's report and the resolver's reason.\n"
     "name     prints the host name recorded for a dotted IPv4 address;\n"
     "         exit status 1 when there is none.\n"
     "ip       shows what the library's dotted-address parser makes of TEXT\n"
     "         (only its first LENGTH characters when given): the address\n"
-    "         and the characters consumed; exit status 1 when it gives 0.\n",
+    "         and the characters consumed; exit status 1 when it gives 0\n"
+    "         (no address).\n",
     Run};
 KVOS_COMMAND(kCommand);
 
@@ -61,14 +66,31 @@ int Interfaces(Args const& args) {
   return kOk;
 }
 
+// The record ends in the resolver's own error number; say it in the words
+// that getaddrinfo users know.
+std::string ResolverReason(std::string const& text) {
+  std::size_t at = text.rfind("WSAGetLastError()=");
+  if (at == std::string::npos) return "(no reason given)";
+  int code = std::atoi(text.c_str() + at + std::strlen("WSAGetLastError()="));
+  switch (code) {
+    case HOST_NOT_FOUND: return gai_strerror(EAI_NONAME);
+    case NO_DATA: return gai_strerror(EAI_NODATA);
+    case TRY_AGAIN: return gai_strerror(EAI_AGAIN);
+    case NO_RECOVERY: return gai_strerror(EAI_FAIL);
+    default: return hstrerror(code);
+  }
+}
+
 int Resolve(Args const& args) {
   if (args.size() != 2) return UsageError(kCommand, "resolve takes exactly one NAME");
   Korvane::cKV_Error err;
   unsigned int count = 0;
   unsigned int* addresses = Korvane::osGetAddrByHostname(&err, args[1].c_str(), count);
   if (addresses == nullptr) {
-    if (err.IsError()) return Failure(kCommand, static_cast<char const*>(err.GetText()));
-    return Failure(kCommand, "out of memory");
+    if (!err.IsError()) return Failure(kCommand, "out of memory");
+    std::string text(static_cast<char const*>(err.GetText()));
+    Failure(kCommand, text);
+    return Failure(kCommand, "the resolver says: " + ResolverReason(text));
   }
   for (unsigned int i = 0; i < count; ++i)
     std::printf("%s\n", static_cast<char const*>(Korvane::osGetIpString(addresses[i])));
@@ -109,7 +131,10 @@ int Ip(Args const& args) {
   return address != 0 ? kOk : kFailed;
 }
 
-int Run(Args const& args) {
+int Run(Args const& all) {
+  Options options;
+  if (!options.Parse(kCommand, all, 0, {})) return kBadUsage;
+  Args const& args = options.operands;
   if (args.empty()) return UsageError(kCommand, "missing subcommand");
   if (args[0] == "if") return Interfaces(args);
   if (args[0] == "resolve") return Resolve(args);

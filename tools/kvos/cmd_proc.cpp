@@ -93,8 +93,7 @@ int Run(Args const& args) {
   if (args.empty()) return UsageError(kCommand, "missing PID");
   Sampling sampling;
   Args rest;
-  std::string message;
-  if (!ParseSampling(args, 0, sampling, rest, message)) return UsageError(kCommand, message);
+  if (!ParseSampling(kCommand, args, 0, sampling, rest)) return kBadUsage;
   if (rest.empty()) return UsageError(kCommand, "missing PID");
   if (rest.size() > 1) return UsageError(kCommand, "unexpected argument '" + rest[1] + "'");
   if (rest[0] == "self") return RunSelf(sampling);

@@ -19,7 +19,8 @@ Command const kCommand{
     "uid [N]  prints N new identifiers (default 1, at most 100000), one per\n"
     "         line; a process makes at most one per millisecond.\n"
     "parse    prints the node, process id and time stamp (as local time) of\n"
-    "         an identifier given in its text form (0x and 32 hex digits).\n",
+    "         an identifier given in its text form (0x and 32 hex digits); a\n"
+    "         text that is no identifier is refused (exit status 2).\n",
     Run};
 KVOS_COMMAND(kCommand);
 
@@ -32,7 +33,7 @@ unsigned int Little(unsigned char const* b, int n) {
 int Parse(Args const& args) {
   if (args.size() != 2) return UsageError(kCommand, "parse takes exactly one TEXT");
   Korvane::cKV_Uid uid;
-  if (!uid.FromString(args[1].c_str())) return Failure(kCommand, "not an identifier text: " + args[1]);
+  if (!uid.FromString(args[1].c_str())) return UsageError(kCommand, "not an identifier text: '" + args[1] + "'");
   unsigned char const* b = uid.GetBuffer();
   unsigned int seconds = Little(b + 10, 4);
   unsigned int ms = Little(b + 14, 2);
@@ -59,7 +60,10 @@ int Generate(Args const& args) {
   return kOk;
 }
 
-int Run(Args const& args) {
+int Run(Args const& all) {
+  Options options;
+  if (!options.Parse(kCommand, all, 0, {})) return kBadUsage;
+  Args const& args = options.operands;
   if (!args.empty() && args[0] == "parse") return Parse(args);
   return Generate(args);
 }

@@ -17,6 +17,15 @@ std::vector<Command const*>& CommandList() {
   return list;
 }
 
+char const kCommonRules[] =
+    "Options begin with \"--\"; an unknown option is refused. \"--\" ends the\n"
+    "options: what follows is data even when it begins with \"--\".\n"
+    "Exit status, unless a command's help says otherwise: 0 done; 1 the\n"
+    "operation failed; 2 the command line cannot be used: an unknown command,\n"
+    "subcommand or option, a missing or extra argument, or an argument whose\n"
+    "text cannot be read (a number, a record, identifier, base-64 or address\n"
+    "text, a time).\n";
+
 std::vector<AboutSection const*>& AboutList() {
   static std::vector<AboutSection const*> list;
   return list;
@@ -56,12 +65,56 @@ void Register(AboutSection const* section) { AboutList().push_back(section); }
 
 std::vector<Command const*> const& Commands() { return CommandList(); }
 
-bool WantsHelp(Args const& args) {
+bool IsOption(std::string const& arg) { return arg.size() > 2 && arg[0] == '-' && arg[1] == '-'; }
+
+bool WantsHelp(Command const& command, Args const& args) {
   // "-h" only in first place: later it may be data (a base-64 text, say);
   // after "--" everything is data.
   if (!args.empty() && args[0] == "-h") return true;
   auto end = std::find(args.begin(), args.end(), "--");
+  if (command.dataFrom != nullptr) {
+    std::size_t from = command.dataFrom(args);
+    if (from < static_cast<std::size_t>(end - args.begin())) end = args.begin() + static_cast<std::ptrdiff_t>(from);
+  }
   return std::any_of(args.begin(), end, [](std::string const& a) { return a == "--help"; });
+}
+
+bool Options::Parse(Command const& command, Args const& args, std::size_t first, std::vector<OptionSpec> const& known,
+                    bool untilOperand) {
+  bool options = true;
+  for (std::size_t i = first; i < args.size(); ++i) {
+    std::string const& a = args[i];
+    if (options && a == "--") {
+      options = false;
+      continue;
+    }
+    if (!options || !IsOption(a)) {
+      operands.push_back(a);
+      if (untilOperand) options = false;
+      continue;
+    }
+    auto spec = std::find_if(known.begin(), known.end(), [&a](OptionSpec const& o) { return a == o.name; });
+    if (spec == known.end()) {
+      UsageError(command, "unknown option " + a);
+      return false;
+    }
+    std::string value;
+    if (spec->takesValue) {
+      if (i + 1 >= args.size()) {
+        UsageError(command, a + " needs a value");
+        return false;
+      }
+      value = args[++i];
+    }
+    _given.emplace_back(a, value);
+  }
+  return true;
+}
+
+std::string const* Options::Value(std::string const& name) const {
+  for (auto it = _given.rbegin(); it != _given.rend(); ++it)
+    if (it->first == name) return &it->second;
+  return nullptr;
 }
 
 int UsageError(Command const& command, std::string const& message) {
@@ -75,7 +128,7 @@ int Failure(Command const& command, std::string const& message) {
 }
 
 int PrintHelp(Command const& command) {
-  std::printf("%s", command.usage);
+  std::printf("%s\n%s", command.usage, kCommonRules);
   return kOk;
 }
 
@@ -128,6 +181,7 @@ int RunTool(int argc, char** argv) {
   if (name == "--help" || name == "-h" || name == "help") {
     std::printf("Usage: kvos [COMMAND [ARGS...]]\n\nWithout a command, kvos describes the library and the host.\n\n");
     PrintCommandList(stdout);
+    std::printf("\n%s", kCommonRules);
     return kOk;
   }
   if (name == "--version") {
@@ -137,7 +191,7 @@ int RunTool(int argc, char** argv) {
   for (Command const* c : Commands()) {
     if (name == c->name) {
       Args args(argv + 2, argv + argc);
-      if (WantsHelp(args)) return PrintHelp(*c);
+      if (WantsHelp(*c, args)) return PrintHelp(*c);
       return c->run(args);
     }
   }
