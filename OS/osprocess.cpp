@@ -24,7 +24,10 @@ struct Child {
 constexpr std::size_t kKeepEnded = 256;
 constexpr char kWatcherName[] = "kv_Os reaper";
 
-constinit std::mutex g_lock;  // guards the registry; held while a child is reaped or killed
+// Guards the registry; held while a child is reaped or killed. Constant-
+// initialised where the runtime allows (Linux), set up before any caller
+// elsewhere.
+std::mutex g_lock;
 constinit Child* g_children = nullptr;
 constinit std::size_t g_count = 0;
 constinit std::size_t g_capacity = 0;
