@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "OS/host/io.h"
+#include "OS/host/unc.h"
 #include "OS/internal/iotext.h"
 #include "OS/internal/report.h"
 #include "OS/osio.h"
@@ -317,24 +318,62 @@ bool osIsUncPath(char const* path) {
   return path != nullptr && IsSep(path[0]) && IsSep(path[1]) && path[2] != '?';
 }
 
+namespace {
+
+// "\\server\rest": the server up to the next backslash, the path on it
+// after that backslash (empty when there is none).
+void SplitUnc(char const* unc, cKV_String& server, cKV_String& serverPath) {
+  char const* name = unc + 2;
+  char const* end = std::strchr(name, '\\');
+  if (end == nullptr) {
+    server = name;
+    serverPath = "";
+  } else {
+    cKV_String rest(end + 1);  // copied first: `unc` may be one of the outputs
+    server = Slice(name, static_cast<std::size_t>(end - name));
+    serverPath = rest;
+  }
+}
+
+}  // namespace
+
 bool osConvertToUnc(cKV_Error* err, char const* path, cKV_String& server, cKV_String& serverPath) {
   path = OrEmpty(path);
   if (osIsUncPath(path)) {
     if (path[0] != '\\' || path[1] != '\\')
       return KV_REPORT(err, 3, kUnit, "Failed to convert [%s] to UNC path: Invalid path", path);
-    char const* name = path + 2;
-    char const* end = std::strchr(name, '\\');
-    if (end == nullptr) {
-      server = name;
-      serverPath = "";
-    } else {
-      cKV_String rest(end + 1);  // copied first: `path` may be one of the outputs
-      server = Slice(name, static_cast<std::size_t>(end - name));
-      serverPath = rest;
-    }
+    SplitUnc(path, server, serverPath);
     return true;
   }
   if (path[0] == '\0') return false;
+  char full[4096];
+  char universal[4096];
+  switch (host::UniversalNameNow(path, full, sizeof full, universal, sizeof universal)) {
+    case host::UncAnswer::kFound:
+      if (universal[0] != '\\' || universal[1] != '\\')
+        return KV_REPORT(err, 3, kUnit,
+                         "Failed to convert [%s] to UNC path: Invalid data received from WNetGetUniversalName:%s",
+                         path, universal);
+      SplitUnc(universal, server, serverPath);
+      return true;
+    case host::UncAnswer::kBadDevice:
+      return KV_REPORT(err, 3, kUnit, "Failed to convert [%s] to UNC path: ERROR_BAD_DEVICE (The string is invalid path.)",
+                       full);
+    case host::UncAnswer::kConnectionUnavailable:
+      return KV_REPORT(err, 3, kUnit,
+                       "Failed to convert [%s] to UNC path: ERROR_CONNECTION_UNAVAIL (There is no current connection "
+                       "to the remote device, but there is a remembered (persistent) connection to it.)",
+                       full);
+    case host::UncAnswer::kNotSupported:
+      return KV_REPORT(err, 3, kUnit,
+                       "Failed to convert [%s] to UNC path: ERROR_NOT_SUPPORTED (Network provider does not support "
+                       "UNC names)",
+                       full);
+    case host::UncAnswer::kNoAnswer:
+      return false;
+    case host::UncAnswer::kMountTable:
+      break;
+  }
   cKV_String badSource;
   int found = LookUpNetworkPath(path, server, serverPath, badSource);
   if (found < 0)

@@ -76,7 +76,19 @@ void SetEnv(char const* name, char const* value);
 std::string HostLines(std::string const& text);
 
 // The host's numbers for the failures that tests look for.
-enum class Err { kNotFound, kPathNotFound, kBusy, kExists, kNotEmpty, kNoSpace, kAccess, kIsDir, kNameTooLong };
+enum class Err {
+  kNotFound,
+  kPathNotFound,
+  kBusy,
+  kExists,
+  kNotEmpty,
+  kNoSpace,
+  kAccess,
+  kIsDir,
+  kNameTooLong,
+  kInvalidArgument,
+  kNotSeekable
+};
 int HostError(Err kind);
 
 // The separator that the host writes in paths.

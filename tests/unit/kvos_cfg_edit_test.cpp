@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -85,6 +86,11 @@ TEST(KvosCfgEdit, EditsRewriteOnlyTheLinesTheyName) {
       // The first of several, names folded over A-Z only.
       {"[a]\nx = 1\nX = 2\n[A]\nx = 3\n", Set("A", "x", "9"), "[a]\nx = 9\nX = 2\n[A]\nx = 3\n"},
       {"[a]\nx = 1 # c\n", Set("A", "X", "1"), "(unchanged)"},
+      // Not "already so" where the line says otherwise to a person.
+      {"[a]\nkey: value\n", Set("a", "key", ""), "(refused at line 2)"},
+      {"[a]\nlog.level = 3\n", Set("a", "log", ""), "(refused at line 2)"},
+      {"[a]\nk = " + std::string(kPiece, 'v') + "\n", Set("a", "k", std::string(kPiece - 4, 'v')),
+       "(refused at line 2)"},
       {"[a]\nk = \"a # b\" # c\n", Set("a", "k", "v"), "[a]\nk = v # c\n"},
       // A line that would not read back as written is refused: an odd
       // double quote makes the reader take the comment into the value.
@@ -94,6 +100,13 @@ TEST(KvosCfgEdit, EditsRewriteOnlyTheLinesTheyName) {
       {"[a]\nx = 1\n  y = 2\r\nz\n", Del("a", "Y"), "[a]\nx = 1\nz\n"},
       {"[a]\nx = 1\ny = 2", Del("a", "y"), "[a]\nx = 1\n"},
       {"[a]\nname value\nx = 1\n", Del("a", "name"), "[a]\nx = 1\n"},
+      {"[a]\nkey: value\nx = 1\n", Del("a", "KEY"), "[a]\nx = 1\n"},
+      {"[a]\nname  value # a = b\n", Del("a", "name"), "[a]\n"},
+      // A line whose name reads shorter than it looks is not deleted in
+      // place of the parameter asked for.
+      {"[a]\nlog.level = 3\nlog = 5\n", Del("a", "log"), "(refused at line 2)"},
+      {"[a]\n  server string = NAS\n", Del("a", "server"), "(refused at line 2)"},
+      {"[a]\nname a=b\n", Del("a", "name"), "(refused at line 2)"},
       {"[a]\nx = 1\n", Del("a", "y"), "(no parameter)"},
       {"[a]\nx = 1\n", Del("b", "x"), "(no section)"},
   };
@@ -144,16 +157,34 @@ TEST(KvosCfgEdit, LongLinesAreKeptWholeOrLeftAlone) {
   EXPECT_EQ(Apply(cut, Del("a", "k")), "(refused at line 2)");
   EXPECT_EQ(Apply(cut, Set("b", "k", "2")), cut + "[b]\nk = 2\n");
   EXPECT_EQ(Apply(cut, Del("a")), "");
+  // A header that is only a piece of a long comment to the reader: what
+  // goes under it would stand under another section for a person.
+  std::string ghost = "[a]\nx = 1\n# " + std::string(kPiece - 2, 'c') + "[g]\nk = 1\n";
+  for (Op const& op : {Set("g", "k", "2"), Set("g", "new", "2"), Del("g", "k"), Del("g")})
+    EXPECT_EQ(Apply(ghost, op), "(refused at line 3)") << op.verb << " " << op.name;
+  EXPECT_EQ(Apply(ghost, Set("a", "x", "2")), "[a]\nx = 2\n" + ghost.substr(10));
+  // A real header that begins a long line is a header as it looks.
+  std::string const wide = "[a]" + std::string(kPiece, ' ') + "\n";
+  EXPECT_EQ(Apply(wide + "k = 1\n", Set("a", "k", "2")), wide + "k = 2\n");
+  EXPECT_EQ(Apply(wide + "k = 1\n", Del("a", "k")), wide);
+  EXPECT_EQ(Apply(wide + "k = 1\n[b]\n", Del("a")), "[b]\n");
 
   // A last line without line end gains one when a line is added after
   // it; it must still be one line to the reader.
   for (std::size_t length : {kPiece - 2, kPiece - 1, kPiece}) {
     std::string text = "[a]\n# " + std::string(length - 2, 'c');
     std::string result = Apply(text, Set("b", "x", "1"));
-    if (length + 1 <= kPiece)
+    if (length + 1 <= kPiece) {
       EXPECT_EQ(result, text + "\n[b]\nx = 1") << length;
-    else
-      EXPECT_EQ(result, "(refused at line 0)") << length;
+    } else {
+      Document doc;
+      ASSERT_TRUE(doc.Load(text));
+      EditResult r = doc.Set("b", "x", "1", nullptr);
+      EXPECT_EQ(r.outcome, Outcome::kRefused);
+      EXPECT_EQ(r.line, 2);
+      EXPECT_EQ(r.reason, "the last line has no line end; with the one that the lines added after it need, it would be " +
+                              std::to_string(kPiece + 1) + " bytes long, and the reader would read it otherwise");
+    }
   }
 
   // A new line may be as long as the reader takes in one piece, no longer.
@@ -212,8 +243,8 @@ struct FileMaker {
     return list[Pick(0, static_cast<int>(N) - 1)];
   }
 
-  static constexpr char const* kSections[] = {"net", "Net", "log", "db", "x"};
-  static constexpr char const* kNames[] = {"port", "Port", "host", "level", "x", "path"};
+  static constexpr char const* kSections[] = {"net", "Net", "log", "db", "x", "\xC3\xBC-s"};
+  static constexpr char const* kNames[] = {"port", "Port", "host", "level", "x", "path", "_\xE2\x82\xAC"};
   static constexpr char const* kValues[] = {"1", "two words", "/a/b c", "\xC3\xBC", "", "v=w"};
 
   std::string Line() {
@@ -367,51 +398,75 @@ TEST(KvosCfgEdit, RandomEditsOfRealWorldShapesTouchOnlyTheNamedLines) {
 
 // ---- the file side ----------------------------------------------------------
 
-bool HasCopy(TempDir const& dir) {
+// The names in a directory, sorted.
+std::vector<std::string> Names(TempDir const& dir) {
+  std::vector<std::string> names;
   for (auto const& entry : std::filesystem::directory_iterator(dir.Path()))
-    if (entry.path().filename().string().find(".kvos-") != std::string::npos) return true;
-  return false;
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
-TEST(KvosCfgFile, AFileThatChangedSinceItWasReadIsNotReplaced) {
-  TempDir dir;
-  std::string const file = dir / "app.cfg";
-  // Written to in place, and replaced by another program's rename.
-  for (bool rename : {false, true}) {
-    SCOPED_TRACE(rename ? "renamed over" : "written in place");
-    kvtest::WriteFile(file, "[a]\nx = 1\n");
-    FileEdit edit;
+// With copies that have no name until they are complete, and with named
+// ones (file systems that cannot make the former).
+TEST(KvosCfgFile, ReplacesOnlyWhatItReadAndNeverAnotherNewFile) {
+  for (bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed copies" : "named copies");
+    TempDir dir;
+    std::string const file = dir / "app.cfg";
     std::string why;
-    ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
-    EXPECT_TRUE(edit.Exists());
-    EXPECT_EQ(edit.Bytes(), "[a]\nx = 1\n");
-    if (rename) {
-      kvtest::WriteFile(dir / "other", "[a]\nx = other\n");
-      ASSERT_EQ(std::rename((dir / "other").c_str(), file.c_str()), 0);
-    } else {
-      kvtest::WriteFile(file, "[a]\nx = 22\n");
+    {
+      kvtest::WriteFile(file, "[a]\nx = 1\n");
+      FileEdit edit(unnamed);
+      ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
+      EXPECT_EQ(edit.Replace("[a]\nx = 2\n", why), Status::kOk) << why;
+      EXPECT_EQ(kvtest::ReadFile(file), "[a]\nx = 2\n");
     }
-    EXPECT_EQ(edit.Replace("[a]\nx = 2\n", why), Status::kFailed);
-    EXPECT_NE(why.find("changed while it was being edited"), std::string::npos) << why;
-    EXPECT_EQ(kvtest::ReadFile(file), rename ? "[a]\nx = other\n" : "[a]\nx = 22\n");
-    EXPECT_FALSE(HasCopy(dir));
-  }
+    // Written to in place, and replaced by another program's rename.
+    for (bool rename : {false, true}) {
+      SCOPED_TRACE(rename ? "renamed over" : "written in place");
+      kvtest::WriteFile(file, "[a]\nx = 1\n");
+      FileEdit edit(unnamed);
+      ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
+      EXPECT_TRUE(edit.Exists());
+      EXPECT_EQ(edit.Bytes(), "[a]\nx = 1\n");
+      if (rename) {
+        kvtest::WriteFile(dir / "other", "[a]\nx = other\n");
+        ASSERT_EQ(std::rename((dir / "other").c_str(), file.c_str()), 0);
+      } else {
+        kvtest::WriteFile(file, "[a]\nx = 22\n");
+      }
+      EXPECT_EQ(edit.Replace("[a]\nx = 2\n", why), Status::kFailed);
+      EXPECT_NE(why.find("changed while it was being edited"), std::string::npos) << why;
+      EXPECT_EQ(kvtest::ReadFile(file), rename ? "[a]\nx = other\n" : "[a]\nx = 22\n");
+      EXPECT_EQ(Names(dir), std::vector<std::string>{"app.cfg"});
+    }
 
-  // A file that appears while a new one is being made is not overwritten:
-  // the edit has to start again with it.
-  std::string const fresh = dir / "fresh.cfg";
-  FileEdit edit;
-  std::string why;
-  ASSERT_EQ(edit.Open(fresh, true, why), Status::kOk) << why;
-  EXPECT_FALSE(edit.Exists());
-  kvtest::WriteFile(fresh, "[mine]\n");
-  EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kAgain);
-  EXPECT_EQ(kvtest::ReadFile(fresh), "[mine]\n");
-  EXPECT_FALSE(HasCopy(dir));
-  // Opened while missing, without leave to create it.
-  FileEdit missing;
-  EXPECT_EQ(missing.Open(dir / "none.cfg", false, why), Status::kFailed);
-  EXPECT_EQ(why, "No such file or directory");
+    // A file that appears while a new one is being made is not overwritten:
+    // the edit has to start again with it.
+    std::string const fresh = dir / "fresh.cfg";
+    for (bool appears : {true, false}) {
+      FileEdit edit(unnamed);
+      ASSERT_EQ(edit.Open(fresh, true, why), Status::kOk) << why;
+      EXPECT_FALSE(edit.Exists());
+      if (appears) {
+        kvtest::WriteFile(fresh, "[mine]\n");
+        EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kAgain);
+        EXPECT_EQ(kvtest::ReadFile(fresh), "[mine]\n");
+        ASSERT_EQ(unlink(fresh.c_str()), 0);
+      } else {
+        EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kOk) << why;
+        EXPECT_EQ(kvtest::ReadFile(fresh), "[a]\nx = 1\n");
+      }
+      std::vector<std::string> const expected =
+          appears ? std::vector<std::string>{"app.cfg"} : std::vector<std::string>{"app.cfg", "fresh.cfg"};
+      EXPECT_EQ(Names(dir), expected);
+    }
+    // Opened while missing, without leave to create it.
+    FileEdit missing(unnamed);
+    EXPECT_EQ(missing.Open(dir / "none.cfg", false, why), Status::kFailed);
+    EXPECT_EQ(why, "No such file or directory");
+  }
 }
 
 TEST(KvosCfgFile, CopiesThatNoEditHoldsAreRemoved) {
@@ -419,14 +474,20 @@ TEST(KvosCfgFile, CopiesThatNoEditHoldsAreRemoved) {
   std::string const file = dir / "app.cfg";
   kvtest::WriteFile(file, "[a]\n");
   // A killed edit's copy, a live one (held by its lock), and names that are
-  // not copies of this file.
-  std::string const dead = ".app.cfg.kvos-AbC123", live = ".app.cfg.kvos-LiVe00";
-  std::vector<std::string> const others = {".app.cfg.kvos-AbC1234", ".app.cfg.kvos-AbC12", ".app.cfg.kvos-",
-                                           ".other.cfg.kvos-AbC123", "app.cfg.kvos-AbC123"};
+  // not copies of this file: of another file, one character more or less,
+  // a user's own file named like a copy.
+  std::string const dead = CopyName("app.cfg", "AbC123"), live = CopyName("app.cfg", "LiVe00");
+  std::string const link = CopyName("app.cfg", "LinK00");
+  std::string wrong = CopyName("app.cfg", "AbC124");
+  wrong.replace(wrong.size() - 4, 4, dead.substr(dead.size() - 4));
+  EXPECT_NE(wrong, dead);
+  std::vector<std::string> const others = {dead + "x", dead.substr(0, dead.size() - 1), CopyName("other.cfg", "AbC123"),
+                                           dead.substr(1), wrong, ".app.cfg.kvos-backup", ".app.cfg.kvos-"};
+  EXPECT_EQ(dead.substr(0, 14), ".app.cfg.kvos-");
   for (auto const& name : others) kvtest::WriteFile(dir / name, "x");
   kvtest::WriteFile(dir / dead, "[a]\nhalf");
   kvtest::WriteFile(dir / live, "[a]\nbusy");
-  ASSERT_EQ(symlink("app.cfg", (dir / ".app.cfg.kvos-LinK00").c_str()), 0);
+  ASSERT_EQ(symlink("app.cfg", (dir / link).c_str()), 0);
   int holder = open((dir / live).c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
@@ -436,7 +497,7 @@ TEST(KvosCfgFile, CopiesThatNoEditHoldsAreRemoved) {
   ASSERT_EQ(edit.Open(file, false, why), Status::kOk) << why;
   EXPECT_FALSE(std::filesystem::exists(dir / dead));
   EXPECT_TRUE(std::filesystem::exists(dir / live));
-  EXPECT_TRUE(std::filesystem::is_symlink(dir / ".app.cfg.kvos-LinK00"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / link));
   for (auto const& name : others) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
   EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), Status::kOk) << why;
   EXPECT_EQ(kvtest::ReadFile(file), "[a]\nx = 1\n");

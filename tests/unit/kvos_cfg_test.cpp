@@ -3,18 +3,27 @@
 // and a refusal says why and leaves everything as it was.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/testing.h"
@@ -22,9 +31,13 @@
 using namespace kvtest;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
+
+// The most the reader takes of a line at once.
+constexpr std::size_t kPiece = 32767;
 
 bool HasCopyLeft(std::string const& dir) {
   for (auto const& entry : std::filesystem::directory_iterator(dir))
@@ -155,7 +168,8 @@ TEST(KvosCfg, ArgumentsThatCannotBeStoredAreUsageErrors) {
            {"set", file, "S", "k", "\"quoted"}, {"set", file, "S", "k", "line\nfeed"}, {"set", file, "S", "1k", "v"},
            {"set", file, "S S", "k", "v"}, {"set", file, "S", "a.b", "v"}, {"get", file, "S"},
            {"set", file, "S", "k", "v", "--comment", "x\ny"}, {"set", file, "S", "k", "v", "--comment", " x"},
-           {"set", file, "S", "k", "v", "--comment"}, {"set", "", "s", "n", "v"}, {"get", "", "s", "n"},
+           {"set", file, "S", "k", "v", "--comment"}, {"set", file, "S", "k", "a\"b", "--comment", "c"},
+           {"set", file, "S", "k", "a\"b\"c\"d", "--comment=c"}, {"set", "", "s", "n", "v"}, {"get", "", "s", "n"},
            {"del", "", "s"}, {"list", ""}, {"check", ""}, {"frobnicate", file}})
     EXPECT_THAT(Kvos(args), AllOf(StartsWith("2 | "), HasSubstr("Usage: kvos cfg")));
   // Options it does not know, wherever they stand; after "--" they are data.
@@ -171,6 +185,9 @@ TEST(KvosCfg, ArgumentsThatCannotBeStoredAreUsageErrors) {
   EXPECT_EQ(ReadFile(file), "[S]\nk = v\n");
   EXPECT_EQ(Kvos({"set", file, "S", "k", "--comment=first", "--", "--v"}), "0 ");
   EXPECT_EQ(ReadFile(file), "[S]\nk = --v # first\n");
+  // Paired double quotes inside a value leave the comment alone.
+  EXPECT_EQ(Kvos({"set", file, "S", "k", "a\"b\"c", "--comment", "second"}), "0 ");
+  EXPECT_EQ(Kvos({"get", file, "S", "k"}), "0 a\"b\"c\n");
   EXPECT_THAT(Kvos({"--help"}), AllOf(StartsWith("0 Usage: kvos cfg"), HasSubstr("its group where the user belongs")));
 }
 
@@ -203,6 +220,12 @@ TEST(KvosCfg, RefusesWhatItCannotEditSafelyAndSaysWhere) {
     WriteFile(file, "[S]\n" + line + "\nx = 1\n");
     EXPECT_THAT(Kvos({"set", file, "S", name, "v"}),
                 AllOf(StartsWith("1 | "), HasSubstr("bad.cfg:2: '" + line + "' reads as the parameter '" + name + "'")));
+    // get answers what the reader takes from it, and says so.
+    EXPECT_EQ(Kvos({"get", file, "S", name}), "0 \n| kvos cfg: warning: " + file + ":2: '" + line +
+                                                    "' reads as the parameter '" + name + "' with an empty value and the comment '" +
+                                                    line.substr(name.size() + (line[name.size()] == ' ')) +
+                                                    "', which is not what it seems to say\n");
+    EXPECT_EQ(Kvos({"get", file, "S", "x"}), "0 1\n");
     EXPECT_EQ(Kvos({"set", file, "S", "x", "2"}), "0 ");
     EXPECT_EQ(ReadFile(file), "[S]\n" + line + "\nx = 2\n");
     EXPECT_THAT(Kvos({"check", file}), AllOf(HasSubstr("bad.cfg:2: note: '" + line + "' reads as the parameter"),
@@ -215,6 +238,24 @@ TEST(KvosCfg, RefusesWhatItCannotEditSafelyAndSaysWhere) {
   EXPECT_THAT(Kvos({"get", partial, "S", "a"}), AllOf(StartsWith("0 1\n| "), HasSubstr("partial.cfg:3")));
   EXPECT_THAT(Kvos({"get", partial, "T", "b"}),
               AllOf(StartsWith("1 | kvos cfg: "), HasSubstr("reading stops at line 3")));
+
+  // A value longer than the reader's piece is cut, and get says so.
+  WriteFile(file, "[S]\nlong = " + std::string(40000, 'v') + "\n");
+  RunResult cut = RunKvos({"cfg", "get", file, "S", "long"});
+  EXPECT_EQ(cut.out, std::string(kPiece - 7, 'v') + "\n");
+  EXPECT_EQ(cut.err, "kvos cfg: warning: " + file + ":2: the line is 40008 bytes long and the reader reads it as 2 lines of "
+                     "at most 32767 bytes\n");
+
+  // A header that only the reader sees, in the middle of a long comment.
+  WriteFile(file, "[S]\n# " + std::string(kPiece - 2, 'c') + "[ghost]\nk = 1\n");
+  RunResult ghost = RunKvos({"cfg", "get", file, "ghost", "k"});
+  EXPECT_EQ(ghost.out, "1\n");
+  EXPECT_EQ(ghost.err, "kvos cfg: warning: " + file + ":2: the line is 32775 bytes long and the reader reads it as 2 lines of "
+                       "at most 32767 bytes\n");
+  EXPECT_THAT(Kvos({"set", file, "ghost", "k", "2"}),
+              AllOf(StartsWith("1 | kvos cfg: " + file + ":2: the header [ghost] is only what the reader makes of part of "
+                               "a longer line"),
+                    HasSubstr("the file is unchanged")));
 
   // Long lines and quoted values are kept as they are around an edit.
   std::string kept = "[S]\r\n# " + std::string(40000, 'x') + "\r\nk = \"a # b\"\r\n";
@@ -241,7 +282,10 @@ TEST(KvosCfg, EditsOnlyRegularFilesAndReadsAnyInputOnce) {
   ASSERT_EQ(symlink("fifo", (dir / "to-fifo").c_str()), 0);
   std::vector<std::pair<std::string, std::string>> refused = {
       {"fifo", "named pipe"},   {"to-fifo", "named pipe"}, {"sock", "socket"}, {"", "directory"},
-      {"dangling", "symbolic link to 'missing.cfg'"}, {"one", "2 hard links"}};
+      {"dangling", "symbolic link to 'missing.cfg'"}, {"one", "2 hard links"},
+      {"proc", "its size (0 bytes) is not what it reads (5 bytes)"}};
+  // A file that any process may write and that is made up as it is read.
+  ASSERT_EQ(symlink("/proc/self/comm", (dir / "proc").c_str()), 0);
   // A device as root: replacing it would have replaced /dev/null.
   if (mknod((dir / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
     refused.emplace_back("null", "character device");
@@ -282,7 +326,44 @@ TEST(KvosCfg, EditsOnlyRegularFilesAndReadsAnyInputOnce) {
   auto fifo = kvtest::Run({"/bin/sh", "-c", "printf '[a]\\nx = 7\\n' > \"$1\" & exec \"$0\" cfg get \"$1\" a x", KVOS_TOOL_PATH,
                    dir / "fifo"});
   EXPECT_EQ(Said(fifo), "0 7\n");
+  // Links that lead to what has no name in a directory: a pipe, a file
+  // deleted after it was opened. A redirected file is reached by its name.
+  EXPECT_THAT(Kvos({"set", "/dev/stdin", "a", "x", "2"}, text),
+              AllOf(StartsWith("1 | kvos cfg: cannot edit /dev/stdin: it is a pipe;"), HasSubstr("regular files")));
+  std::string gone = dir / "gone.cfg";
+  WriteFile(gone, text);
+  auto deleted = kvtest::Run({"/bin/sh", "-c", "exec 3<\"$1\"; rm \"$1\"; exec \"$0\" cfg set /dev/fd/3 a x 2",
+                              KVOS_TOOL_PATH, gone});
+  EXPECT_EQ(deleted.status, 1);
+  EXPECT_THAT(deleted.err, AllOf(HasSubstr("it leads to '" + gone + " (deleted)', a file that no directory holds"),
+                                 Not(HasSubstr("symbolic link"))));
+  WriteFile(gone, text);
+  auto redirected = kvtest::Run({"/bin/sh", "-c", "exec \"$0\" cfg set /dev/stdin a x 3 <\"$1\"", KVOS_TOOL_PATH, gone});
+  EXPECT_EQ(Said(redirected), "0 ");
+  EXPECT_EQ(ReadFile(gone), "[a]\nx = 3\n");
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
+}
+
+// The bytes of a POSIX access control list attribute: entries of (tag,
+// permissions, id), in the order the host keeps them.
+std::string AccessList(std::vector<std::tuple<std::uint16_t, std::uint16_t, std::uint32_t>> const& entries) {
+  std::string bytes;
+  auto put = [&bytes](std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  put(2, 4);  // version
+  for (auto const& [tag, perm, id] : entries) {
+    put(tag, 2);
+    put(perm, 2);
+    put(id, 4);
+  }
+  return bytes;
+}
+
+std::string Attribute(std::string const& path, char const* name) {
+  char value[256];
+  ssize_t n = getxattr(path.c_str(), name, value, sizeof value);
+  return n < 0 ? "(none: " + std::string(std::strerror(errno)) + ")" : std::string(value, static_cast<std::size_t>(n));
 }
 
 TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
@@ -294,6 +375,25 @@ TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
   struct stat st;
   ASSERT_EQ(stat(fresh.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // An access control list that lets another user write, and a user's
+  // own attribute, stay with the file.
+  std::string listed = dir / "listed.cfg";
+  WriteFile(listed, "[S]\nk = 1\n");
+  ASSERT_EQ(chmod(listed.c_str(), 0644), 0);
+  std::string const acl = AccessList({{1, 6, ~0u}, {2, 6, 65534}, {4, 4, ~0u}, {0x10, 6, ~0u}, {0x20, 4, ~0u}});
+  bool attributes = setxattr(listed.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0 &&
+                    setxattr(listed.c_str(), "user.origin", "by hand", 7, 0) == 0;
+  if (attributes) {
+    ASSERT_EQ(Kvos({"set", listed, "S", "k", "2"}), "0 ");
+    EXPECT_EQ(Attribute(listed, "system.posix_acl_access"), acl);
+    EXPECT_EQ(Attribute(listed, "user.origin"), "by hand");
+    ASSERT_EQ(stat(listed.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    EXPECT_EQ(ReadFile(listed), "[S]\nk = 2\n");
+  } else {
+    std::printf("[  NOTE    ] no extended attribute test: %s\n", std::strerror(errno));
+  }
 
   std::string why;
   if (geteuid() != 0) GTEST_SKIP() << "owner and group tests need root";
@@ -318,6 +418,33 @@ TEST(KvosCfg, KeepsModeOwnerAndGroupAndNeedsWritePermission) {
   ASSERT_EQ(stat(rootsFile.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 0u);
   EXPECT_EQ(ReadFile(rootsFile), "[S]\nk = 1\n");
+  // One who may write the file but not the directory cannot place a new
+  // copy there, nor create a new file.
+  std::string fixed = dir / "fixed";
+  ASSERT_EQ(mkdir(fixed.c_str(), 0755), 0);
+  std::string theirsThere = fixed + "/app.cfg";
+  WriteFile(theirsThere, "[S]\nk = 1\n");
+  ASSERT_EQ(chown(theirsThere.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(Said(AsNobody({"set", theirsThere, "S", "k", "2"})),
+            "1 | kvos cfg: cannot write " + theirsThere +
+                ": cannot make a new copy beside it: Permission denied; the file is unchanged\n");
+  EXPECT_EQ(Said(AsNobody({"set", fixed + "/new.cfg", "S", "k", "2"})),
+            "1 | kvos cfg: cannot write " + fixed + "/new.cfg: cannot create it: Permission denied\n");
+  EXPECT_EQ(ReadFile(theirsThere), "[S]\nk = 1\n");
+  // A sticky directory lets only the owner replace a file, whoever may
+  // write it.
+  ASSERT_EQ(chmod(fixed.c_str(), 01777), 0);
+  std::string rootsThere = fixed + "/root.cfg";
+  WriteFile(rootsThere, "[S]\nk = 1\n");
+  ASSERT_EQ(chmod(rootsThere.c_str(), 0666), 0);
+  EXPECT_EQ(Said(AsNobody({"set", rootsThere, "S", "k", "2"})),
+            "1 | kvos cfg: cannot write " + rootsThere +
+                ": its directory is sticky (as /tmp is), where only the file's owner may replace it; the file is "
+                "unchanged\n");
+  EXPECT_EQ(ReadFile(rootsThere), "[S]\nk = 1\n");
+  EXPECT_EQ(Said(AsNobody({"set", theirsThere, "S", "k", "2"})), "0 ");
+  EXPECT_EQ(ReadFile(theirsThere), "[S]\nk = 2\n");
+  EXPECT_FALSE(HasCopyLeft(fixed));
 
   // A group member edits a group-writable file: the group stays, so the
   // others of the group can still write it.
@@ -371,6 +498,157 @@ TEST(KvosCfg, ConcurrentEditsTakeTurnsWhateverTheDirectoryAllows) {
   EXPECT_FALSE(HasCopyLeft(work));
 }
 
+// How many processes wait for a lock on the file with inode `ino`.
+int LockWaiters(ino_t ino) {
+  std::ifstream locks("/proc/locks");
+  std::string const tag = ":" + std::to_string(ino) + " ";
+  int waiting = 0;
+  for (std::string line; std::getline(locks, line);)
+    if (line.find("->") != std::string::npos && line.find(tag) != std::string::npos) ++waiting;
+  return waiting;
+}
+
+// Edits that wait while other edits replace the file time after time, more
+// often than any fixed number of retries: each time they find the file
+// replaced, and each still gets its turn.
+TEST(KvosCfg, EditsQueuedBehindManyOthersAllGetTheirTurn) {
+  TempDir dir;
+  std::string const file = dir / "queued.cfg";
+  // Another editor: holds the lock on the file, puts a new copy in its
+  // place, locks that before letting the old one go.
+  auto replace = [&](int generation) {
+    std::string const copy = dir / "copy";
+    WriteFile(copy, "[S]\n# generation " + std::to_string(generation) + "\n");
+    int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(rename(copy.c_str(), file.c_str()), 0);
+    return fd;
+  };
+  int held = replace(0);
+  constexpr int kEditors = 4, kGenerations = 120;
+  std::vector<std::thread> editors;
+  std::vector<RunResult> results(kEditors);
+  for (int i = 0; i < kEditors; ++i)
+    editors.emplace_back([&, i] { results[i] = RunKvos({"cfg", "set", file, "S", "k" + std::to_string(i), "v"}); });
+  for (int g = 1; g <= kGenerations; ++g) {
+    struct stat st;
+    fstat(held, &st);
+    // The host wakes waiters now and then to queue them again, so a count
+    // may dip: one full count is enough.
+    int spins = 0;
+    while (LockWaiters(st.st_ino) < kEditors && ++spins < 30000) usleep(200);
+    if (spins == 30000) {
+      ADD_FAILURE() << "generation " << g << ": " << LockWaiters(st.st_ino) << " edits wait";
+      break;
+    }
+    int next = replace(g);
+    close(held);
+    held = next;
+  }
+  close(held);
+  for (auto& t : editors) t.join();
+  std::string const text = ReadFile(file);
+  EXPECT_THAT(text, AllOf(StartsWith("[S]\n"), HasSubstr("\n# generation 120\n")));
+  for (int i = 0; i < kEditors; ++i) {
+    // A slow machine may make one wait long enough to say so.
+    EXPECT_EQ(results[i].status, 0) << results[i].err;
+    EXPECT_THAT(results[i].err, Not(HasSubstr("cannot")));
+    EXPECT_THAT(text, HasSubstr("k" + std::to_string(i) + " = v\n"));
+  }
+  EXPECT_FALSE(HasCopyLeft(dir.Path()));
+
+  // A lock that another program keeps: the edit waits, and says so.
+  int holder = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  RunResult patient;
+  std::thread waiter([&] { patient = RunKvos({"cfg", "set", file, "S", "late", "1"}); });
+  usleep(1500000);
+  close(holder);
+  waiter.join();
+  EXPECT_EQ(Said(patient), "0 | kvos cfg: waiting for " + file + ", which another program has locked\n");
+  EXPECT_THAT(ReadFile(file), HasSubstr("\nlate = 1\n"));
+}
+
+// Starts kvos with default signal handling and no output, blocking the
+// signal `blocked` (0: none); its pid.
+pid_t StartKvos(std::vector<std::string> args, int blocked = 0) {
+  args.insert(args.begin(), KVOS_TOOL_PATH);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  for (int fd : {0, 1, 2}) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, interrupts;
+  sigemptyset(&none);
+  if (blocked != 0) sigaddset(&none, blocked);
+  sigemptyset(&interrupts);
+  for (int s : {SIGINT, SIGTERM}) sigaddset(&interrupts, s);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &interrupts);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  return rc == 0 ? pid : -1;
+}
+
+// Whether process `pid` has a file of `dir` open other than `file`, before
+// or after it was replaced: a new copy, named or not yet.
+bool HoldsCopy(pid_t pid, std::string const& dir, std::string const& file) {
+  std::error_code ec;
+  for (auto const& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+    if (target.compare(0, dir.size() + 1, dir + "/") == 0 && target != file && target != file + " (deleted)")
+      return true;
+  }
+  return false;
+}
+
+// An edit interrupted or killed while it writes its new copy leaves the
+// file as it was and no copy behind, without help from a later edit.
+TEST(KvosCfg, InterruptedOrKilledEditsLeaveTheFileAsItWasAndNoCopy) {
+  TempDir dir;
+  std::string const file = dir / "big.cfg";
+  std::string text;
+  for (int i = 0; text.size() < (std::size_t{2} << 20); ++i)
+    text += "[section" + std::to_string(i) + "]\n# about it\nkey = a value of some length\nother = 2\n\n";
+  // The last: an interrupt that the caller blocks is none to the edit.
+  for (auto [sig, blocked] : {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGKILL, false}, {SIGINT, true}}) {
+    SCOPED_TRACE(std::string(strsignal(sig)) + (blocked ? ", blocked" : ""));
+    WriteFile(file, text);
+    bool caught = false;
+    int status = 0;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+      pid_t pid = StartKvos({"cfg", "set", file, "section1", "key", "new"}, blocked ? sig : 0);
+      ASSERT_GT(pid, 0);
+      // Stop it while it holds its copy, so that the signal lands there.
+      while (!HoldsCopy(pid, dir.Path(), file) && waitpid(pid, &status, WNOHANG) == 0) usleep(100);
+      kill(pid, SIGSTOP);
+      caught = HoldsCopy(pid, dir.Path(), file);
+      if (caught) kill(pid, sig);
+      kill(pid, SIGCONT);
+      waitpid(pid, &status, 0);
+      if (!caught) WriteFile(file, text);  // it finished first: try again
+    }
+    ASSERT_TRUE(caught) << "the edit never stopped while it held its copy";
+    if (blocked) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_TRUE(ReadFile(file).find("[section1]\n# about it\nkey = new\n") != std::string::npos) << "no edit";
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+      EXPECT_TRUE(ReadFile(file) == text) << "the file was changed";
+    }
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(dir.Path()))
+      names.push_back(entry.path().filename().string());
+    EXPECT_THAT(names, ::testing::ElementsAre("big.cfg"));
+  }
+}
+
 TEST(KvosCfg, FailuresLeaveTheFileAsItWasAndNoCopy) {
   TempDir dir;
   std::string file = dir / "big.cfg";
@@ -384,12 +662,12 @@ TEST(KvosCfg, FailuresLeaveTheFileAsItWasAndNoCopy) {
   EXPECT_EQ(ReadFile(file), text);
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
 
-  // A copy that a killed edit left (nobody holds it) goes with the next
-  // edit of the file.
-  WriteFile(dir / ".big.cfg.kvos-k1ll3d", text.substr(0, 50));
+  // A user's file that is merely named like a copy of it is no copy.
+  WriteFile(dir / ".big.cfg.kvos-backup", text.substr(0, 50));
   EXPECT_EQ(Kvos({"set", file, "S", "extra", "1"}), "0 ");
   EXPECT_EQ(ReadFile(file), text + "extra = 1\n");
-  EXPECT_FALSE(HasCopyLeft(dir.Path()));
+  EXPECT_EQ(ReadFile(dir / ".big.cfg.kvos-backup"), text.substr(0, 50));
+  ASSERT_EQ(unlink((dir / ".big.cfg.kvos-backup").c_str()), 0);
 
   // A really full disk, where this machine lets a small one be mounted.
   std::string disk = dir / "disk";

@@ -110,6 +110,10 @@ TEST(CfgText, TextInMemoryReadsAsTheSameBytesInAFile) {
     cKV_Error e;
     ASSERT_TRUE(fromText.ReadText(e, memory.data(), static_cast<unsigned int>(text.size())));
     EXPECT_TRUE(e.IsNotError());
+    // Where files are read in text mode, a CR before a line feed is part of
+    // the line end in a file but not in memory.
+    bool textMode = kvtest::HostLines("\n") != "\n";
+    if (textMode && text.find("\r\n") != std::string::npos) continue;
     EXPECT_EQ(Dump(fromText), Dump(fromFile));
   }
   // Appends like ReadFile; a null text is empty.
@@ -135,7 +139,7 @@ TEST(CfgText, OneRecordAsTextIsTheLineTheWriterWrites) {
     // Alone in a file, the record is exactly this line.
     cKV_CfgFile one;
     ASSERT_TRUE(ReadText(one, dir, line));
-    EXPECT_EQ(WriteText(one, dir), line);
+    EXPECT_EQ(WriteText(one, dir), kvtest::HostLines(line));
     joined += line;
   }
   // No blank line before [T]: that one belongs to the file, not the record.

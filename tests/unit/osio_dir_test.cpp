@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "OS/host/unc.h"
 #include "OS/osio.h"
 #include "support/testing.h"
 
@@ -124,69 +126,10 @@ TEST(DirCreate, SingleLevelsParentsAndEveryReport) {
   // A backslash separates as a slash does, in every step.
   EXPECT_TRUE(osCreateDirectory(&err, nested.c_str(), true));
   EXPECT_TRUE(osIsDirectory((dir / "a/b/c").c_str()));
-  EXPECT_FALSE(osFileIsExist((dir.Path() + "/a\\b").c_str()));
-}
-
-TEST(DirCreate, ParentsAsMkdirPMakesThem) {
-  TempDir dir;
-  cKV_Error err;
-  std::string const base = dir.Path();
-  // path, then the directories that must exist afterwards; none of them
-  // did before. "." and ".." steps exist once their parent does; a
-  // backslash is a separator in a missing parent as in the rest.
-  std::pair<std::string, std::vector<std::string>> const made[] = {
-      {base + "/a/./b", {"a", "a/b"}},
-      {base + "/p/../q", {"p", "q"}},
-      {base + "/t/.", {"t"}},
-      {base + "/u/v/..", {"u/v"}},
-      {base + "/./w/./x/../y/", {"w/x", "w/y"}},
-      {base + "/mk2/a\\b", {"mk2/a/b"}},
-      {base + "\\bs1\\bs2\\", {"bs1/bs2"}},
-      {base + "//dd///ee", {"dd/ee"}},
-  };
-  for (auto const& [path, dirs] : made) {
-    EXPECT_TRUE(osCreateDirectory(&err, path.c_str(), true)) << path << ": " << Text(err.GetText());
-    for (auto const& d : dirs) EXPECT_TRUE(osIsDirectory((dir / d).c_str())) << path << " made " << d;
-    // Once made, the same call finds it and reports nothing.
-    err.Reset();
-    EXPECT_TRUE(osCreateDirectory(&err, path.c_str(), true)) << path;
-    EXPECT_TRUE(err.IsNotError()) << path;
+  // Where a backslash can be part of a name, no such name was made.
+  if (kvtest::HostSeparator() == '/') {
+    EXPECT_FALSE(osFileIsExist((dir.Path() + "/a\\b").c_str()));
   }
-  // No name holding a backslash was made on the way.
-  for (auto const& entry : fs::recursive_directory_iterator(base))
-    EXPECT_EQ(entry.path().string().find('\\'), std::string::npos) << entry.path();
-
-  // Without the flag a backslash separates too, and a "." or ".." step
-  // names what is there.
-  EXPECT_TRUE(osCreateDirectory(&err, (base + "/a\\single").c_str(), false));
-  EXPECT_TRUE(osIsDirectory((dir / "a/single").c_str()));
-  EXPECT_TRUE(osCreateDirectory(&err, (base + "/a/..").c_str(), false));
-  // A file in the way of a step is still refused, reported in the caller's
-  // spelling at the step that could not be made.
-  kvtest::WriteFile(dir / "file", "");
-  EXPECT_FALSE(osCreateDirectory(&err, (base + "\\file\\.\\sub").c_str(), true));
-  ExpectReport(err, "Failed to create directory " + base + "\\file. " + SysText(EEXIST));
-  EXPECT_FALSE(osCreateDirectory(&err, (base + "/file/../x").c_str(), false));
-  ExpectReport(err, "Failed to create directory " + base + "/file/../x. " + SysText(ENOTDIR));
-
-  // Without memory for the walk only the directory itself can be tried.
-  std::pair<std::string, bool> const withoutMemory[] = {
-      {base + "/a/b", true}, {base + "/alone", true}, {base + "/n1/n2", false}};  // there, made, not made
-  for (auto const& [path, made] : withoutMemory) {
-    ScopedFault noMemory("alloc", ENOMEM);
-    EXPECT_EQ(osCreateDirectory(&err, path.c_str(), true), made) << path;
-    EXPECT_EQ(noMemory.Failures(), 1u);
-  }
-  ExpectReport(err, "Failed to create directory " + base + "/n1/n2. " + SysText(ENOENT));
-  EXPECT_TRUE(osIsDirectory((dir / "alone").c_str()));
-
-  // Another process making a step at the same moment: the step is there,
-  // which is what was asked.
-  {
-    ScopedFault raced("io.mkdir", EEXIST, 1, 1);  // the second mkdir
-    EXPECT_TRUE(osCreateDirectory(&err, (base + "/r1/r2").c_str(), true));
-  }
-  EXPECT_TRUE(osIsDirectory((dir / "r1/r2").c_str()));
 }
 
 TEST(DirDelete, TreesWithAndWithoutTheFlagAndWhatStays) {
@@ -451,6 +394,70 @@ TEST(PathUnc, TextFormsAreSplitWithoutAskingTheHost) {
   cKV_String self("\\\\host\\vol\\x");
   ASSERT_TRUE(osConvertToUnc(nullptr, self, self, path));
   EXPECT_EQ(Text(self) + " " + Text(path), "host vol\\x");
+}
+
+
+// Recorded answers of a network provider: a mapped drive M: for
+// \\fs1\data, a provider that answers with a name without its server part,
+// and each refusal that is reported.
+host::UncAnswer RecordedProvider(char const* path, char* full, std::size_t fullCap, char* universal,
+                                 std::size_t universalCap) {
+  std::string const p(path), asFull = "M:\\" + p.substr(std::min<std::size_t>(p.size(), 3));
+  std::snprintf(full, fullCap, "%s", asFull.c_str());
+  universal[0] = '\0';
+  if (p.rfind("M:\\", 0) == 0) {
+    std::snprintf(universal, universalCap, "\\\\fs1\\data\\%s", p.c_str() + 3);
+    return host::UncAnswer::kFound;
+  }
+  if (p == "S:\\") {
+    std::snprintf(universal, universalCap, "\\\\solo");
+    return host::UncAnswer::kFound;
+  }
+  if (p == "B:\\x") {
+    std::snprintf(universal, universalCap, "fs1\\data\\x");
+    return host::UncAnswer::kFound;
+  }
+  if (p == "D:\\x") return host::UncAnswer::kBadDevice;
+  if (p == "P:\\x") return host::UncAnswer::kConnectionUnavailable;
+  if (p == "N:\\x") return host::UncAnswer::kNotSupported;
+  return host::UncAnswer::kNoAnswer;
+}
+
+struct ScopedProvider {
+  ScopedProvider() { host::SetUncProvider(RecordedProvider); }
+  ~ScopedProvider() { host::SetUncProvider(nullptr); }
+};
+
+TEST(PathUnc, NetworkProviderAnswers) {
+  ScopedProvider recorded;
+  cKV_Error err;
+  std::string const prefix = "Failed to convert [";
+  // path, server and path on it (or the report; none: false quietly)
+  std::tuple<char const*, char const*, char const*, std::string> const cases[] = {
+      {"M:\\reports\\x.txt", "fs1", "data\\reports\\x.txt", ""},
+      {"S:\\", "solo", "", ""},
+      {"B:\\x", nullptr, nullptr, prefix + "B:\\x] to UNC path: Invalid data received from WNetGetUniversalName:fs1\\data\\x"},
+      {"D:\\x", nullptr, nullptr, prefix + "M:\\x] to UNC path: ERROR_BAD_DEVICE (The string is invalid path.)"},
+      {"P:\\x", nullptr, nullptr,
+       prefix + "M:\\x] to UNC path: ERROR_CONNECTION_UNAVAIL (There is no current connection to the remote device, "
+                "but there is a remembered (persistent) connection to it.)"},
+      {"N:\\x", nullptr, nullptr,
+       prefix + "M:\\x] to UNC path: ERROR_NOT_SUPPORTED (Network provider does not support UNC names)"},
+      {"C:\\local", nullptr, nullptr, ""},
+  };
+  for (auto const& [path, host, onHost, report] : cases) {
+    SCOPED_TRACE(path);
+    err.Reset();
+    cKV_String server("s"), onServer("p");
+    EXPECT_EQ(osConvertToUnc(&err, path, server, onServer), host != nullptr);
+    EXPECT_EQ(Text(server) + " " + Text(onServer), host ? std::string(host) + " " + onHost : "s p");
+    EXPECT_EQ(Text(err.GetText()), report);
+    EXPECT_EQ(err.GetCode(), report.empty() ? 0 : 3);
+  }
+  // The outputs may be the input.
+  cKV_String self("M:\\a\\b"), other;
+  ASSERT_TRUE(osConvertToUnc(nullptr, self, self, other));
+  EXPECT_EQ(Text(self) + " " + Text(other), "fs1 data\\a\\b");
 }
 
 }  // namespace

@@ -98,6 +98,20 @@ bool SaysWhatItReads(std::string const& content, cKV_CfgRecord const* param) {
   return p >= content.size() || content[p] == '=' || content[p] == '#';
 }
 
+// Whether a parameter's line names the parameter as a person would read
+// it, even if the rest reads otherwise: "key: value" and "name value" do,
+// "log.level = 3" and "server string = x" name another.
+bool NamesItself(std::string const& content, cKV_CfgRecord const* param) {
+  if (SaysWhatItReads(content, param)) return true;
+  std::size_t p = content.find_first_not_of(" \t");
+  p += param->GetName().Length();
+  if (content[p] == ':') return true;
+  if (content[p] != ' ' && content[p] != '\t') return false;
+  // Words after the name: values of their own, unless an '=' makes them
+  // part of a name.
+  return content.find('=', p) >= content.find('#', p);
+}
+
 std::string LongLine(std::size_t length, int pieces) {
   return "the line is " + std::to_string(length) + " bytes long and the reader reads it as " + std::to_string(pieces) +
          " lines of at most " + std::to_string(kPiece) + " bytes";
@@ -251,6 +265,17 @@ void Document::NoteLines() {
   }
 }
 
+Finding Document::NoteOn(cKV_CfgRecord const* record) const {
+  int piece = PieceOf(record);
+  if (piece < 0) return {0, false, ""};
+  Line const& line = LineOf(piece);
+  if (line.pieces > 1) return {LineNumber(piece), false, LongLine(line.length, line.pieces)};
+  if (record->GetType() == eCfgParam && !SaysWhatItReads(Content(line), record))
+    return {LineNumber(piece), false,
+            "'" + Shown(Content(line)) + "' reads as " + Describe(record) + ", which is not what it seems to say"};
+  return {0, false, ""};
+}
+
 int Document::PieceOf(cKV_CfgRecord const* record) const {
   auto it = std::find(_orig.begin(), _orig.end(), record);
   return it == _orig.end() ? -1 : static_cast<int>(it - _orig.begin());
@@ -268,15 +293,19 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
     if (last != nullptr && last->GetType() != eCfgComment && !_cfg.AddComm(last, nullptr)) return {Outcome::kNoMemory};
     sect = _cfg.SetSect(section.c_str(), false, nullptr);
     if (sect == nullptr) return {Outcome::kNoMemory};
+  } else if (auto refused = HeaderInPieces(sect)) {
+    return *refused;
   } else if (cKV_CfgRecord* param = _cfg.FindParam(sect, name.c_str())) {
-    if (param->GetValue() == value.c_str() && (comment == nullptr || param->GetComment() == comment->c_str()))
-      return {Outcome::kUnchanged};
+    // Before "already so": what the reader takes from such a line is not
+    // what the file says to a person.
     int piece = PieceOf(param);
     Line const& line = LineOf(piece);
     if (line.pieces > 1) return Refuse(LineNumber(piece), LongLine(line.length, line.pieces) + ", so it cannot be rewritten");
     if (!SaysWhatItReads(Content(line), param))
       return Refuse(LineNumber(piece), "'" + Shown(Content(line)) + "' reads as " + Describe(param) +
                                            ", which is not what it seems to say; rewriting it would change it");
+    if (param->GetValue() == value.c_str() && (comment == nullptr || param->GetComment() == comment->c_str()))
+      return {Outcome::kUnchanged};
     _changed = piece;
   }
   if (!_cfg.SetParam(sect, name.c_str(), value.c_str(), comment != nullptr ? comment->c_str() : nullptr))
@@ -284,14 +313,29 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
   return Render();
 }
 
+std::optional<EditResult> Document::HeaderInPieces(cKV_CfgRecord const* section) const {
+  int piece = PieceOf(section);
+  Line const& line = LineOf(piece);
+  if (piece == line.firstPiece) return std::nullopt;  // a header as it looks
+  return Refuse(LineNumber(piece), "the header [" + Shown(Str(section->GetName())) + "] is only what the reader makes of " +
+                                       "part of a longer line: " + LongLine(line.length, line.pieces));
+}
+
 EditResult Document::Delete(std::string const& section, std::string const* name) {
   if (Finding const* f = Blocking()) return Refuse(f->line, f->text);
   cKV_CfgRecord* sect = _cfg.FindSection(section.c_str());
   if (sect == nullptr) return {Outcome::kNoSection};
+  if (auto refused = HeaderInPieces(sect)) return *refused;
   if (name != nullptr) {
     cKV_CfgRecord* param = _cfg.FindParam(sect, name->c_str());
     if (param == nullptr) return {Outcome::kNoParam};
-    _removed[static_cast<std::size_t>(PieceOf(param))] = 1;
+    int piece = PieceOf(param);
+    Line const& line = LineOf(piece);
+    if (line.pieces == 1 && !NamesItself(Content(line), param))
+      return Refuse(LineNumber(piece), "'" + Shown(Content(line)) + "' reads as " + Describe(param) +
+                                           ", which is not what it seems to say; it is not deleted as '" +
+                                           Shown(*name) + "'");
+    _removed[static_cast<std::size_t>(piece)] = 1;
     _cfg.DelParam(sect, name->c_str());  // the first of that name: this one
     return Render();
   }
@@ -368,6 +412,7 @@ EditResult Document::Render() {
     std::size_t begin, end;  // in `out`
     std::size_t item, count;  // the records it must read as
     bool check;
+    bool gained;  // an old last line that gained a line end
   };
   std::vector<Written> written;
   written.reserve(items.size());
@@ -376,9 +421,10 @@ EditResult Document::Render() {
       out += _eol;
       written.back().end = out.size();
       written.back().check = true;
+      written.back().gained = true;
     }
     out.append(bytes, length);
-    written.push_back({out.size() - length, out.size(), item, count, check});
+    written.push_back({out.size() - length, out.size(), item, count, check, false});
   };
   for (std::size_t i = 0; i < items.size();) {
     Item const& item = items[i];
@@ -428,6 +474,10 @@ EditResult Document::Render() {
     for (std::size_t k = 0; k < line.count || b != nullptr; ++k, b = back.GetNext(b)) {
       cKV_CfgRecord const* a = k < line.count ? items[line.item + k].record : nullptr;
       if (a != nullptr && b != nullptr && Same(a, b)) continue;
+      if (line.gained)
+        return Refuse(LineNumber(items[line.item].piece),
+                      "the last line has no line end; with the one that the lines added after it need, it would be " +
+                          std::to_string(line.end - line.begin) + " bytes long, and the reader would read it otherwise");
       return Refuse(0, "the edited file would not read back as asked: its line " + std::to_string(w + 1) +
                            " would read as " + Describe(b) + " instead of " + Describe(a));
     }

@@ -5,6 +5,7 @@
 #define KVOS_CFG_EDIT_H
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -61,6 +62,9 @@ class Document {
   Finding const* Blocking() const;
   // The line where the reader stops reading, 0 when it reads every line.
   int StopLine() const { return _stopLine; }
+  // What to say about the line of `record` when the reader takes it
+  // otherwise than it looks (line 0: nothing).
+  Finding NoteOn(Korvane::cKV_CfgRecord const* record) const;
 
   // One edit per document. The library's own operations decide what the
   // edit does to the records; the lines follow them. Before kChanged is
@@ -95,6 +99,9 @@ class Document {
   std::string Content(Line const& line) const { return _text.substr(line.start, line.length - line.eol); }
   int PieceOf(Korvane::cKV_CfgRecord const* record) const;
   EditResult Refuse(int line, std::string reason) const;
+  // A refusal when `section` is a header only to the reader: a later piece
+  // of a longer line, which a person reads as something else.
+  std::optional<EditResult> HeaderInPieces(Korvane::cKV_CfgRecord const* section) const;
   EditResult Render();
 
   std::string _text;  // the file without its byte order mark

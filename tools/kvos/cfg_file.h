@@ -7,6 +7,7 @@
 #define KVOS_CFG_FILE_H
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,11 @@ constexpr std::size_t kMaxInput = std::size_t{1} << 30;
 // A directory is refused. False with the reason in `why`.
 bool ReadInput(std::string const& path, std::string& bytes, std::string& why);
 
+// The name of a new copy of the file named `base` beside it, from 6
+// random name characters: a hidden name that ends in characters derived
+// from the rest, so that only real copies are ever taken for copies.
+std::string CopyName(std::string const& base, std::string const& random);
+
 enum class Status {
   kOk,
   kFailed,  // `why` says why; the file is as it was
@@ -31,19 +37,25 @@ enum class Status {
 // edited, reached directly or through symbolic links; the replacement is a
 // complete new copy in the same directory, renamed over the file, with the
 // file's mode, its owner where the process may set it, and its group where
-// the user belongs to it. If the file changed since it was read, it is not
-// replaced.
+// the user belongs to it, and its extended attributes. If the file changed
+// since it was read, it is not replaced.
 class FileEdit {
  public:
-  FileEdit();
+  // The new copy has no name until it is complete, where the file system
+  // allows that, so that an edit killed while writing it leaves nothing
+  // behind. Without `unnamedCopies`, or where the file system does not
+  // allow it, the copy has a hidden name from the start, and a later edit
+  // removes one that a killed edit left.
+  explicit FileEdit(bool unnamedCopies = true);
   ~FileEdit();
   FileEdit(FileEdit const&) = delete;
   FileEdit& operator=(FileEdit const&) = delete;
 
   // Opens, locks and reads the file that `path` names. A missing file is an
   // empty new one when `mayCreate`. Copies that killed edits of the same
-  // file left behind are removed once nothing holds them.
-  Status Open(std::string const& path, bool mayCreate, std::string& why);
+  // file left behind are removed once nothing holds them. `waiting` is
+  // called once if another program keeps the file locked for a while.
+  Status Open(std::string const& path, bool mayCreate, std::string& why, std::function<void()> waiting = {});
   bool Exists() const;
   std::string const& Bytes() const;
   // Replaces the file with `bytes`. On any failure the file is untouched

@@ -1,6 +1,7 @@
 // kvos cfg: reads and edits sectioned configuration files. An edit
 // rewrites only the lines it names (cfg_edit.h) and replaces the file only
 // by a complete, checked new copy (cfg_file.h).
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -27,7 +28,9 @@ Command const kCommand{
     "       kvos cfg list FILE [SECTION]\n"
     "       kvos cfg check FILE\n"
     "\n"
-    "get    prints the value of parameter NAME in the first section SECTION.\n"
+    "get    prints the value of parameter NAME in the first section SECTION\n"
+    "       as the reader takes it, warning when its line reads otherwise\n"
+    "       than it looks.\n"
     "set    sets the parameter, creating the section, the parameter or the\n"
     "       file as needed; --comment replaces the parameter's comment (an\n"
     "       empty TEXT removes it).\n"
@@ -48,21 +51,30 @@ Command const kCommand{
     "\n"
     "An edit is refused, leaving the file unchanged, when the file cannot be\n"
     "edited safely: a line the reader rejects (it stops reading there), a\n"
-    "carriage return without a line feed, a NUL byte, UTF-16 text, or a line\n"
+    "carriage return without a line feed, a NUL byte, UTF-16 text, a line\n"
     "the edit would rewrite that does not say what the reader takes from it\n"
-    "('key: value', 'name value'). VALUE and TEXT must read back as given:\n"
-    "no line break, no blank at either end, no '#' in VALUE and no double\n"
-    "quote at either end of it.\n"
+    "('key: value', 'name value') or would delete although its name reads\n"
+    "shorter than it looks ('log.level = 3' as the parameter 'log'), or a\n"
+    "line longer than the 32767 bytes the reader takes at once that the edit\n"
+    "would cut, rewrite or put a parameter under. VALUE and TEXT must read\n"
+    "back as given: no line break, no blank at either end, no '#' in VALUE,\n"
+    "no double quote at either end of it, and with a TEXT, no unpaired\n"
+    "double quote in it.\n"
     "\n"
     "Only regular files are edited, directly or through symbolic links;\n"
-    "directories, devices, FIFOs, sockets, dangling links and files with\n"
-    "more than one hard link are refused. An edit needs permission to write\n"
-    "the file and its directory. The file is replaced by a complete new copy\n"
-    "beside it, and only if it did not change since it was read. The copy\n"
-    "keeps the file's mode, its owner where the process may set it (as\n"
-    "root) and its group where the user belongs to it; otherwise they are\n"
-    "the user's. Edits of one file by kvos take turns. A copy that a killed\n"
-    "edit left behind is removed by the next edit of that file.\n",
+    "directories, devices, pipes, sockets, dangling links, the made-up files\n"
+    "of /proc and /sys and files with more than one hard link are refused.\n"
+    "An edit needs permission to write the file and its directory. The file\n"
+    "is replaced by a complete new copy beside it, and only if it did not\n"
+    "change since it was read. The copy keeps the file's mode, its access\n"
+    "control list and other extended attributes, its owner where the process\n"
+    "may set it (as root) and its group where the user belongs to it;\n"
+    "otherwise they are the user's. Edits of one file by kvos take turns\n"
+    "(one that waits more than a second for a lock says so). An interrupted\n"
+    "edit leaves the file unchanged. The copy has no name until it is\n"
+    "complete where the file system allows it (most local ones do), so an\n"
+    "edit killed meanwhile leaves nothing behind; elsewhere the next edit of\n"
+    "the file removes what a killed edit left.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
@@ -147,6 +159,11 @@ int Get(Args const& args) {
   if (section == nullptr) return Failure(kCommand, SectionNotFound(file, p.positional[1], doc));
   cKV_CfgRecord* param = records.FindParam(section, p.positional[2].c_str());
   if (param == nullptr) return Failure(kCommand, ParamNotFound(file, p.positional[1], p.positional[2]));
+  // The value is what the reader takes from the line; say when a person
+  // would read the line otherwise.
+  for (cKV_CfgRecord const* record : {section, param})
+    if (cfg::Finding note = doc.NoteOn(record); note.line > 0)
+      std::fprintf(stderr, "kvos cfg: warning: %s%s\n", Where(file, note.line).c_str(), note.text.c_str());
   std::printf("%s\n", static_cast<char const*>(param->GetValue()));
   return kOk;
 }
@@ -206,7 +223,9 @@ int Edit(std::string const& file, std::string const& section, std::string const*
   for (int attempt = 0;; ++attempt) {
     cfg::FileEdit f;
     std::string why;
-    if (f.Open(file, mayCreate, why) != cfg::Status::kOk) return Failure(kCommand, "cannot edit " + file + ": " + why);
+    auto waiting = [&file] { std::fprintf(stderr, "kvos cfg: waiting for %s, which another program has locked\n", file.c_str()); };
+    if (f.Open(file, mayCreate, why, waiting) != cfg::Status::kOk)
+      return Failure(kCommand, "cannot edit " + file + ": " + why);
     Document doc;
     if (!doc.Load(f.Bytes())) return Failure(kCommand, "out of memory; the file is unchanged");
     EditResult r = edit(doc);
@@ -248,6 +267,9 @@ int Set(Args const& args) {
     return UsageError(kCommand, "VALUE cannot be stored as given: " + problem);
   if (std::string problem = cfg::CommentProblem(p.comment); p.hasComment && !problem.empty())
     return UsageError(kCommand, "the comment cannot be stored as given: " + problem);
+  if (p.hasComment && !p.comment.empty() && std::count(value.begin(), value.end(), '"') % 2 != 0)
+    return UsageError(kCommand, "VALUE cannot be stored with a comment: after its unpaired double quote, the "
+                                "reader would take the comment for part of the value");
   std::string const* comment = p.hasComment ? &p.comment : nullptr;
   return Edit(file, section, &name, true,
               [&](Document& doc) { return doc.Set(section, name, value, comment); });

@@ -121,6 +121,10 @@ int HostError(Err kind) {
       return EISDIR;
     case Err::kNameTooLong:
       return ENAMETOOLONG;
+    case Err::kInvalidArgument:
+      return EINVAL;
+    case Err::kNotSeekable:
+      return ESPIPE;
   }
   return -1;
 }

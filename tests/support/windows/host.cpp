@@ -172,6 +172,10 @@ int HostError(Err kind) {
       return ERROR_ACCESS_DENIED;
     case Err::kNameTooLong:
       return ERROR_FILENAME_EXCED_RANGE;
+    case Err::kInvalidArgument:
+      return ERROR_INVALID_PARAMETER;
+    case Err::kNotSeekable:
+      return ERROR_SEEK_ON_DEVICE;
   }
   return -1;
 }

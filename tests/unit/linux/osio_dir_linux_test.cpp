@@ -142,6 +142,81 @@ TEST(PathUnc, RelativePathsAndUnreadableSources) {
   }
 }
 
+namespace fs = std::filesystem;
+
+void ExpectReport(cKV_Error const& e, std::string const& text) {
+  EXPECT_EQ(e.GetCode(), 3);
+  EXPECT_STREQ(e.GetUnit(), ".\\osio");
+  EXPECT_EQ(Text(e.GetText()), text);
+}
+
+std::string SysText(int code) { return Text(osGetSysErrorStr(code)); }
+
+// A path walked as mkdir -p walks it: ".." steps go through the directory
+// that the file system finds, so the steps before them are made too (the
+// Windows host resolves ".." in the text and makes only what remains).
+TEST(DirCreate, ParentsAsMkdirPMakesThem) {
+  TempDir dir;
+  cKV_Error err;
+  std::string const base = dir.Path();
+  // path, then the directories that must exist afterwards; none of them
+  // did before. "." and ".." steps exist once their parent does; a
+  // backslash is a separator in a missing parent as in the rest.
+  std::pair<std::string, std::vector<std::string>> const made[] = {
+      {base + "/a/./b", {"a", "a/b"}},
+      {base + "/p/../q", {"p", "q"}},
+      {base + "/t/.", {"t"}},
+      {base + "/u/v/..", {"u/v"}},
+      {base + "/./w/./x/../y/", {"w/x", "w/y"}},
+      {base + "/mk2/a\\b", {"mk2/a/b"}},
+      {base + "\\bs1\\bs2\\", {"bs1/bs2"}},
+      {base + "//dd///ee", {"dd/ee"}},
+  };
+  for (auto const& [path, dirs] : made) {
+    EXPECT_TRUE(osCreateDirectory(&err, path.c_str(), true)) << path << ": " << Text(err.GetText());
+    for (auto const& d : dirs) EXPECT_TRUE(osIsDirectory((dir / d).c_str())) << path << " made " << d;
+    // Once made, the same call finds it and reports nothing.
+    err.Reset();
+    EXPECT_TRUE(osCreateDirectory(&err, path.c_str(), true)) << path;
+    EXPECT_TRUE(err.IsNotError()) << path;
+  }
+  // No name holding a backslash was made on the way.
+  for (auto const& entry : fs::recursive_directory_iterator(base))
+    EXPECT_EQ(entry.path().string().find('\\'), std::string::npos) << entry.path();
+
+  // Without the flag a backslash separates too, and a "." or ".." step
+  // names what is there.
+  EXPECT_TRUE(osCreateDirectory(&err, (base + "/a\\single").c_str(), false));
+  EXPECT_TRUE(osIsDirectory((dir / "a/single").c_str()));
+  EXPECT_TRUE(osCreateDirectory(&err, (base + "/a/..").c_str(), false));
+  // A file in the way of a step is still refused, reported in the caller's
+  // spelling at the step that could not be made.
+  kvtest::WriteFile(dir / "file", "");
+  EXPECT_FALSE(osCreateDirectory(&err, (base + "\\file\\.\\sub").c_str(), true));
+  ExpectReport(err, "Failed to create directory " + base + "\\file. " + SysText(EEXIST));
+  EXPECT_FALSE(osCreateDirectory(&err, (base + "/file/../x").c_str(), false));
+  ExpectReport(err, "Failed to create directory " + base + "/file/../x. " + SysText(ENOTDIR));
+
+  // Without memory for the walk only the directory itself can be tried.
+  std::pair<std::string, bool> const withoutMemory[] = {
+      {base + "/a/b", true}, {base + "/alone", true}, {base + "/n1/n2", false}};  // there, made, not made
+  for (auto const& [path, made] : withoutMemory) {
+    ScopedFault noMemory("alloc", ENOMEM);
+    EXPECT_EQ(osCreateDirectory(&err, path.c_str(), true), made) << path;
+    EXPECT_EQ(noMemory.Failures(), 1u);
+  }
+  ExpectReport(err, "Failed to create directory " + base + "/n1/n2. " + SysText(ENOENT));
+  EXPECT_TRUE(osIsDirectory((dir / "alone").c_str()));
+
+  // Another process making a step at the same moment: the step is there,
+  // which is what was asked.
+  {
+    ScopedFault raced("io.mkdir", EEXIST, 1, 1);  // the second mkdir
+    EXPECT_TRUE(osCreateDirectory(&err, (base + "/r1/r2").c_str(), true));
+  }
+  EXPECT_TRUE(osIsDirectory((dir / "r1/r2").c_str()));
+}
+
 TEST(DirCreate, LongPathsReportTheLevelThatFailed) {
   TempDir dir;
   cKV_Error err;

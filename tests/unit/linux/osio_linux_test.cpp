@@ -250,4 +250,22 @@ TEST(ConsoleKey, PipesAndMissingInput) {
   close(fds[0]);
 }
 
+TEST(FileReadText, HostFilesWithoutASizeAreReadToTheirEnd) {
+  // The host's own files: /proc gives no size at all, /sys claims a page
+  // for a few bytes. What a plain read gives is the text.
+  for (char const* host : {"/proc/version", "/proc/self/mountinfo", "/sys/devices/system/cpu/online"}) {
+    if (access(host, R_OK) != 0) continue;
+    cKV_Error err;
+    cKV_String text;
+    ASSERT_TRUE(osReadFileTxt(&err, host, text, 1 << 20)) << host << ": " << Text(err.GetText());
+    EXPECT_EQ(Text(text), kvtest::ReadFile(host)) << host;
+    ASSERT_TRUE(osReadFileTxt(&err, host, text, 3)) << host;
+    EXPECT_EQ(Text(text), kvtest::ReadFile(host).substr(0, 3)) << host;
+  }
+  cKV_String status;
+  ASSERT_TRUE(osReadFileTxt(nullptr, "/proc/self/status", status, 1 << 20));
+  EXPECT_NE(Text(status).find("\nPid:\t" + std::to_string(getpid()) + "\n"), std::string::npos) << Text(status);
+
+}
+
 }  // namespace

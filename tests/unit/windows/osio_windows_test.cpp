@@ -181,6 +181,18 @@ TEST(WindowsFiles, SeparatorsDrivesAndNetworkNames) {
   EXPECT_TRUE(osIsDirectory("\\\\?\\C:\\"));
 }
 
+// The host's own network provider: a path on a local drive has no network
+// name, and that is no failure.
+TEST(WindowsFiles, LocalPathsHaveNoNetworkName) {
+  TempDir dir;
+  cKV_Error err;
+  cKV_String server("s"), onServer("p");
+  EXPECT_FALSE(osConvertToUnc(&err, dir.Path().c_str(), server, onServer));
+  EXPECT_FALSE(osConvertToUnc(&err, "C:\\windows", server, onServer));
+  EXPECT_TRUE(err.IsNotError()) << Text(err.GetText());
+  EXPECT_EQ(Text(server) + Text(onServer), "sp");
+}
+
 // Puts `in` in place of standard input for the scope.
 class ScopedStdin {
  public:
