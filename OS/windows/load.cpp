@@ -3,9 +3,11 @@
 // DllMain runs under the loader lock, before any caller can reach the
 // library (attach) and after the last one has gone (detach). What runs here
 // must neither load other DLLs nor start or wait for threads: the load
-// steps create critical sections, events and plain memory, read clocks and
-// nothing more; what needs more (the socket layer's WSAStartup) is started
-// on first use instead, outside the lock.
+// steps create critical sections, events and plain memory, read clocks,
+// ask kernel32 and ntdll about the machine and read two registry values
+// through advapi32 (imported by the DLL, so set up before it), and nothing
+// more; what needs more (the socket layer's WSAStartup) is started on
+// first use instead, outside the lock.
 #include <windows.h>
 
 #include "OS/host/startup.h"

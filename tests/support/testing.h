@@ -117,6 +117,16 @@ bool MakeSymlink(std::string const& target, std::string const& link, std::string
 // Sets the modification time of `path` to `seconds` since 1970.
 bool SetModTime(std::string const& path, long long seconds);
 
+// The running test program's own file, to start it again as a child.
+std::string ProgramPath();
+
+// The host's own id of the calling thread, asked of the host directly.
+unsigned int HostThreadId();
+
+// The exit status that a program killed by the library with `exitCode`
+// shows: that code where the host keeps one, else the kill signal's.
+int KilledExitStatus(unsigned int exitCode);
+
 // Runs the kvos tool with the given arguments.
 RunResult RunKvos(std::vector<std::string> const& args, std::string const& input = "");
 

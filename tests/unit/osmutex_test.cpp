@@ -84,8 +84,12 @@ TEST(CriticalSection, ContendedEntriesExcludeEachOtherAndNoSleeperIsLost) {
 
 internal::RwMutex& Record(void* m) { return *static_cast<internal::RwMutex*>(m); }
 
-// Blocks until some thread waits for the mutex to become free.
-void UntilSomeoneWaits(void* m) { while (internal::EventWaiters(Record(m).released) == 0) std::this_thread::yield(); }
+// Blocks until some thread waits for the mutex to become free; where the
+// host does not tell who waits for an event, gives the thread a moment.
+void UntilSomeoneWaits(void* m) {
+  if (internal::EventWaiters(Record(m).released) < 0) return std::this_thread::sleep_for(milliseconds(100));
+  while (internal::EventWaiters(Record(m).released) == 0) std::this_thread::yield();
+}
 
 // Readers share and are admitted while a writer waits; the writer takes the
 // mutex again for writing and reading and keeps readers out until its last
