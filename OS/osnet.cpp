@@ -11,7 +11,7 @@ namespace Korvane {
 
 namespace {
 
-// The host's listing, sorted by interface index, in a block that the
+// The host's listing, in the host's adapter order, in a block that the
 // caller frees. The listing may grow between two calls; a few rounds catch
 // up with it. -1 when the host refuses or keeps changing, -2 when memory
 // runs out before the host was asked.
@@ -24,7 +24,7 @@ int List(host::NetInterface*& records, bool details) {
     if (n < 0) break;
     if (n <= cap) {
       for (int i = 1; i < n; ++i)
-        for (int j = i; j > 0 && records[j - 1].index > records[j].index; --j) {
+        for (int j = i; j > 0 && records[j - 1].order > records[j].order; --j) {
           host::NetInterface t = records[j];
           records[j] = records[j - 1];
           records[j - 1] = t;
@@ -41,7 +41,7 @@ int List(host::NetInterface*& records, bool details) {
   return -1;
 }
 
-bool Listed(host::NetInterface const& r) { return r.hwType == host::kHwEthernet || r.hwType == host::kHwPpp; }
+bool Listed(host::NetInterface const& r) { return r.kind == host::NetKind::kEthernet || r.kind == host::NetKind::kPpp; }
 
 }  // namespace
 
@@ -52,7 +52,7 @@ bool osNetGetEtherMAC(unsigned char* mac) {
   if (n < 0) return false;
   bool found = false;
   for (int i = 0; i < n && !found; ++i)
-    if (records[i].hwType == host::kHwEthernet) {
+    if (records[i].kind == host::NetKind::kEthernet) {
       std::memcpy(mac, records[i].hw, records[i].hwLength < 6 ? records[i].hwLength : 6);
       found = true;
     }
@@ -83,15 +83,15 @@ int osNetGetInterfaces(tNetInterfaceInfo*& list) {
     host::NetInterface const& r = records[i];
     if (!Listed(r)) continue;
     tNetInterfaceInfo& entry = array[count];
-    entry.flags = r.hwType == host::kHwPpp ? 1u : 0u;
+    entry.flags = r.kind == host::NetKind::kPpp ? 1u : 0u;
     entry.name = r.alias[0] != '\0' ? r.alias : r.name;
     entry.address = r.ipv4;
     entry.speed = 0;
     // No address: the entry is reused for the next interface.
     if (entry.address == 0) continue;
-    unsigned int mbps = 0;
-    if (r.running && host::NetInterfaceSpeed(r.name, mbps))
-      entry.speed = mbps >= 4295u ? 0xFFFFFFFFu : mbps * 1000000u;
+    unsigned long long bits = 0;
+    if (r.running && host::NetInterfaceSpeedNow(r, bits))
+      entry.speed = bits > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<unsigned int>(bits);
     ++count;
   }
   host::Free(records);

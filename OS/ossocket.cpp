@@ -1,6 +1,5 @@
 #include "OS/ossocket.h"
 
-#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -15,14 +14,9 @@ namespace {
 
 char const kUnit[] = ".\\ossocket";
 
-// The host's error numbers that change an outcome.
-constexpr int kErrAddressInUse = EADDRINUSE;
-constexpr int kErrInProgress = EINPROGRESS;
-constexpr int kErrInvalid = EINVAL;
-constexpr int kErrNoMemory = ENOMEM;
-constexpr int kErrNotSocket = ENOTSOCK;
+using host::SockError;
 
-bool IsWouldBlock(int e) { return e == EAGAIN || e == EWOULDBLOCK; }
+bool IsWouldBlock(int e) { return host::SockErrorIs(e, SockError::kWouldBlock); }
 
 host::SockAddr4 ToHost(tKV_InetAddress const& a) { return host::SockAddr4{a.address, a.port}; }
 
@@ -46,20 +40,17 @@ unsigned int* NewAddresses(unsigned int count) noexcept {
 // --- Socket operations -----------------------------------------------------
 
 bool osSoctCreate(cKV_Error* err, eSoctType type, unsigned int& s) {
-  int fd = host::SockCreate(type == eSoctTCP);
-  if (fd < 0) {
-    int e = osGetSysError();
-    s = 0;
-    return KV_REPORT(err, 6, kUnit, "Failed to create TCP socket. WSAGetLastError()=%d", e);
-  }
-  s = static_cast<unsigned int>(fd);
-  return true;
+  unsigned int created = host::SockCreate(type == eSoctTCP);
+  s = created;
+  if (created != 0) return true;
+  int e = host::SockLastError();
+  return KV_REPORT(err, 6, kUnit, "Failed to create TCP socket. WSAGetLastError()=%d", e);
 }
 
 bool osSoctShutdown(cKV_Error* err, unsigned int& s, eSoctShutdownMode mode) {
   int how = mode == eSoctShutdownSend ? 0 : mode == eSoctShutdownRecv ? 1 : 2;
   if (host::SockShutdown(s, how) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Failed to shutdown socket. Socket:%u, WSAGetLastError()=%d", s, e);
 }
 
@@ -68,13 +59,13 @@ bool osSoctClose(cKV_Error* err, unsigned int& s) {
     s = 0;
     return true;
   }
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Failed to close socket. Socket:%u, WSAGetLastError()=%d", s, e);
 }
 
 bool osSoctSetNonblock(cKV_Error* err, unsigned int& s, bool on) {
   if (host::SockSetNonblock(s, on) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Failed to set non-blocking flag. Socket:%u, WSAGetLastError()=%d", s, e);
 }
 
@@ -83,27 +74,27 @@ bool osSoctBind(cKV_Error* err, unsigned int& s, tKV_InetAddress const& at, bool
     if (addressInUse != nullptr) *addressInUse = false;
     return true;
   }
-  int e = osGetSysError();
-  if (addressInUse != nullptr) *addressInUse = e == kErrAddressInUse;
+  int e = host::SockLastError();
+  if (addressInUse != nullptr) *addressInUse = host::SockErrorIs(e, SockError::kAddressInUse);
   return KV_REPORT(err, 6, kUnit, "Failed to bind socket. Port=%d, WSAGetLastError()=%d", at.port, e);
 }
 
 bool osSoctListen(cKV_Error* err, unsigned int& s, int backlog) {
   if (host::SockListen(s, backlog) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Failed to place socket into listen state. Socket:%u, WSAGetLastError()=%d", s, e);
 }
 
 bool osSoctAccept(cKV_Error* err, unsigned int& listening, unsigned int& s, tKV_InetAddress* peer,
                   bool* wouldBlock) {
   host::SockAddr4 from{0, 0};
-  int fd = host::SockAccept(listening, &from);
-  if (fd >= 0) {
-    s = static_cast<unsigned int>(fd);
+  unsigned int accepted = host::SockAccept(listening, &from);
+  if (accepted != 0) {
+    s = accepted;
     if (peer != nullptr) *peer = FromHost(from);
     return true;
   }
-  int e = osGetSysError();
+  int e = host::SockLastError();
   KV_REPORT(err, 6, kUnit, "Failed to accept new connection. Socket:%u, WSAGetLastError()=%d", listening, e);
   if (wouldBlock != nullptr) *wouldBlock = IsWouldBlock(e);
   s = 0;
@@ -112,7 +103,7 @@ bool osSoctAccept(cKV_Error* err, unsigned int& listening, unsigned int& s, tKV_
 
 bool osSockGetReadSize(cKV_Error* err, unsigned int& s, unsigned int& count) {
   if (host::SockReadSize(s, count) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   count = 0;
   return KV_REPORT(err, 6, kUnit, "Failed to get socket's unblocked read size. Socket:%d, WSAGetLastError()=%d",
                    static_cast<int>(s), e);
@@ -120,7 +111,7 @@ bool osSockGetReadSize(cKV_Error* err, unsigned int& s, unsigned int& count) {
 
 int osSoctRecv(cKV_Error* err, unsigned int& s, unsigned char* buf, int len, bool* wouldBlock) {
   long n = host::SockRecv(s, buf, len);
-  int e = n < 0 ? osGetSysError() : 0;
+  int e = n < 0 ? host::SockLastError() : 0;
   if (wouldBlock != nullptr) *wouldBlock = false;
   if (n >= 0) return static_cast<int>(n);
   if (IsWouldBlock(e)) {
@@ -134,7 +125,7 @@ int osSoctRecv(cKV_Error* err, unsigned int& s, unsigned char* buf, int len, boo
 
 int osSoctSend(cKV_Error* err, unsigned int& s, unsigned char const* buf, int len, bool* wouldBlock) {
   long n = host::SockSend(s, buf, len);
-  int e = n < 0 ? osGetSysError() : 0;
+  int e = n < 0 ? host::SockLastError() : 0;
   if (wouldBlock != nullptr) *wouldBlock = false;
   if (n >= 0) return static_cast<int>(n);
   if (IsWouldBlock(e)) {
@@ -155,7 +146,7 @@ bool osSoctRecvFrom(cKV_Error* err, unsigned int& s, unsigned char* buf, unsigne
     if (count != nullptr) *count = static_cast<unsigned int>(n);
     return true;
   }
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Recvfrom failed on socket %u. Bytes requested to read=%u. WSAGetLastError()=%d", s,
                    len, e);
 }
@@ -163,7 +154,7 @@ bool osSoctRecvFrom(cKV_Error* err, unsigned int& s, unsigned char* buf, unsigne
 int osSoctSendTo(cKV_Error* err, unsigned int& s, unsigned char const* buf, int len, tKV_InetAddress const& to) {
   long n = host::SockSendTo(s, buf, len, ToHost(to));
   if (n >= 0) return static_cast<int>(n);
-  int e = osGetSysError();
+  int e = host::SockLastError();
   KV_REPORT(err, 6, kUnit, "Sendto failed on socket %u. Bytes requested to send=%u. WSAGetLastError()=%d", s,
             static_cast<unsigned int>(len), e);
   return -1;
@@ -172,8 +163,8 @@ int osSoctSendTo(cKV_Error* err, unsigned int& s, unsigned char const* buf, int 
 bool osSoctConnect(cKV_Error* err, unsigned int& s, tKV_InetAddress const& to, bool* inProgress) {
   if (inProgress != nullptr) *inProgress = false;
   if (host::SockConnect(s, ToHost(to)) == 0) return true;
-  int e = osGetSysError();
-  if (e == kErrInProgress) {
+  int e = host::SockLastError();
+  if (host::SockErrorIs(e, SockError::kInProgress)) {
     if (inProgress != nullptr) *inProgress = true;
     return false;
   }
@@ -189,44 +180,44 @@ bool osSoctGetPeerName(cKV_Error* err, unsigned int& s, tKV_InetAddress& peer) {
     peer = FromHost(a);
     return true;
   }
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Failed to get socket peer name. Socket:%u, WSAGetLastError()=%d", s, e);
 }
 
 bool osSoctGetOpt_SO_ERROR(cKV_Error* err, unsigned int& s, int& value) {
   if (host::SockPendingError(s, value) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "getsockopt with SO_ERROR failed on socket %u. %s", s,
                    static_cast<char const*>(osGetSysErrorStr(e)));
 }
 
 bool osSoctSetOpt_TCP_NODELAY(cKV_Error* err, unsigned int& s, bool on) {
   if (host::SockSetOption(s, host::SockOption::TcpNoDelay, on ? 1 : 0) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "setsockopt with TCP_NODELAY failed on socket %u. WSAGetLastError()=%d", s, e);
 }
 
 bool osSoctSetOpt_SO_REUSEADDR(cKV_Error* err, unsigned int& s, bool on) {
   if (host::SockSetOption(s, host::SockOption::ReuseAddr, on ? 1 : 0) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "setsockopt with SO_REUSEADDR failed on socket %u. WSAGetLastError()=%d", s, e);
 }
 
 bool osSoctSetOpt_IP_MULTICAST_TTL(cKV_Error* err, unsigned int& s, int ttl) {
   if (host::SockSetOption(s, host::SockOption::MulticastTtl, ttl) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Set multicast IP_MULTICAST_TTL=%d failed. WSAGetLastError()=%d", ttl, e);
 }
 
 bool osSoctSetOpt_IP_MULTICAST_LOOP(cKV_Error* err, unsigned int& s, bool on) {
   if (host::SockSetOption(s, host::SockOption::MulticastLoop, on ? 1 : 0) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Set multicast IP_MULTICAST_LOOP=%d failed. WSAGetLastError()=%d", on ? 1 : 0, e);
 }
 
 bool osSoctSetOpt_SO_LINGER(cKV_Error* err, unsigned int& s, bool on, int seconds) {
   if (host::SockSetLinger(s, on ? 1 : 0, static_cast<unsigned short>(seconds)) == 0) return true;
-  int e = osGetSysError();
+  int e = host::SockLastError();
   return KV_REPORT(err, 6, kUnit, "Set SO_LINGER=(%d,%d) failed. WSAGetLastError()=%d", on ? 1 : 0, seconds, e);
 }
 
@@ -380,69 +371,30 @@ int osSoctSelect(cKV_Error* err, unsigned int, cFD_SET* readSet, cFD_SET* writeS
                  unsigned int timeoutMs) {
   cFD_SETimpl* sets[3] = {};
   cFD_SET* given[3] = {readSet, writeSet, exceptSet};
-  short const wanted[3] = {host::kPollIn, host::kPollOut, host::kPollPri};
-  unsigned int total = 0;
+  bool ready[3][kSetCapacity];
+  host::SockWaitList lists[3] = {};
   int failure = 0;
   for (int k = 0; k < 3; ++k) {
+    lists[k].ready = ready[k];
     if (given[k] == nullptr) continue;
     sets[k] = dynamic_cast<cFD_SETimpl*>(given[k]);
-    if (sets[k] == nullptr) failure = kErrInvalid;
-    else total += sets[k]->_count;
-  }
-  if (failure == 0 && total == 0) failure = kErrInvalid;  // the host refuses an empty wait
-
-  // One poll entry per member and set; most waits fit on the stack.
-  host::PollEntry local[64];
-  host::PollEntry* entries = local;
-  if (failure == 0 && total > 64) {
-    entries = static_cast<host::PollEntry*>(host::Malloc(total * sizeof(host::PollEntry)));
-    if (entries == nullptr) failure = kErrNoMemory;
-  }
-  std::size_t n = 0;
-  for (int k = 0; k < 3 && failure == 0; ++k) {
-    if (sets[k] == nullptr) continue;
-    for (unsigned int i = 0; i < sets[k]->_count; ++i) {
-      unsigned int s = sets[k]->_sockets[i];
-      if (s == 0 || s > 0x7FFFFFFFu) {
-        failure = kErrNotSocket;
-        break;
-      }
-      entries[n++] = host::PollEntry{static_cast<int>(s), wanted[k], 0};
+    if (sets[k] == nullptr) {
+      failure = host::SockErrorNumber(SockError::kInvalid);
+      continue;
     }
+    lists[k].sockets = sets[k]->_sockets;
+    lists[k].count = sets[k]->_count;
   }
-  int ready = -1;
-  if (failure == 0) {
-    ready = host::Poll(entries, n, timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long long>(timeoutMs));
-    if (ready < 0) failure = osGetSysError();
-    // An open descriptor that is no socket (a file, a pipe) is refused once
-    // it shows ready; asking about every member first would cost a host
-    // call per member and wait.
-    for (std::size_t i = 0; i < n && failure == 0; ++i)
-      if ((entries[i].revents & host::kPollNval) != 0 ||
-          (entries[i].revents != 0 && !host::SockIsSocket(entries[i].fd)))
-        failure = kErrNotSocket;
-  }
+  if (failure == 0 && host::SockWait(lists, timeoutMs == 0xFFFFFFFFu ? -1 : static_cast<long long>(timeoutMs)) < 0)
+    failure = host::SockLastError();
   if (failure != 0) {
-    if (entries != local) host::Free(entries);
     KV_REPORT(err, 6, kUnit, "Socket select failed. WSAGetLastError()=%d", failure);
     return -1;
   }
-
-  // Readiness as the sets define it. A socket whose connect failed shows
-  // only as exceptional; the host also marks it readable and writable.
+  // Each set keeps only its ready members, in order.
   int count = 0;
-  n = 0;
-  for (int k = 0; k < 3; ++k) {
-    if (sets[k] == nullptr) continue;
-    count += static_cast<int>(sets[k]->Narrow([&](unsigned int) {
-      host::PollEntry const& p = entries[n++];
-      bool failedConnect = (p.revents & host::kPollErr) != 0 && host::SockConnectFailed(p.fd);
-      if (k == 0) return !failedConnect && (p.revents & (host::kPollIn | host::kPollHup | host::kPollErr)) != 0;
-      if (k == 1) return !failedConnect && (p.revents & (host::kPollOut | host::kPollHup | host::kPollErr)) != 0;
-      return failedConnect || (p.revents & host::kPollPri) != 0;
-    }));
-  }
-  if (entries != local) host::Free(entries);
+  for (int k = 0; k < 3; ++k)
+    if (sets[k] != nullptr) count += static_cast<int>(sets[k]->Narrow([&](unsigned int i) { return ready[k][i]; }));
   return count;
 }
 
@@ -498,11 +450,11 @@ unsigned int* osGetAddrByHostname(cKV_Error* err, char const* name, unsigned int
   host::ResolveAnswer answer;
   int error = 0;
   bool found = name != nullptr && host::ResolveName(name, answer, error);
-  if (name == nullptr) error = host::kResolveNotFound;
+  if (name == nullptr) error = host::SockErrorNumber(SockError::kNameNotFound);
   if (found && (answer.family != 4 || answer.length != 4)) {
     host::ReleaseAnswer(answer);
     found = false;
-    error = host::kResolveNoAddress;
+    error = host::SockErrorNumber(SockError::kNameNoAddress);
   }
   if (!found) {
     KV_REPORT(err, 8, kUnit, "Failed to get address by host name [%s]. WSAGetLastError()=%d",
@@ -577,21 +529,19 @@ unsigned int IsIp4Address(char const* text, unsigned int length, unsigned int* c
 }
 
 bool osSoctMulticastCreate(cKV_Error* err, unsigned int& s, tKV_InetAddress const& group) {
-  int fd = host::SockCreate(false);
-  if (fd < 0) {
-    int e = osGetSysError();
-    s = 0;
+  s = host::SockCreate(false);
+  if (s == 0) {
+    int e = host::SockLastError();
     return KV_REPORT(err, 6, kUnit, "Failed to create TCP socket. WSAGetLastError()=%d", e);
   }
-  s = static_cast<unsigned int>(fd);
   if (host::SockBind(s, host::SockAddr4{0, group.port}) != 0) {
-    int e = osGetSysError();
+    int e = host::SockLastError();
     KV_REPORT(err, 6, kUnit, "Failed to bind socket to port %d. WSAGetLastError()=%d", group.port, e);
     osSoctClose(nullptr, s);
     return false;
   }
   if (host::SockMembership(s, true, group.address) != 0) {
-    int e = osGetSysError();
+    int e = host::SockLastError();
     KV_REPORT(err, 6, kUnit, "Failed to join multicast group. WSAGetLastError()=%d", e);
     osSoctClose(nullptr, s);
     return false;
@@ -602,7 +552,7 @@ bool osSoctMulticastCreate(cKV_Error* err, unsigned int& s, tKV_InetAddress cons
 bool osSoctMulticastClose(cKV_Error* err, unsigned int& s, tKV_InetAddress const& group) {
   if (s == 0) return true;
   if (host::SockMembership(s, false, group.address) == 0) return osSoctClose(err, s);
-  int e = osGetSysError();
+  int e = host::SockLastError();
   KV_REPORT(err, 6, kUnit, "Failed to drop multicast group. WSAGetLastError()=%d", e);
   osSoctClose(nullptr, s);
   return false;

@@ -2,7 +2,9 @@
 // unload. Each unit with process-wide state adds its step here, in the
 // documented order; unload undoes the steps in reverse.
 #include <atomic>
+#include <cstdlib>
 
+#include "OS/host/socket.h"
 #include "OS/host/startup.h"
 #include "OS/internal/events.h"
 #include "OS/internal/sysinfo.h"
@@ -21,7 +23,8 @@ void LibraryLoad() noexcept {
   StartUidGenerator();
   // 3. The empty identifier.
   MakeEmptyUid();
-  // 4. The socket layer (nothing to start on Linux).
+  // 4. The socket layer; without it the process cannot go on.
+  if (!SockLayerStart()) std::_Exit(-1);
   // 5. The system description.
   sysinfo::LoadDescription();
   g_ready.store(true, std::memory_order_release);
@@ -31,6 +34,7 @@ void LibraryUnload() noexcept {
   g_ready.store(false, std::memory_order_release);
   // 5 .. 1 in reverse.
   sysinfo::UnloadDescription();  // 5
+  SockLayerStop();               // 4
   StopUidGenerator();            // 2
   internal::CloseEventPair();  // 1, last
 }

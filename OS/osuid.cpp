@@ -131,7 +131,11 @@ bool cKV_Uid::FromString(char const* text) {
 namespace {
 
 // Generator state, made at load: the node, the lock and the last stamp.
+// Where the load sequence may not ask for the adapters, the node is taken
+// by the first Generate, from the same load time.
 constinit unsigned char g_node[6] = {};
+constinit bool g_nodePending = false;
+constinit tTimeb g_loaded{};
 constinit void* g_lock = nullptr;
 constinit tTimeb g_last{};
 
@@ -145,7 +149,7 @@ void LittleEndian(unsigned char* out, unsigned int value, int bytes) {
 
 }  // namespace
 
-void internal::UidNode(unsigned char (&node)[6]) noexcept {
+void internal::UidNode(unsigned char (&node)[6], tTimeb const& loaded) noexcept {
   unsigned char mac[6] = {};
   osNetGetEtherMAC(mac);
   for (unsigned char b : mac)
@@ -153,10 +157,8 @@ void internal::UidNode(unsigned char (&node)[6]) noexcept {
       std::memcpy(node, mac, 6);
       return;
     }
-  tTimeb now;
-  now.GetTime();
-  BigEndian(node, static_cast<unsigned int>(now.seconds), 4);
-  BigEndian(node + 4, now.milliseconds, 2);
+  BigEndian(node, static_cast<unsigned int>(loaded.seconds), 4);
+  BigEndian(node + 4, loaded.milliseconds, 2);
 }
 
 namespace {
@@ -173,9 +175,11 @@ void RenewGeneratorInChild() {
 }  // namespace
 
 void StartUidGenerator() noexcept {
-  internal::UidNode(g_node);
+  g_loaded.GetTime();
+  g_nodePending = !host::UidNodeAtLoad();
+  if (!g_nodePending) internal::UidNode(g_node, g_loaded);
   osCreateCriticalSection(nullptr, g_lock);
-  g_last.GetTime();
+  g_last = g_loaded;
   host::AtFork(HoldGeneratorForFork, ReleaseGeneratorAfterFork, RenewGeneratorInChild);
 }
 
@@ -183,6 +187,10 @@ void StopUidGenerator() noexcept { osDestroyCriticalSection(g_lock); }
 
 void cKV_Uid::Generate() {
   osEnterCriticalSection(g_lock);
+  if (g_nodePending) {
+    internal::UidNode(g_node, g_loaded);
+    g_nodePending = false;
+  }
   unsigned int pid = osGetCurrentProcessId();
   tTimeb now;
   now.GetTime();

@@ -4,36 +4,40 @@
 
 namespace Korvane::host {
 
+// The kinds of interface that the library tells apart.
+enum class NetKind { kOther, kEthernet, kPpp };
+
 // One interface as the host describes it.
 struct NetInterface {
   int index;            // the host's interface index
-  char name[32];        // the host's name ("eth0")
-  char alias[256];      // the administrator's description, empty when none
-  int hwType;           // the host's hardware type
+  int order;            // its place in the host's adapter order
+  char name[64];        // the host's name ("eth0", an adapter's GUID)
+  char alias[256];      // its description for people, empty when none
+  NetKind kind;
   unsigned char hw[8];  // hardware address
   unsigned int hwLength;
   unsigned int ipv4;  // first IPv4 address in network order, 0 when none
   bool running;       // operationally up
 };
 
-// Hardware types that the library lists.
-inline constexpr int kHwEthernet = 1;
-inline constexpr int kHwPpp = 512;
-
 // Lists the host's interfaces, in any order, into `out` (room for `cap`;
-// `details` asks for the aliases too). Returns the number the host has,
-// which may exceed `cap` (the rest is left out), or -1 on failure.
+// `details` asks for the descriptions too). Returns the number the host
+// has, which may exceed `cap` (the rest is left out), or -1 on failure.
 int ListNetInterfaces(NetInterface* out, int cap, bool details) noexcept;
 
-// The nominal speed of the named interface in Mbit/s; false when the host
-// does not know it (link down, virtual device, interface gone).
-bool NetInterfaceSpeed(char const* name, unsigned int& mbps) noexcept;
+// The nominal speed of a listed interface in bits per second; false when
+// the host does not know it (link down, virtual device, interface gone).
+bool NetInterfaceSpeed(NetInterface const& adapter, unsigned long long& bitsPerSecond) noexcept;
 
-// Tests replace the listing with recorded ones; null restores the host.
+// Tests replace the host's answers with recorded ones; null restores the
+// host's.
 using NetInterfaceLister = int (*)(NetInterface* out, int cap, bool details);
+using NetSpeedReader = bool (*)(NetInterface const& adapter, unsigned long long& bitsPerSecond);
 void SetNetInterfaceLister(NetInterfaceLister lister) noexcept;
-// The listing in force: the recorded one or the host's.
+void SetNetSpeedReader(NetSpeedReader reader) noexcept;
+// The answers in force: the recorded ones or the host's.
 int ListNetInterfacesNow(NetInterface* out, int cap, bool details) noexcept;
+bool NetInterfaceSpeedNow(NetInterface const& adapter, unsigned long long& bitsPerSecond) noexcept;
 
 }  // namespace Korvane::host
 

@@ -4,6 +4,8 @@
 
 namespace Korvane {
 
+struct tTimeb;
+
 // The generator's state: node, critical section, last time stamp.
 void StartUidGenerator() noexcept;
 void StopUidGenerator() noexcept;
@@ -11,9 +13,9 @@ void StopUidGenerator() noexcept;
 void MakeEmptyUid() noexcept;
 
 namespace internal {
-// The node as the generator takes it at load: the first Ethernet address,
-// or the current time when that is all zeros.
-void UidNode(unsigned char (&node)[6]) noexcept;
+// The node as the generator takes it: the first Ethernet address, or the
+// library's load time when that is all zeros.
+void UidNode(unsigned char (&node)[6], tTimeb const& loaded) noexcept;
 }  // namespace internal
 
 }  // namespace Korvane

@@ -16,9 +16,11 @@
 
 namespace Korvane::host {
 
-static_assert(kHwEthernet == ARPHRD_ETHER && kHwPpp == ARPHRD_PPP);
-
 namespace {
+
+NetKind KindOf(unsigned short hardwareType) {
+  return hardwareType == ARPHRD_ETHER ? NetKind::kEthernet : hardwareType == ARPHRD_PPP ? NetKind::kPpp : NetKind::kOther;
+}
 
 // Reads a small /sys attribute of the interface into `buf`, without the
 // trailing line feed. False when it cannot be read.
@@ -62,8 +64,9 @@ int ListNetInterfaces(NetInterface* out, int cap, bool details) noexcept {
       NetInterface& r = out[total];
       std::memset(&r, 0, sizeof r);
       r.index = link->sll_ifindex;
+      r.order = link->sll_ifindex;  // the kernel's order is that of the indexes
       std::snprintf(r.name, sizeof r.name, "%s", a->ifa_name);
-      r.hwType = link->sll_hatype;
+      r.kind = KindOf(link->sll_hatype);
       r.hwLength = link->sll_halen < sizeof r.hw ? link->sll_halen : sizeof r.hw;
       std::memcpy(r.hw, link->sll_addr, r.hwLength);
       r.running = (a->ifa_flags & IFF_RUNNING) != 0;
@@ -89,17 +92,18 @@ int ListNetInterfaces(NetInterface* out, int cap, bool details) noexcept {
   return total;
 }
 
-bool NetInterfaceSpeed(char const* name, unsigned int& mbps) noexcept {
+bool NetInterfaceSpeed(NetInterface const& adapter, unsigned long long& bitsPerSecond) noexcept {
   if (int e = Fault("net.speed")) {
     errno = e;
     return false;
   }
   char text[32];
-  if (!ReadAttribute(name, "speed", text, sizeof text)) return false;
+  if (!ReadAttribute(adapter.name, "speed", text, sizeof text)) return false;
   char* end = nullptr;
   long value = std::strtol(text, &end, 10);
   if (end == text || *end != '\0' || value <= 0) return false;
-  mbps = static_cast<unsigned int>(value > 0x7FFFFFFFL ? 0x7FFFFFFFL : value);
+  // Mbit/s.
+  bitsPerSecond = static_cast<unsigned long long>(value > 0x7FFFFFFFL ? 0x7FFFFFFFL : value) * 1000000ULL;
   return true;
 }
 

@@ -21,13 +21,38 @@
 
 namespace Korvane::host {
 
-static_assert(sizeof(PollEntry) == sizeof(pollfd) && offsetof(PollEntry, fd) == offsetof(pollfd, fd) &&
-              offsetof(PollEntry, events) == offsetof(pollfd, events) &&
-              offsetof(PollEntry, revents) == offsetof(pollfd, revents));
-static_assert(kPollIn == POLLIN && kPollPri == POLLPRI && kPollOut == POLLOUT && kPollErr == POLLERR &&
-              kPollHup == POLLHUP && kPollNval == POLLNVAL);
+// Nothing to start: the kernel's sockets need no set-up.
+bool SockLayerStart() noexcept { return true; }
+void SockLayerStop() noexcept {}
 
-static_assert(kResolveNotFound == HOST_NOT_FOUND && kResolveNoAddress == NO_DATA);
+int SockLastError() noexcept { return errno; }
+
+int SockErrorNumber(SockError kind) noexcept {
+  switch (kind) {
+    case SockError::kWouldBlock:
+      return EWOULDBLOCK;
+    case SockError::kInProgress:
+      return EINPROGRESS;
+    case SockError::kAddressInUse:
+      return EADDRINUSE;
+    case SockError::kInvalid:
+      return EINVAL;
+    case SockError::kNotSocket:
+      return ENOTSOCK;
+    case SockError::kNoMemory:
+      return ENOMEM;
+    case SockError::kNameNotFound:
+      return HOST_NOT_FOUND;
+    case SockError::kNameNoAddress:
+      return NO_DATA;
+  }
+  return EINVAL;
+}
+
+bool SockErrorIs(int code, SockError kind) noexcept {
+  if (kind == SockError::kWouldBlock && code == EAGAIN) return true;
+  return code == SockErrorNumber(kind);
+}
 
 namespace {
 
@@ -83,13 +108,14 @@ void FromHost(sockaddr_in const& sa, socklen_t len, SockAddr4& a) {
 
 }  // namespace
 
-int SockCreate(bool stream) noexcept {
+unsigned int SockCreate(bool stream) noexcept {
   if (int e = Fault("sock.create")) {
     errno = e;
-    return -1;
+    return 0;
   }
   int fd = socket(AF_INET, (stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, stream ? IPPROTO_TCP : IPPROTO_UDP);
-  return fd < 0 ? -1 : OffZero(fd);
+  if (fd >= 0) fd = OffZero(fd);
+  return fd < 0 ? 0 : static_cast<unsigned int>(fd);
 }
 
 int SockClose(unsigned int s) noexcept {
@@ -146,15 +172,15 @@ int SockListen(unsigned int s, int backlog) noexcept {
   return listen(fd, backlog);
 }
 
-int SockAccept(unsigned int s, SockAddr4* peer) noexcept {
+unsigned int SockAccept(unsigned int s, SockAddr4* peer) noexcept {
   int fd;
-  if (!AsFd(s, fd)) return -1;
+  if (!AsFd(s, fd)) return 0;
   if (int e = Fault("sock.accept")) {
     errno = e;
-    return -1;
+    return 0;
   }
   int mode = fcntl(fd, F_GETFL);
-  if (mode < 0) return -1;
+  if (mode < 0) return 0;
   int flags = SOCK_CLOEXEC | ((mode & O_NONBLOCK) != 0 ? SOCK_NONBLOCK : 0);
   sockaddr_in sa;
   socklen_t len;
@@ -163,10 +189,11 @@ int SockAccept(unsigned int s, SockAddr4* peer) noexcept {
     len = sizeof sa;
     n = accept4(fd, reinterpret_cast<sockaddr*>(&sa), &len, flags);
   } while (n < 0 && errno == EINTR);
-  if (n < 0) return -1;
+  if (n < 0) return 0;
   n = OffZero(n);
-  if (n >= 0 && peer != nullptr) FromHost(sa, len, *peer);
-  return n;
+  if (n < 0) return 0;
+  if (peer != nullptr) FromHost(sa, len, *peer);
+  return static_cast<unsigned int>(n);
 }
 
 int SockReadSize(unsigned int s, unsigned int& count) noexcept {
@@ -378,12 +405,15 @@ int SockMembership(unsigned int s, bool join, unsigned int group) noexcept {
   return setsockopt(fd, IPPROTO_IP, join ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request, sizeof request);
 }
 
-int Poll(PollEntry* entries, std::size_t count, long long timeoutMs) noexcept {
+namespace {
+
+// Waits at most `timeoutMs` (negative: without limit); an interruption
+// continues with the time that is left.
+int Poll(pollfd* fds, std::size_t count, long long timeoutMs) {
   if (int e = Fault("sock.poll")) {
     errno = e;
     return -1;
   }
-  auto* fds = reinterpret_cast<pollfd*>(entries);
   if (timeoutMs < 0) {
     for (;;) {
       int n = ppoll(fds, count, nullptr, nullptr);
@@ -403,14 +433,16 @@ int Poll(PollEntry* entries, std::size_t count, long long timeoutMs) noexcept {
   }
 }
 
-bool SockIsSocket(int fd) noexcept {
+bool SockIsSocket(int fd) {
   int saved = errno;
   bool socket = IsSocket(fd);
   errno = saved;
   return socket;
 }
 
-bool SockConnectFailed(int fd) noexcept {
+// Whether a socket with a pending error failed to connect (as opposed to a
+// connection that was established and then broke).
+bool SockConnectFailed(int fd) {
   tcp_info info;
   std::memset(&info, 0, sizeof info);
   socklen_t len = sizeof info;
@@ -424,6 +456,68 @@ bool SockConnectFailed(int fd) noexcept {
   bool delivered = len >= offsetof(tcp_info, tcpi_delivered) + sizeof info.tcpi_delivered && info.tcpi_delivered != 0;
   constexpr unsigned char kTcpClose = 7;  // the kernel's TCP_CLOSE state
   return info.tcpi_state == kTcpClose && info.tcpi_bytes_acked == 0 && !delivered;
+}
+
+}  // namespace
+
+// select's readiness, from poll: one entry per member and list, so that
+// descriptors above 1023 work.
+int SockWait(SockWaitList const (&lists)[3], long long timeoutMs) noexcept {
+  short const wanted[3] = {POLLIN, POLLOUT, POLLPRI};
+  std::size_t total = 0;
+  for (SockWaitList const& list : lists) total += list.count;
+  if (total == 0) {  // select refuses an empty wait
+    errno = EINVAL;
+    return -1;
+  }
+  // Most waits fit on the stack.
+  pollfd local[64];
+  pollfd* entries = local;
+  if (total > 64) {
+    entries = static_cast<pollfd*>(Malloc(total * sizeof(pollfd)));
+    if (entries == nullptr) {
+      errno = ENOMEM;
+      return -1;
+    }
+  }
+  int failure = 0;
+  std::size_t n = 0;
+  for (int k = 0; k < 3 && failure == 0; ++k)
+    for (unsigned int i = 0; i < lists[k].count; ++i) {
+      int fd;
+      if (!AsFd(lists[k].sockets[i], fd)) {
+        failure = ENOTSOCK;
+        break;
+      }
+      entries[n++] = pollfd{fd, wanted[k], 0};
+    }
+  if (failure == 0 && Poll(entries, n, timeoutMs) < 0) failure = errno;
+  // An open descriptor that is no socket (a file, a pipe) is refused once
+  // it shows ready; asking about every member first would cost a host call
+  // per member and wait.
+  for (std::size_t i = 0; i < n && failure == 0; ++i)
+    if ((entries[i].revents & POLLNVAL) != 0 || (entries[i].revents != 0 && !SockIsSocket(entries[i].fd)))
+      failure = ENOTSOCK;
+  int ready = 0;
+  n = 0;
+  for (int k = 0; k < 3 && failure == 0; ++k)
+    for (unsigned int i = 0; i < lists[k].count; ++i) {
+      pollfd const& p = entries[n++];
+      // A socket whose connect failed shows only as exceptional; poll also
+      // marks it readable and writable.
+      bool failedConnect = (p.revents & POLLERR) != 0 && SockConnectFailed(p.fd);
+      bool on = k == 0   ? !failedConnect && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0
+                : k == 1 ? !failedConnect && (p.revents & (POLLOUT | POLLHUP | POLLERR)) != 0
+                         : failedConnect || (p.revents & POLLPRI) != 0;
+      lists[k].ready[i] = on;
+      ready += on;
+    }
+  if (entries != local) Free(entries);
+  if (failure != 0) {
+    errno = failure;
+    return -1;
+  }
+  return ready;
 }
 
 bool HostName(char* buf, std::size_t cap) noexcept {

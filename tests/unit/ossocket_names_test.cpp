@@ -26,8 +26,6 @@ Parse Ip(std::string const& text, unsigned int length) {
   return p;
 }
 
-unsigned int Addr(char const* dotted) { return inet_addr(dotted); }
-
 TEST(Ip4Address, AcceptsAndConsumesAsDocumented) {
   struct Case {
     char const* text;
@@ -69,10 +67,10 @@ TEST(Ip4Address, AgreesWithTheHostParserAndStaysInBounds) {
     std::string text;
     for (int k = 0; i % 2 == 0 && k < 4; ++k) text += (k > 0 ? "." : "") + std::to_string(rng() % 300);
     for (unsigned n = i % 2 == 0 ? 0 : rng() % 20; n > 0; --n) text += alphabet[rng() % (sizeof alphabet - 1)];
-    in_addr host{};
-    if (inet_pton(AF_INET, text.c_str(), &host) == 1) {
+    unsigned int host = 0;
+    if (HostParse(text.c_str(), host)) {
       Parse p = Ip(text, static_cast<unsigned int>(text.size()));
-      ASSERT_EQ(std::make_pair(p.address, p.consumed), std::make_pair(host.s_addr, unsigned(text.size()))) << text;
+      ASSERT_EQ(std::make_pair(p.address, p.consumed), std::make_pair(host, unsigned(text.size()))) << text;
       ++agreed;
     }
     for (unsigned int len = 1; i % 50 == 0 && len <= text.size(); ++len)
@@ -94,11 +92,9 @@ TEST(Ip4Address, AgreesWithTheHostParserAndStaysInBounds) {
 }
 
 TEST(HostNames, LocalNameAndAddresses) {
-  char name[256] = {};
-  ASSERT_EQ(gethostname(name, sizeof name - 1), 0);
-  EXPECT_STREQ(osGetHostName(), name);
+  EXPECT_EQ(std::string(osGetHostName()), HostNameOfHost());
   {
-    ScopedFault f("sock.hostname", ENAMETOOLONG);
+    ScopedFault f("sock.hostname", 63);
     EXPECT_STREQ(osGetHostName(), "localhost");
   }
   unsigned int count = 77;
@@ -110,13 +106,13 @@ TEST(HostNames, LocalNameAndAddresses) {
   // copied, still gives the loopback.
   for (char const* point : {"sock.resolve", "alloc"}) {
     SCOPED_TRACE(point);
-    ScopedFault f(point, point[0] == 'a' ? ENOMEM : 1, point[0] == 'a' ? 1 : 0);
+    ScopedFault f(point, point[0] == 'a' ? 12 : HostSockError(SockErr::kNameNotFound), point[0] == 'a' ? 1 : 0);
     addresses = osGetHostAddr(count);
     ASSERT_TRUE(addresses != nullptr && count == 1 && addresses[0] == Addr("127.0.0.1"));
     ::operator delete(addresses);
   }
   // Only with no memory at all is there nothing.
-  ScopedFault f("alloc", ENOMEM, 0, 10);
+  ScopedFault f("alloc", 12, 0, 10);
   count = 5;
   EXPECT_TRUE(osGetHostAddr(count) == nullptr && count == 0);
 }
@@ -145,11 +141,25 @@ TEST(HostNames, ForwardLookups) {
     EXPECT_EQ(text.rfind("Failed to get address by host name [" + name + "]. WSAGetLastError()=", 0), 0u) << text;
   }
   EXPECT_EQ(osGetAddrByHostname(&err, nullptr, count), nullptr);
-  EXPECT_EQ(std::string(err.GetText()), "Failed to get address by host name []. WSAGetLastError()=1");
+  EXPECT_EQ(std::string(err.GetText()), "Failed to get address by host name []. WSAGetLastError()=" +
+                                            std::to_string(HostSockError(SockErr::kNameNotFound)));
   // Memory for the result: null and no report.
-  ScopedFault f("alloc", ENOMEM, 1);
+  ScopedFault f("alloc", 12, 1);
   err.Reset();
   EXPECT_TRUE(osGetAddrByHostname(&err, "localhost", count) == nullptr && count == 0 && err.IsNotError());
+}
+
+// The resolver's answers are released with the arrays that copy them.
+TEST(HostNames, LookupsLeaveNothingOpen) {
+  EXPECT_EQ(HandlesLeftBy([] {
+              unsigned int count = 0;
+              ::operator delete(osGetAddrByHostname(nullptr, "localhost", count));
+              ::operator delete(osGetHostAddr(count));
+              EXPECT_EQ(osGetAddrByHostname(nullptr, "no-such-host.invalid", count), nullptr);
+              bool found = false;
+              osGetHostnameByIp(Addr("127.0.0.1"), found);
+            }),
+            0);
 }
 
 TEST(HostNames, ReverseLookupsAndDottedText) {
@@ -158,7 +168,7 @@ TEST(HostNames, ReverseLookupsAndDottedText) {
   // An address without a recorded name (the resolver's refusal comes
   // through the seam: asking the live resolver would leave the machine).
   {
-    ScopedFault f("sock.resolve", 1);
+    ScopedFault f("sock.resolve", HostSockError(SockErr::kNameNotFound));
     EXPECT_TRUE(std::strcmp(osGetHostnameByIp(Addr("127.0.0.1"), found), "127.0.0.1") == 0 && !found);
   }
   for (char const* dotted : {"0.0.0.0", "255.255.255.255", "1.20.255.0"})
@@ -166,36 +176,37 @@ TEST(HostNames, ReverseLookupsAndDottedText) {
 }
 
 TEST(Multicast, FailuresLeaveNoSocketOpen) {
-  int before = OpenDescriptors();
-  Sock taken(eSoctUDP);
-  ASSERT_TRUE(osSoctBind(nullptr, taken, At(0, 0), nullptr));
-  tKV_InetAddress group = At(Addr("239.255.42.99"), LocalPort(taken));
+  auto failures = [] {
+    Sock taken(eSoctUDP);
+    ASSERT_TRUE(osSoctBind(nullptr, taken, At(0, 0), nullptr));
+    tKV_InetAddress group = At(Addr("239.255.42.99"), LocalPort(taken));
 
-  // The port taken, a failing host, a group that cannot be joined.
-  struct {
-    char const* point;
-    int error;
-    std::string text;
-  } const cases[] = {{nullptr, EADDRINUSE, "Failed to bind socket to port " + std::to_string(group.port) + "."},
-                     {"sock.create", ENFILE, "Failed to create TCP socket."},
-                     {"sock.join", ENODEV, "Failed to join multicast group."}};
-  cKV_Error err;
-  unsigned int s = 55;
-  for (auto const& c : cases) {
-    std::optional<ScopedFault> f;
-    if (c.point != nullptr) f.emplace(c.point, c.error);
-    EXPECT_TRUE(!osSoctMulticastCreate(&err, s, group) && s == 0);
-    EXPECT_EQ(err.GetCode(), 6);
-    EXPECT_EQ(std::string(err.GetText()), c.text + " WSAGetLastError()=" + std::to_string(c.error));
-    s = 55;
-    if (taken.s != 0) osSoctClose(nullptr, taken.s);  // the port is free for the other cases
-  }
-  // Not a group address: the host refuses to join.
-  EXPECT_TRUE(!osSoctMulticastCreate(&err, s, At(Addr("10.1.1.1"), 0)) && s == 0);
-  EXPECT_EQ(OpenDescriptors(), before);
-
-  err.Reset();
-  EXPECT_TRUE(osSoctMulticastClose(&err, s, group) && err.IsNotError());
+    // The port taken, a failing host, a group that cannot be joined.
+    struct {
+      char const* point;
+      int error;
+      std::string text;
+    } const cases[] = {{nullptr, HostSockError(SockErr::kAddressInUse),
+                        "Failed to bind socket to port " + std::to_string(group.port) + "."},
+                       {"sock.create", 23, "Failed to create TCP socket."},
+                       {"sock.join", 19, "Failed to join multicast group."}};
+    cKV_Error err;
+    unsigned int s = 55;
+    for (auto const& c : cases) {
+      std::optional<ScopedFault> f;
+      if (c.point != nullptr) f.emplace(c.point, c.error);
+      EXPECT_TRUE(!osSoctMulticastCreate(&err, s, group) && s == 0);
+      EXPECT_EQ(err.GetCode(), 6);
+      EXPECT_EQ(std::string(err.GetText()), c.text + " WSAGetLastError()=" + std::to_string(c.error));
+      s = 55;
+      if (taken.s != 0) osSoctClose(nullptr, taken.s);  // the port is free for the other cases
+    }
+    // Not a group address: the host refuses to join.
+    EXPECT_TRUE(!osSoctMulticastCreate(&err, s, At(Addr("10.1.1.1"), 0)) && s == 0);
+    err.Reset();
+    EXPECT_TRUE(osSoctMulticastClose(&err, s, group) && err.IsNotError());
+  };
+  EXPECT_EQ(HandlesLeftBy(failures), 0);
 }
 
 TEST(Multicast, JoinReceiveLeave) {
@@ -224,11 +235,11 @@ TEST(Multicast, JoinReceiveLeave) {
   // Leaving a group never joined: reported, and the socket closed anyway.
   unsigned int plain = 0;
   ASSERT_TRUE(osSoctCreate(nullptr, eSoctUDP, plain));
-  int before = OpenDescriptors();
+  int before = OpenHandles();
   EXPECT_TRUE(!osSoctMulticastClose(&err, plain, group) && plain == 0);
   EXPECT_EQ(std::string(err.GetText()),
-            "Failed to drop multicast group. WSAGetLastError()=" + std::to_string(EADDRNOTAVAIL));
-  EXPECT_EQ(OpenDescriptors(), before - 1);
+            "Failed to drop multicast group. WSAGetLastError()=" + std::to_string(HostDropError()));
+  EXPECT_EQ(OpenHandles(), before - 1);
 }
 
 }  // namespace

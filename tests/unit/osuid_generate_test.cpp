@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <chrono>
 #include <set>
@@ -15,8 +12,10 @@
 #include "OS/host/net.h"
 #include "OS/internal/uid.h"
 #include "OS/osnet.h"
+#include "OS/ostime.h"
 #include "OS/osuid.h"
 #include "support/testing.h"
+#include "unit/osuid_helpers.h"
 
 using Korvane::cKV_Uid;
 
@@ -44,7 +43,7 @@ TEST(UidGenerate, LayoutAndOnePerMillisecond) {
   previous.Generate();
   long long after = (NowSeconds() + 1LL) * 1000;
   unsigned char const* b = previous.GetBuffer();
-  EXPECT_EQ(Little(b + 6, 4), static_cast<unsigned int>(getpid()));
+  EXPECT_EQ(Little(b + 6, 4), uidtest::HostProcessId());
   EXPECT_TRUE(before <= Stamp(previous) && Stamp(previous) < after && Little(b + 14, 2) < 1000) << Stamp(previous);
   unsigned char mac[6] = {};
   bool hasMac = Korvane::osNetGetEtherMAC(mac) && std::any_of(mac, mac + 6, [](unsigned char c) { return c != 0; });
@@ -56,28 +55,30 @@ TEST(UidGenerate, LayoutAndOnePerMillisecond) {
   }
 }
 
-// A host with one interface of this hardware type (Ethernet with an
-// address of zeros).
-int g_hwType = 0;
+// A host with one interface of this kind (Ethernet with an address of
+// zeros).
+Korvane::host::NetKind g_kind = Korvane::host::NetKind::kOther;
 int OneInterface(Korvane::host::NetInterface* out, int cap, bool) {
   if (cap < 1) return 1;
   *out = Korvane::host::NetInterface{};
-  out->index = 2, out->hwType = g_hwType;
-  out->hwLength = g_hwType == Korvane::host::kHwEthernet ? 6 : 0;
+  out->index = 2, out->kind = g_kind;
+  out->hwLength = g_kind == Korvane::host::NetKind::kEthernet ? 6 : 0;
   return 1;
 }
 
-// Without an Ethernet address (or with one of zeros) the node is the time.
-TEST(UidGenerate, NodeFromTheTimeWithoutEthernet) {
-  for (int type : {772, Korvane::host::kHwEthernet}) {
-    g_hwType = type;
+// Without an Ethernet address (or with one of zeros) the node is the load
+// time, seconds and milliseconds most significant byte first.
+TEST(UidGenerate, NodeFromTheLoadTimeWithoutEthernet) {
+  Korvane::tTimeb loaded;
+  loaded.seconds = 0x12345678;
+  loaded.milliseconds = 999;
+  for (auto kind : {Korvane::host::NetKind::kOther, Korvane::host::NetKind::kEthernet}) {
+    g_kind = kind;
     Korvane::host::SetNetInterfaceLister(OneInterface);
-    unsigned int before = NowSeconds();
-    unsigned char node[6] = {};
-    Korvane::internal::UidNode(node);
-    unsigned int after = NowSeconds(), seconds = (node[0] << 24) | (node[1] << 16) | (node[2] << 8) | node[3];
+    unsigned char node[6] = {1, 1, 1, 1, 1, 1};
+    Korvane::internal::UidNode(node, loaded);
     Korvane::host::SetNetInterfaceLister(nullptr);
-    EXPECT_TRUE(before <= seconds && seconds <= after && ((node[4] << 8) | node[5]) < 1000) << seconds;
+    EXPECT_EQ(std::memcmp(node, "\x12\x34\x56\x78\x03\xe7", 6), 0);
   }
 }
 
@@ -85,7 +86,7 @@ TEST(UidGenerate, NodeFromTheTimeWithoutEthernet) {
 TEST(UidGenerate, UnreadableClockCountsOn) {
   cKV_Uid first, a, b;
   first.Generate();
-  kvtest::ScopedFault f("time.clock", EINVAL, 0, 100);
+  kvtest::ScopedFault f("time.clock", 22, 0, 100);
   a.Generate();
   b.Generate();
   EXPECT_TRUE(Stamp(a) > Stamp(first) && Stamp(b) == Stamp(a) + 1);
@@ -109,36 +110,28 @@ TEST(UidGenerate, UniqueAcrossThreads) {
     for (auto const& u : list) ASSERT_TRUE(seen.insert(static_cast<char const*>(u.ToString())).second);
 }
 
-// A fork while another thread sleeps inside Generate (holding the
-// generator's lock) must leave the child a generator it can use.
-TEST(UidGenerate, ForkWhileAnotherThreadGenerates) {
-  std::atomic<bool> stop{false};
-  std::thread busy([&stop] { for (cKV_Uid u; !stop.load();) u.Generate(); });
-  for (int i = 0; i < 10; ++i) {
-    cKV_Uid u;
-    pid_t child = fork();
-    if (child == 0) alarm(5), u.Generate(), _exit(u.GetBuffer()[6] == static_cast<unsigned char>(getpid()) ? 0 : 1);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's generator stayed locked";
-  }
-  stop.store(true);
-  busy.join();
-}
-
 // Four processes started at once: the process id keeps them apart.
+// Four processes linked with the shared library, started at once: the
+// process id keeps them apart, and their node is this process's.
 TEST(UidGenerate, UniqueAcrossProcesses) {
   std::vector<kvtest::RunResult> results(4);
   std::vector<std::thread> starters;
-  for (auto& r : results) starters.emplace_back([&r] { r = kvtest::RunKvos({"uid", "500"}); });
+  for (auto& r : results) starters.emplace_back([&r] { r = uidtest::RunProbe({"uid", "500"}); });
   for (auto& s : starters) s.join();
+  cKV_Uid own;
+  own.Generate();
+  std::string node = std::string(own.ToString()).substr(0, 14);
   std::set<std::string> seen, processes;
   for (auto const& r : results) {
-    ASSERT_TRUE(r.status == 0 && r.out.size() == 500u * 35u) << r.err;
-    for (std::size_t at = 0; at < r.out.size(); at += 35) {
-      std::string line = r.out.substr(at, 34);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string text;
+    for (char c : r.out) text += c == '\r' ? "" : std::string(1, c);  // text-mode line ends
+    ASSERT_EQ(text.size(), 500u * 35u);
+    for (std::size_t at = 0; at < text.size(); at += 35) {
+      std::string line = text.substr(at, 34);
       cKV_Uid u;
-      ASSERT_TRUE(u.FromString(line.c_str()) && r.out[at + 34] == '\n') << line;
+      ASSERT_TRUE(u.FromString(line.c_str()) && text[at + 34] == '\n') << line;
+      ASSERT_EQ(line.substr(0, 14), node);
       processes.insert(line.substr(14, 8));
       ASSERT_TRUE(seen.insert(line).second) << line;
     }
