@@ -2,6 +2,7 @@
 
 #include "OS/host/memory.h"
 #include "OS/host/thread.h"
+#include "OS/internal/events.h"
 #include "OS/internal/rwmutex.h"
 #include "OS/osevent.h"
 #include "OS/host/sync.h"
@@ -82,23 +83,30 @@ void osDestroyMutex(void*& mutex) {
   mutex = nullptr;
 }
 
+// A thread that finds the mutex taken announces its wait before it leaves
+// the lock, so that the event is set and reset cheaply while nobody waits,
+// and looks at the event for a moment before it sleeps: holds are short.
 void osAcquireMutexRead(void* mutex) {
   auto* m = static_cast<RwMutex*>(mutex);
   if (m == nullptr) return;
+  bool waited = false;
   for (;;) {
     bool taken = true;
     host::LockEnter(m->lock);
+    if (waited) internal::WithdrawWait(m->released);
     if (m->state >= 0) {
       ++m->state;
-      osResetEvent(m->released);
+      internal::ResetEventLocked(m->released);
     } else if (m->writer == host::CurrentThreadId()) {
       --m->state;  // the writer's read is one more level of its write hold
     } else {
       taken = false;
+      internal::AnnounceWait(m->released);
     }
     host::LockLeave(m->lock);
     if (taken) return;
-    osWaitForEvents(1, &m->released, kRecheckMs);
+    waited = true;
+    if (!internal::SignalledSoon(m->released)) osWaitForEvents(1, &m->released, kRecheckMs);
   }
 }
 
@@ -106,21 +114,25 @@ void osAcquireMutexWrite(void* mutex) {
   auto* m = static_cast<RwMutex*>(mutex);
   if (m == nullptr) return;
   unsigned int self = host::CurrentThreadId();
+  bool waited = false;
   for (;;) {
     bool taken = true;
     host::LockEnter(m->lock);
+    if (waited) internal::WithdrawWait(m->released);
     if (m->state == 0) {
       m->state = -1;
       m->writer = self;
-      osResetEvent(m->released);
+      internal::ResetEventLocked(m->released);
     } else if (m->state < 0 && m->writer == self) {
       --m->state;
     } else {
       taken = false;
+      internal::AnnounceWait(m->released);
     }
     host::LockLeave(m->lock);
     if (taken) return;
-    osWaitForEvents(1, &m->released, kRecheckMs);
+    waited = true;
+    if (!internal::SignalledSoon(m->released)) osWaitForEvents(1, &m->released, kRecheckMs);
   }
 }
 
@@ -133,7 +145,7 @@ void osReleaseMutex(void* mutex) {
   else if (m->state < 0)
     ++m->state;
   // Every waiter wakes and competes again.
-  if (m->state == 0) osSetEvent(m->released);
+  if (m->state == 0) internal::SetEventLocked(m->released);
   host::LockLeave(m->lock);
 }
 

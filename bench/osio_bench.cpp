@@ -113,12 +113,15 @@ std::string const& SmallTextFile() {
   return path;
 }
 
+void* OpenElsewhere(std::string const& path) {
+  return reinterpret_cast<void*>(static_cast<std::intptr_t>(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
+}
+
 void ReadAllLines(benchmark::State& state, bool openedHere) {
   std::string const& path = SmallTextFile();
   long long lines = 0;
   for (auto _ : state) {
-    void* f = openedHere ? osFileOpen(path.c_str(), 1, 0x300)
-                         : reinterpret_cast<void*>(static_cast<std::intptr_t>(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
+    void* f = openedHere ? osFileOpen(path.c_str(), 1, 0x300) : OpenElsewhere(path);
     cKV_String line;
     while (osFileReadLine(f, line, 0)) ++lines;
     osFileClose(f);

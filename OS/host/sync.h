@@ -8,12 +8,16 @@
 namespace Korvane::host {
 
 // The host's recursive lock, kept in LockSize() bytes that the caller
-// allocates (malloc alignment suffices). Initialising it cannot fail.
+// allocates (malloc alignment suffices). Initialising it cannot fail; a
+// thread that does not hold it cannot leave it.
 std::size_t LockSize() noexcept;
 void LockInit(void* lock) noexcept;
 void LockDestroy(void* lock) noexcept;
 void LockEnter(void* lock) noexcept;
 void LockLeave(void* lock) noexcept;
+
+// Tells the processor that the thread spins on a word another one changes.
+void SpinPause() noexcept;
 
 // Nanoseconds on a clock that setting the wall clock does not move.
 long long MonotonicNs() noexcept;

@@ -39,6 +39,8 @@ TEST(CriticalSection, IsRecursiveExcludesOtherThreadsAndFailsCleanly) {
   osEnterCriticalSection(cs);
   osEnterCriticalSection(cs);  // the owner enters again without blocking
   auto other = std::async(std::launch::async, [&cs] { osEnterCriticalSection(cs), osLeaveCriticalSection(cs); });
+  // A thread that does not hold it cannot leave it for the owner.
+  std::async(std::launch::async, [&cs] { osLeaveCriticalSection(cs); }).wait();
   osLeaveCriticalSection(cs);
   EXPECT_FALSE(Finished(other, kShort)) << "entered while the owner still held one level";
   osLeaveCriticalSection(cs);
@@ -51,6 +53,31 @@ TEST(CriticalSection, IsRecursiveExcludesOtherThreadsAndFailsCleanly) {
   cs = reinterpret_cast<void*>(1);
   EXPECT_TRUE(!osCreateCriticalSection(&err, cs) && cs == nullptr);
   ExpectAllocationReport(err);
+}
+
+// Threads that find it taken spin, then sleep; every leave that ends a
+// hold they wait for must let one in, or a thread sleeps for ever.
+TEST(CriticalSection, ContendedEntriesExcludeEachOtherAndNoSleeperIsLost) {
+  void* cs = nullptr;
+  ASSERT_TRUE(osCreateCriticalSection(nullptr, cs));
+  long counter = 0;  // plain data: the thread sanitizer checks the exclusion too
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20000; ++i) {
+        osEnterCriticalSection(cs);
+        bool nested = (i + t) % 7 == 0;
+        if (nested) osEnterCriticalSection(cs);
+        long seen = counter;
+        if (i % 500 == 0) std::this_thread::yield();  // a holder that loses its processor
+        counter = seen + 1;
+        if (nested) osLeaveCriticalSection(cs);
+        osLeaveCriticalSection(cs);
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 6 * 20000);
+  osDestroyCriticalSection(cs);
 }
 
 // --- the reader/writer mutex
@@ -97,16 +124,44 @@ TEST(RwMutex, ReadersShareAndTheWriterReenters) {
   osDestroyMutex(m);
 }
 
+// The release that frees the mutex wakes every waiting thread at once, not
+// at their next look after the 10 s re-check interval.
+TEST(RwMutex, TheReleaseToFreeWakesEveryWaiter) {
+  void* m = nullptr;
+  ASSERT_TRUE(osCreateMutex(nullptr, m));
+  for (int round = 0; round < 3; ++round) {
+    osAcquireMutexWrite(m);
+    std::vector<std::future<void>> waiting;
+    for (int i = 0; i < 4; ++i)
+      waiting.push_back(std::async(std::launch::async, [m, i] {
+        i == 0 ? osAcquireMutexWrite(m) : osAcquireMutexRead(m);
+        osReleaseMutex(m);
+      }));
+    while (internal::EventWaiters(Record(m).released) < 4) std::this_thread::yield();
+    osReleaseMutex(m);
+    for (auto& w : waiting) EXPECT_TRUE(Finished(w, std::chrono::seconds(5))) << "round " << round;
+  }
+  EXPECT_EQ(Record(m).state, 0);
+  osDestroyMutex(m);
+}
+
 TEST(RwMutex, NullHandlesStrayReleasesAndFailuresOnTheWayIn) {
   void* m = nullptr;
   osAcquireMutexWrite(m);  // null handles are ignored
   osReleaseMutex(m);
 
-  // Releasing a free mutex signals it.
+  // Releasing a free mutex signals it; the event is reset while the mutex
+  // is held either way, and set again once it is free.
   ASSERT_TRUE(osCreateMutex(nullptr, m));
   EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
   osReleaseMutex(m);
   EXPECT_TRUE(Record(m).state == 0 && osWaitForEvents(1, &Record(m).released, 0) == 0);
+  for (auto acquire : {osAcquireMutexRead, osAcquireMutexWrite}) {
+    acquire(m);
+    EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), -1);
+    osReleaseMutex(m);
+    EXPECT_EQ(osWaitForEvents(1, &Record(m).released, 0), 0);
+  }
   osDestroyMutex(m);
 
   // Allocation refused for the record, then its lock, then its event.

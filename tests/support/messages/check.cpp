@@ -53,6 +53,11 @@ constexpr Message kMessages[] = {
     {".\\osio", "File not found:%s"},
     {".\\osio", "Failed to convert [%s] to UNC path: Invalid path"},
     {".\\osio", "Failed to convert [%s] to UNC path: Invalid data received from WNetGetUniversalName:%s"},
+    {".\\osio", "Failed to convert [%s] to UNC path: ERROR_BAD_DEVICE (The string is invalid path.)"},
+    {".\\osio",
+     "Failed to convert [%s] to UNC path: ERROR_CONNECTION_UNAVAIL (There is no current connection to the remote "
+     "device, but there is a remembered (persistent) connection to it.)"},
+    {".\\osio", "Failed to convert [%s] to UNC path: ERROR_NOT_SUPPORTED (Network provider does not support UNC names)"},
 
     {".\\oslog", "Failed to allocate %d bytes"},
 
