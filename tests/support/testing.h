@@ -109,6 +109,10 @@ void* OpenOwn(std::string const& path);
 
 // The number of files (descriptors or handles) the process has open.
 int OpenFileCount();
+// How many handles the host itself may open meanwhile for its own needs
+// (Wine's thread pool and server, now and then): a leak of the library
+// shows as more than this.
+int HostHandleSlack();
 
 // A symbolic link at `link` to `target`; false (with the reason in `why`)
 // where this host or file system cannot make one.

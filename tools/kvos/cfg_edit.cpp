@@ -5,6 +5,8 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "command.h"
+
 namespace kvos::cfg {
 namespace {
 
@@ -24,29 +26,6 @@ bool IsNameChar(unsigned char c) {
 
 bool IsEdgeBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Text from a file as a message quotes it: control bytes escaped, at most
-// 60 bytes.
-std::string Shown(std::string const& text) {
-  constexpr std::size_t kShown = 60;
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c < 32 || c == 127) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text.size() > kShown) out += "...";
-  return out;
-}
-
 std::string Str(Korvane::cKV_String const& s) { return std::string(s, s.Length()); }
 
 std::string Describe(cKV_CfgRecord const* r) {
@@ -55,17 +34,17 @@ std::string Describe(cKV_CfgRecord const* r) {
   std::string text;
   switch (r->GetType()) {
     case eCfgSection:
-      text = "the section [" + Shown(Str(r->GetName())) + "]";
-      if (!comment.empty()) text += " with the comment '" + Shown(comment) + "'";
+      text = "the section [" + Excerpt(Str(r->GetName())) + "]";
+      if (!comment.empty()) text += " with the comment '" + Excerpt(comment) + "'";
       return text;
     case eCfgParam:
-      text = "the parameter '" + Shown(Str(r->GetName())) + "' with " +
+      text = "the parameter '" + Excerpt(Str(r->GetName())) + "' with " +
              (r->GetValue().Length() == 0 ? std::string("an empty value")
-                                          : "the value '" + Shown(Str(r->GetValue())) + "'");
-      if (!comment.empty()) text += " and the comment '" + Shown(comment) + "'";
+                                          : "the value '" + Excerpt(Str(r->GetValue())) + "'");
+      if (!comment.empty()) text += " and the comment '" + Excerpt(comment) + "'";
       return text;
     default:
-      return comment.empty() ? "a blank line" : "the comment '" + Shown(comment) + "'";
+      return comment.empty() ? "a blank line" : "the comment '" + Excerpt(comment) + "'";
   }
 }
 
@@ -195,7 +174,7 @@ bool Document::Load(std::string bytes, bool withNotes) {
     _stopLine = _pieceLine[_orig.size()];
     Add(_stopLine, true,
         "the reader stops at this line, so it does not read the lines after it: " +
-            Shown(Content(_lines[static_cast<std::size_t>(_stopLine) - 1])));
+            Excerpt(Content(_lines[static_cast<std::size_t>(_stopLine) - 1])));
   }
   if (withNotes) NoteLines();
 
@@ -240,26 +219,26 @@ void Document::NoteLines() {
       auto [it, fresh] = sections.emplace(Folded(r->GetName()), number);
       if (!fresh)
         Add(number, false,
-            "the section [" + Shown(section) + "] again (first at line " + std::to_string(it->second) +
+            "the section [" + Excerpt(section) + "] again (first at line " + std::to_string(it->second) +
                 "): get, set and del reach only the first");
       continue;
     }
     if (r->GetType() != eCfgParam || !starts) continue;
     std::string name = Str(r->GetName());
     if (!inSection)
-      Add(number, false, "the parameter '" + Shown(name) + "' stands before the first section: get, set and del do "
+      Add(number, false, "the parameter '" + Excerpt(name) + "' stands before the first section: get, set and del do "
                          "not reach it");
     if (!SaysWhatItReads(Content(line), r))
       Add(number, false,
-          "'" + Shown(Content(line)) + "' reads as " + Describe(r) + ", which is not what it seems to say");
+          "'" + Excerpt(Content(line)) + "' reads as " + Describe(r) + ", which is not what it seems to say");
     std::string value = Str(r->GetValue());
     if (value.find(" ;") != std::string::npos || value.find("\t;") != std::string::npos)
-      Add(number, false, "the value of '" + Shown(name) + "' is '" + Shown(value) + "': ';' begins no comment after a value");
+      Add(number, false, "the value of '" + Excerpt(name) + "' is '" + Excerpt(value) + "': ';' begins no comment after a value");
     if (inSection && !section.empty()) {
       auto [it, fresh] = params.emplace(Folded(r->GetName()), number);
       if (!fresh)
         Add(number, false,
-            "the parameter '" + Shown(name) + "' again in [" + Shown(section) + "] (first at line " +
+            "the parameter '" + Excerpt(name) + "' again in [" + Excerpt(section) + "] (first at line " +
                 std::to_string(it->second) + "): get, set and del reach only the first");
     }
   }
@@ -272,7 +251,7 @@ Finding Document::NoteOn(cKV_CfgRecord const* record) const {
   if (line.pieces > 1) return {LineNumber(piece), false, LongLine(line.length, line.pieces)};
   if (record->GetType() == eCfgParam && !SaysWhatItReads(Content(line), record))
     return {LineNumber(piece), false,
-            "'" + Shown(Content(line)) + "' reads as " + Describe(record) + ", which is not what it seems to say"};
+            "'" + Excerpt(Content(line)) + "' reads as " + Describe(record) + ", which is not what it seems to say"};
   return {0, false, ""};
 }
 
@@ -302,7 +281,7 @@ EditResult Document::Set(std::string const& section, std::string const& name, st
     Line const& line = LineOf(piece);
     if (line.pieces > 1) return Refuse(LineNumber(piece), LongLine(line.length, line.pieces) + ", so it cannot be rewritten");
     if (!SaysWhatItReads(Content(line), param))
-      return Refuse(LineNumber(piece), "'" + Shown(Content(line)) + "' reads as " + Describe(param) +
+      return Refuse(LineNumber(piece), "'" + Excerpt(Content(line)) + "' reads as " + Describe(param) +
                                            ", which is not what it seems to say; rewriting it would change it");
     if (param->GetValue() == value.c_str() && (comment == nullptr || param->GetComment() == comment->c_str()))
       return {Outcome::kUnchanged};
@@ -317,7 +296,7 @@ std::optional<EditResult> Document::HeaderInPieces(cKV_CfgRecord const* section)
   int piece = PieceOf(section);
   Line const& line = LineOf(piece);
   if (piece == line.firstPiece) return std::nullopt;  // a header as it looks
-  return Refuse(LineNumber(piece), "the header [" + Shown(Str(section->GetName())) + "] is only what the reader makes of " +
+  return Refuse(LineNumber(piece), "the header [" + Excerpt(Str(section->GetName())) + "] is only what the reader makes of " +
                                        "part of a longer line: " + LongLine(line.length, line.pieces));
 }
 
@@ -332,9 +311,9 @@ EditResult Document::Delete(std::string const& section, std::string const* name)
     int piece = PieceOf(param);
     Line const& line = LineOf(piece);
     if (line.pieces == 1 && !NamesItself(Content(line), param))
-      return Refuse(LineNumber(piece), "'" + Shown(Content(line)) + "' reads as " + Describe(param) +
+      return Refuse(LineNumber(piece), "'" + Excerpt(Content(line)) + "' reads as " + Describe(param) +
                                            ", which is not what it seems to say; it is not deleted as '" +
-                                           Shown(*name) + "'");
+                                           Excerpt(*name) + "'");
     _removed[static_cast<std::size_t>(piece)] = 1;
     _cfg.DelParam(sect, name->c_str());  // the first of that name: this one
     return Render();

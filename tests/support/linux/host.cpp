@@ -176,4 +176,6 @@ unsigned int HostThreadId() { return static_cast<unsigned int>(gettid()); }
 
 int KilledExitStatus(unsigned int) { return 128 + SIGKILL; }
 
+int HostHandleSlack() { return 0; }
+
 }  // namespace kvtest

@@ -257,4 +257,6 @@ unsigned int HostThreadId() { return GetCurrentThreadId(); }
 
 int KilledExitStatus(unsigned int exitCode) { return static_cast<int>(exitCode); }
 
+int HostHandleSlack() { return 2; }
+
 }  // namespace kvtest
