@@ -21,6 +21,8 @@ void LockLeave(void* lock) noexcept {
   ::LeaveCriticalSection(section);
 }
 
+void SpinPause() noexcept { YieldProcessor(); }
+
 long long MonotonicNs() noexcept {
   LARGE_INTEGER now, frequency;
   ::QueryPerformanceCounter(&now);
