@@ -1,6 +1,5 @@
 #include "OS/osprocess.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -8,7 +7,6 @@
 #include "OS/host/error.h"
 #include "OS/host/memory.h"
 #include "OS/host/process.h"
-#include "OS/internal/cmdline.h"
 #include "OS/internal/report.h"
 
 namespace Korvane {
@@ -26,7 +24,10 @@ struct Child {
 constexpr std::size_t kKeepEnded = 256;
 constexpr char kWatcherName[] = "kv_Os reaper";
 
-constinit std::mutex g_lock;  // guards the registry; held while a child is reaped or killed
+// Guards the registry; held while a child is reaped or killed. Constant-
+// initialised where the runtime allows (Linux), set up before any caller
+// elsewhere.
+std::mutex g_lock;
 constinit Child* g_children = nullptr;
 constinit std::size_t g_count = 0;
 constinit std::size_t g_capacity = 0;
@@ -78,7 +79,8 @@ void MarkEnded(unsigned int pid, int exitCode) {
 void* Watch(void* arg) {
   auto pid = static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(arg));
   host::NameCurrentThread(kWatcherName);
-  int exitCode = host::AwaitChildEnd(pid);
+  int exitCode = -1;
+  host::AwaitChildEnd(pid, exitCode);
   std::lock_guard<std::mutex> guard(g_lock);
   MarkEnded(pid, exitCode);
   host::ReapChild(pid);
@@ -103,9 +105,8 @@ unsigned int CreateFailed(cKV_Error* err, int code) {
   return 0;
 }
 
-// The argument vector of `program arguments` in one block: pointers first,
-// then the texts.
-char** BuildArgv(char const* program, char const* arguments) {
+// `program arguments`, or `program` alone when there are no arguments.
+char* BuildCommandLine(char const* program, char const* arguments) {
   std::size_t programLength = std::strlen(program);
   std::size_t argumentsLength = arguments != nullptr ? std::strlen(arguments) : 0;
   char* line = host::NewChars(programLength + 1 + argumentsLength + 1);
@@ -116,35 +117,31 @@ char** BuildArgv(char const* program, char const* arguments) {
     line[programLength] = ' ';
     std::memcpy(line + programLength + 1, arguments, argumentsLength + 1);
   }
-  std::size_t bytes = 0;
-  int count = internal::SplitCommandLine(line, nullptr, nullptr, bytes);
-  std::size_t pointers = (static_cast<std::size_t>(count) + 1) * sizeof(char*);
-  auto** argv = static_cast<char**>(host::Malloc(pointers + bytes));
-  if (argv != nullptr) internal::SplitCommandLine(line, argv, reinterpret_cast<char*>(argv) + pointers, bytes);
-  host::DeleteChars(line);
-  return argv;
+  return line;
 }
+
+int ErrorOf(host::ErrorKind kind) { return host::ErrorNumber(kind); }
 
 }  // namespace
 
 unsigned int osCreateProcess(cKV_Error* err, char const* program, char const* arguments, char const*, char const*,
-                             char const*) {
-  if (program == nullptr || *program == '\0') return CreateFailed(err, EINVAL);
+                             char const* desktop) {
+  if (program == nullptr || *program == '\0') return CreateFailed(err, ErrorOf(host::ErrorKind::kInvalidArgument));
   static bool const forkAware = (host::AtFork(BeforeFork, AfterForkInParent, AfterForkInChild), true);
   (void)forkAware;
-  char** argv = BuildArgv(program, arguments);
-  if (argv == nullptr) return CreateFailed(err, ENOMEM);
+  char* line = BuildCommandLine(program, arguments);
+  if (line == nullptr) return CreateFailed(err, ErrorOf(host::ErrorKind::kNoMemory));
 
   unsigned int pid = 0;
   int rc = 0;
   {
     std::lock_guard<std::mutex> guard(g_lock);
     if (!Reserve())
-      rc = ENOMEM;
-    else if ((rc = host::Spawn(argv, pid)) == 0)
+      rc = ErrorOf(host::ErrorKind::kNoMemory);
+    else if ((rc = host::Spawn(line, desktop != nullptr ? desktop : "", pid)) == 0)
       Register(pid);
   }
-  host::Free(argv);
+  host::DeleteChars(line);
   if (rc != 0) return CreateFailed(err, rc);
 
   static bool const pinned = (host::KeepLoaded(), true);
@@ -153,8 +150,9 @@ unsigned int osCreateProcess(cKV_Error* err, char const* program, char const* ar
     // Without a watcher the child would become a zombie: take it back.
     std::lock_guard<std::mutex> guard(g_lock);
     bool opened = false;
-    host::KillProcess(pid, opened);
-    host::AwaitChildEnd(pid);
+    int ignored;
+    host::KillProcess(pid, 1, opened);
+    host::AwaitChildEnd(pid, ignored);
     host::ReapChild(pid);
     if (Child* c = Find(pid)) Remove(c);
     return CreateFailed(err, rc);
@@ -173,7 +171,7 @@ void osCloseProcessHandle(unsigned int& pid) {
   pid = 0;
 }
 
-bool osKillProcess(cKV_Error* err, unsigned int& pid, unsigned int) {
+bool osKillProcess(cKV_Error* err, unsigned int& pid, unsigned int exitCode) {
   if (pid == 0) return KV_REPORT(err, 5, ".\\osprocess", "Invalid process id");
   int rc = 0;
   bool opened = false;
@@ -181,9 +179,9 @@ bool osKillProcess(cKV_Error* err, unsigned int& pid, unsigned int) {
     std::lock_guard<std::mutex> guard(g_lock);
     Child* c = Find(pid);
     if (c != nullptr && (c->endedAt != 0 || host::ChildEnded(pid)))
-      rc = ESRCH;  // ours, and ended: never signal whoever has the id next
+      rc = ErrorOf(host::ErrorKind::kNoSuchProcess);  // ours, and ended: never kill whoever has the id next
     else
-      rc = host::KillProcess(pid, opened);
+      rc = host::KillProcess(pid, exitCode, opened);
   }
   if (rc == 0) return true;
   host::SetLastError(rc);
@@ -216,20 +214,18 @@ bool osGetProcessExitCode(unsigned int pid, int& code) {
   // Ended but not yet recorded: its watcher reaps only under the lock, so
   // the status can still be read.
   if (!host::ChildEnded(pid)) return false;
-  int ended = host::AwaitChildEnd(pid);
-  if (ended < 0) return false;
-  code = ended;
-  return true;
+  return host::AwaitChildEnd(pid, code);
 }
 
-void osSetSilentErrorMode() {}
+void osSetSilentErrorMode() { host::SilenceErrorDialogs(); }
 
 bool osGetCurrentProcessUser(cKV_String& user) {
   char local[1024];
   char* buf = local;
   std::size_t cap = sizeof local;
   int rc;
-  while ((rc = host::EffectiveUserName(buf, cap)) == ERANGE && cap < (std::size_t{1} << 20)) {
+  while ((rc = host::EffectiveUserName(buf, cap)) == ErrorOf(host::ErrorKind::kTooSmall) &&
+         cap < (std::size_t{1} << 20)) {
     if (buf != local) host::DeleteChars(buf);
     cap *= 4;
     if ((buf = host::NewChars(cap)) == nullptr) return false;
@@ -257,13 +253,14 @@ bool osSetEnv(char const* name, char const* value) {
 }
 
 cKV_String osGetTemp() {
-  char const* dir = host::GetEnv("TMPDIR");
-  if (dir != nullptr && *dir != '\0' && host::IsDirectory(dir)) {
-    cKV_String result(dir);
-    if (dir[std::strlen(dir) - 1] != '/') result += "/";
-    return result;
-  }
-  return host::IsDirectory("/tmp") ? "/tmp/" : "/";
+  char local[512];
+  std::size_t length = host::TempDirectory(local, sizeof local);
+  if (length < sizeof local) return cKV_String(local);
+  cKV_String result;
+  char* block = host::NewChars(length + 1);
+  if (block != nullptr && host::TempDirectory(block, length + 1) == length) result = block;
+  host::DeleteChars(block);
+  return result;
 }
 
 }  // namespace Korvane

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "OS/host/sysinfo.h"
 #include "OS/internal/sysinfo.h"
 
 namespace Korvane {
@@ -37,7 +38,7 @@ cKV_String cKV_SysInfo::GetOsLongName() { return cKV_String(g_description.osLong
 
 cKV_String cKV_SysInfo::GetOsShortName() { return cKV_String(g_description.osShortName); }
 
-eKV_HostType cKV_SysInfo::GetHostType() { return eHostLinux; }
+eKV_HostType cKV_SysInfo::GetHostType() { return static_cast<eKV_HostType>(host::HostFamily()); }
 
 char const* cKV_SysInfo::GetHostTypeStr(eKV_HostType type) {
   switch (static_cast<int>(type)) {

@@ -1,6 +1,4 @@
 // The system load monitor.
-#include <cerrno>
-
 #include "OS/host/error.h"
 #include "OS/host/memory.h"
 #include "OS/host/sysinfo.h"
@@ -11,24 +9,6 @@
 namespace Korvane {
 
 using sysinfo::kUnit;
-
-namespace {
-
-// Reads an open host file, opening it first when it is not.
-long Sample(int& fd, char const* path, char* buf, std::size_t cap) {
-  if (fd < 0) {
-    fd = host::OpenSysFile(path);
-    if (fd < 0) return -1;
-  }
-  return host::ReadSysFile(fd, buf, cap);
-}
-
-void Close(int& fd) {
-  host::CloseSysFile(fd);
-  fd = -1;
-}
-
-}  // namespace
 
 iKV_SysLoadMon::~iKV_SysLoadMon() = default;
 
@@ -69,7 +49,8 @@ cSysLoadMon::cSysLoadMon(cSysLoadMon const& other)
       _curIdle(other._curIdle) {}
 
 cSysLoadMon& cSysLoadMon::operator=(cSysLoadMon const& other) {
-  // The own files stay: they name the same host files.
+  // What the host keeps open for each monitor stays its own: a copy never
+  // releases another monitor's.
   iKV_SysLoadMon::operator=(other);
   _ramAvail = other._ramAvail;
   _swapAvail = other._swapAvail;
@@ -84,16 +65,12 @@ cSysLoadMon& cSysLoadMon::operator=(cSysLoadMon const& other) {
 cSysLoadMon::~cSysLoadMon() { Done(); }
 
 void cSysLoadMon::Done() {
-  Close(_statFile);
-  Close(_memFile);
+  host::ReleaseSample(_statFile);
+  host::ReleaseSample(_memFile);
 }
 
 void cSysLoadMon::_SampleCpu() {
-  // The aggregate line comes first; the rest of the file is not needed.
-  char stat[512];
-  long hz = host::ClockTicksPerSecond();
-  if (Sample(_statFile, "/proc/stat", stat, sizeof stat) <= 0 ||
-      !sysinfo::ParseCpuTimes(stat, hz, _curTotal, _curIdle)) {
+  if (!host::SystemCpuTimes(_statFile, _curTotal, _curIdle)) {
     _curTotal = 0;
     _curIdle = 0;
   }
@@ -116,12 +93,9 @@ bool cSysLoadMon::Collect(cKV_Error* error) {
     _SampleCpu();
   }
   if (_mask & (eRamAvail | eSwapAvail | eSwapMax)) {
-    char meminfo[4096];
     sysinfo::MemFigures figures;
-    long n = Sample(_memFile, "/proc/meminfo", meminfo, sizeof meminfo);
-    if (n <= 0 || !sysinfo::ParseMemInfo(meminfo, figures)) {
-      // A file that reads but says nothing usable is a malformed reply.
-      int code = n < 0 ? host::LastError() : EBADMSG;
+    if (!host::SystemMemory(_memFile, figures)) {
+      int code = host::LastError();
       return KV_REPORT(error, 1, kUnit, "GlobalMemoryStatusEx failed: %s",
                        static_cast<char const*>(osGetSysErrorStr(code)));
     }

@@ -1,7 +1,5 @@
 // Process statistics: the process statistics monitor and the queries about
 // processes.
-#include <cerrno>
-#include <climits>
 #include <cstring>
 
 #include "OS/host/error.h"
@@ -21,19 +19,6 @@ namespace {
 bool ReportHost(cKV_Error* error, int line, char const* what) {
   int code = host::LastError();
   return KV_REPORT_AT(error, 1, kUnit, line, "%s failed. %s", what, static_cast<char const*>(osGetSysErrorStr(code)));
-}
-
-bool ResidentBytes(unsigned long long& bytes) {
-  char statm[256];
-  long n = host::ReadSysFileOnce("/proc/self/statm", statm, sizeof statm);
-  if (n < 0) return false;
-  unsigned long long pages;
-  if (!sysinfo::ParseResidentPages(statm, pages)) {
-    host::SetLastError(EBADMSG);
-    return false;
-  }
-  bytes = pages * static_cast<unsigned long long>(host::PageSize());
-  return true;
 }
 
 }  // namespace
@@ -61,17 +46,7 @@ cProcStatMon::cProcStatMon()
 
 bool cProcStatMon::Init(cKV_Error* error) {
   _curFaults = 0;
-  char stat[1024];
-  long n = host::ReadSysFileOnce("/proc/self/stat", stat, sizeof stat);
-  unsigned long long ticks;
-  long hz = host::ClockTicksPerSecond();
-  if (n < 0) return ReportHost(error, __LINE__, "GetProcessTimes");
-  if (hz <= 0 || !sysinfo::ParseProcessStart(stat, ticks)) {
-    host::SetLastError(EBADMSG);
-    return ReportHost(error, __LINE__, "GetProcessTimes");
-  }
-  auto perSecond = static_cast<unsigned long long>(hz);
-  _curTime = ticks / perSecond * 10000000ULL + ticks % perSecond * 10000000ULL / perSecond;
+  if (!host::ProcessStartTime(_curTime)) return ReportHost(error, __LINE__, "GetProcessTimes");
   _curCpu = 0;
   return true;
 }
@@ -81,16 +56,16 @@ bool cProcStatMon::Collect(cKV_Error* error) {
   _prevCpu = _curCpu;
   _prevFaults = _curFaults;
 
-  unsigned long long cpuNs, nowNs;
-  if (!host::SelfCpuTimeNs(cpuNs) || !host::BootClockNs(nowNs)) return ReportHost(error, __LINE__, "GetProcessTimes");
-  _curTime = nowNs / 100;
+  unsigned long long cpuNs, now;
+  if (!host::SelfCpuTimeNs(cpuNs) || !host::SampleClock(now)) return ReportHost(error, __LINE__, "GetProcessTimes");
+  _curTime = now;
   _curCpu = cpuNs / 100;
 
-  unsigned long long minor, major, resident;
-  if (!host::SelfPageFaults(minor, major) || !ResidentBytes(resident))
-    return ReportHost(error, __LINE__, "GetProcessMemoryInfo");
-  _curFaults = static_cast<unsigned int>(minor + major);  // a 32-bit count, as the original host keeps it
-  _workingSet = resident;
+  unsigned int faults;
+  unsigned long long workingSet;
+  if (!host::SelfMemory(faults, workingSet)) return ReportHost(error, __LINE__, "GetProcessMemoryInfo");
+  _curFaults = faults;
+  _workingSet = workingSet;
   return true;
 }
 
@@ -113,27 +88,10 @@ int cProcStatMon::GetProcPageFaultCount() { return static_cast<int>(_curFaults -
 unsigned long long cProcStatMon::GetProcMemoryLoad() { return _workingSet; }
 
 bool iKV_ProcInfo::GetName(unsigned int pid, cKV_String& name) {
-  if (pid == 0 || pid > INT_MAX) return false;
-  // The id of a thread of another process opens that thread's files too: it
-  // names a process only when it is its own thread group.
-  char path[64];
-  sysinfo::TextBuf p(path, sizeof path);
-  p.Appendf("/proc/%u/status", pid);
-  char status[512];
-  unsigned long long group = 0;
-  char const* end = nullptr;
-  char const* value = host::ReadSysFileOnce(path, status, sizeof status) > 0
-                          ? sysinfo::FindField(status, "Tgid", ':', &end)
-                          : nullptr;
-  if (value == nullptr || !sysinfo::ParseUnsigned(value, end, group) || group != pid) return false;
-  p.Clear();
-  p.Appendf("/proc/%u/comm", pid);
-  char comm[64];
-  long n = host::ReadSysFileOnce(path, comm, sizeof comm);
-  if (n <= 0 || comm[n - 1] != '\n') return false;
-  comm[n - 1] = '\0';
-  name = comm;
-  return std::strcmp(name, comm) == 0;  // false when no memory could be had for the copy
+  char text[64];
+  if (!host::ProcessName(pid, text, sizeof text)) return false;
+  name = text;
+  return std::strcmp(name, text) == 0;  // false when no memory could be had for the copy
 }
 
 // The original host counts processor time in 100-ns units; the times keep
@@ -144,10 +102,10 @@ void osGetProcessTime(cKV_SysTime& time) {
 }
 
 bool osGetProcessTime(unsigned int pid, cKV_SysTime& time) {
-  int clock;
-  if (pid == 0 || pid > INT_MAX || !host::OpenProcessClock(static_cast<int>(pid), clock)) return false;
   unsigned long long ns;
-  if (!host::ReadProcessClockNs(clock, ns)) {
+  int found = host::ProcessCpuTimeNs(pid, ns);
+  if (found < 0) return false;
+  if (found == 0) {
     time = 0ULL;
     return false;
   }
@@ -157,7 +115,7 @@ bool osGetProcessTime(unsigned int pid, cKV_SysTime& time) {
 
 unsigned long long osGetCurProcVMSize() {
   unsigned long long bytes;
-  return ResidentBytes(bytes) ? bytes : 0;
+  return host::SelfWorkingSet(bytes) ? bytes : 0;
 }
 
 }  // namespace Korvane

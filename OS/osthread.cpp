@@ -1,6 +1,5 @@
 #include "OS/osthread.h"
 
-#include <cerrno>
 #include <cstdint>
 
 #include "OS/host/error.h"
@@ -19,7 +18,6 @@ struct StartRecord {
 };
 
 constexpr int kPriorityError = 0x7FFFFFFF;
-constexpr int kNiceStep = 5;
 
 void* ThreadBody(void* start) {
   auto* record = static_cast<StartRecord*>(start);
@@ -44,7 +42,7 @@ void* osCreateThread(cKV_Error* err, unsigned int (*function)(void*), void* arg,
   void* handle = nullptr;
   bool started = false;
   if (function == nullptr)
-    host::SetLastError(EINVAL);  // a thread without a function is refused like a bad argument
+    host::SetLastError(host::ErrorNumber(host::ErrorKind::kInvalidArgument));
   else
     started = host::ThreadCreate(ThreadBody, record, handle) == 0;
   if (!started) {
@@ -68,15 +66,12 @@ void osSleep(unsigned int ms) { host::SleepMs(ms); }
 
 void osSetPriority(int priority) {
   if (priority < -2 || priority > 2) return;
-  host::SetNice(-priority * kNiceStep);
+  host::SetPriority(priority);
 }
 
 int osGetPriority() {
-  int nice = 0;
-  if (!host::GetNice(nice)) return kPriorityError;
-  // Nearest level; nice values lie 5 apart, so there are no ties.
-  int level = nice >= 0 ? -((nice + kNiceStep / 2) / kNiceStep) : (-nice + kNiceStep / 2) / kNiceStep;
-  return level < -2 ? -2 : level > 2 ? 2 : level;
+  int level = 0;
+  return host::GetPriority(level) ? level : kPriorityError;
 }
 
 void osThreadDisableSignals() { host::BlockAsyncSignals(); }

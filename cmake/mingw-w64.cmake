@@ -1,8 +1,12 @@
-# Cross build for 64-bit Windows with MinGW-w64 (Debian's mingw-w64). The
-# -posix compilers give std::thread and std::mutex on winpthreads.
+# Cross build for Windows with MinGW-w64 (Debian's mingw-w64): 64-bit by
+# default, 32-bit when cmake/mingw-w64-i686.cmake sets KV_MINGW_ARCH first.
+# The -posix compilers give std::thread and std::mutex on winpthreads.
+if(NOT KV_MINGW_ARCH)
+  set(KV_MINGW_ARCH x86_64)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(KV_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${KV_MINGW_ARCH})
+set(KV_MINGW_TRIPLE ${KV_MINGW_ARCH}-w64-mingw32)
 
 set(CMAKE_C_COMPILER ${KV_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KV_MINGW_TRIPLE}-g++-posix)

@@ -18,6 +18,9 @@ enum class ErrorKind {
   kExists,        // the name is taken
   kNotSeekable,   // the file has no positions (a pipe)
   kInvalidArgument,  // the host refused a value (a size asked of a file that has none)
+  kNoMemory,      // memory could not be had
+  kNoSuchProcess, // the process is gone
+  kTooSmall,      // the buffer given is too small for the answer
 };
 int ErrorNumber(ErrorKind kind) noexcept;
 inline bool LastErrorIs(ErrorKind kind) noexcept { return LastError() == ErrorNumber(kind); }

@@ -7,18 +7,22 @@
 
 namespace Korvane::host {
 
-// Starts argv[0] (searched on PATH unless it holds a '/') as a child in a
-// new session, with the caller's environment and directory, default signal
-// dispositions, no blocked signal and no descriptor besides 0, 1 and 2.
+// Starts the program of `commandLine` as a child, detached from the
+// caller's terminal or console, with the caller's environment and
+// directory and nothing else inherited: Linux splits the line into
+// arguments, searches argv[0] on PATH unless it holds a '/', and starts the
+// child in a new session with default signal dispositions, no blocked
+// signal and no descriptor besides 0, 1 and 2; Windows hands the line to
+// the host as it is, on `desktop` when that is not empty.
 // Returns 0 and the child's id, or the host's error number (also the last
 // error) when the program cannot be started; nothing is left behind then.
-int Spawn(char* const* argv, unsigned int& pid) noexcept;
+int Spawn(char const* commandLine, char const* desktop, unsigned int& pid) noexcept;
 
 // For children that the library started itself:
 // blocks until the child has ended (or is no longer a child), without
-// reaping it, so its id stays taken; returns its exit status, 128 + the
-// signal number when a signal ended it, or -1 when it is no child;
-int AwaitChildEnd(unsigned int pid) noexcept;
+// reaping it, so its id stays taken; gives its exit status (on Linux 128 +
+// the signal number when a signal ended it), false when it is no child;
+bool AwaitChildEnd(unsigned int pid, int& status) noexcept;
 // whether it has ended (or is no longer a child), without reaping it;
 bool ChildEnded(unsigned int pid) noexcept;
 // reaps it.
@@ -45,12 +49,16 @@ enum class ProcessState { Gone, Running, Ended };
 // process): a process that exists but may not be signalled is Running; a
 // zombie is Ended.
 ProcessState ProbeProcess(unsigned int pid) noexcept;
-// Sends the kill signal. Returns 0, or the host's error number (also the
-// last error) with `opened` telling whether the process could be opened.
-int KillProcess(unsigned int pid, bool& opened) noexcept;
+// Ends the process at once, with `exitCode` where the host keeps one.
+// Returns 0, or the host's error number (also the last error) with
+// `opened` telling whether the process could be opened.
+int KillProcess(unsigned int pid, unsigned int exitCode, bool& opened) noexcept;
 
-// The effective user's login name, written into `buf`. 0, ERANGE when `buf`
-// is too small, or another error number.
+// Stops the host from showing error dialogs for this process.
+void SilenceErrorDialogs() noexcept;
+
+// The effective user's login name, written into `buf`. 0, the number of
+// ErrorKind::kTooSmall when `buf` is too small, or another error number.
 int EffectiveUserName(char* buf, std::size_t cap) noexcept;
 
 // Null when not set.
@@ -58,7 +66,9 @@ char const* GetEnv(char const* name) noexcept;
 // Empty or null `value` removes the variable. False when the host refuses
 // the name.
 bool SetEnv(char const* name, char const* value) noexcept;
-bool IsDirectory(char const* path) noexcept;
+// The host's directory for temporary files, with its final separator,
+// written into `buf` when it fits; returns its length (without the NUL).
+std::size_t TempDirectory(char* buf, std::size_t cap) noexcept;
 
 }  // namespace Korvane::host
 

@@ -1,57 +1,53 @@
 // Host operations behind the system description and the load monitors.
-//
-// Files that describe the host are opened through MapHostPath, so tests can
-// put recorded copies in their place.
+// Times are in 100-ns units unless the name says otherwise.
 #ifndef KV_OS_HOST_SYSINFO_H
 #define KV_OS_HOST_SYSINFO_H
 
 #include <cstddef>
 
+namespace Korvane::sysinfo {
+struct MemFigures;
+}
+
 namespace Korvane::host {
 
-// Opens a host description file for reading (close-on-exec); -1 with errno
-// set when it cannot be opened.
-int OpenSysFile(char const* path) noexcept;
+// The host family the library was built for: 'L' or 'W'.
+int HostFamily() noexcept;
 
-// Reads the start of the file into `buf` with one read of at most cap - 1
-// bytes, and terminates it with a NUL: all of a regular file that fits, the
-// whole records of a /proc file that fit. Reading again re-reads the current
-// content, so an open /proc file can be sampled without reopening it.
-// Returns the number of bytes read, or -1 with errno set.
-long ReadSysFile(int fd, char* buf, std::size_t cap) noexcept;
+// A load monitor's samples. `keep` is the monitor's slot for whatever the
+// host keeps open between samples (-1 for nothing yet); ReleaseSample gives
+// it back and sets it to -1.
+//
+// The machine's cumulative processor times: `total` covers every state,
+// `idle` the time spent idle. False when the host does not tell them.
+bool SystemCpuTimes(int& keep, unsigned long long& total, unsigned long long& idle) noexcept;
+// Available physical memory, available and total swap (page file); false
+// with the host's last error set.
+bool SystemMemory(int& keep, sysinfo::MemFigures& figures) noexcept;
+void ReleaseSample(int& keep) noexcept;
 
-void CloseSysFile(int fd) noexcept;
-
-// Open, read and close in one go; -1 with errno set on failure.
-long ReadSysFileOnce(char const* path, char* buf, std::size_t cap) noexcept;
-
-// The host's own count of online logical processors; 0 when unknown.
-int OnlineProcessorCount() noexcept;
-
-// The unit of the processor times in /proc (USER_HZ); 0 when unknown.
-long ClockTicksPerSecond() noexcept;
-
-// The kernel release and the machine's architecture name; false with errno
-// set when the host does not tell them.
-bool KernelIdentity(char* release, std::size_t releaseCap, char* machine, std::size_t machineCap) noexcept;
+// The clock on which ProcessStartTime dates the start of the calling
+// process, and when it started; false with the host's last error set.
+bool SampleClock(unsigned long long& now) noexcept;
+bool ProcessStartTime(unsigned long long& start) noexcept;
 
 // The calling process's processor time (all its threads, living and
 // ended) in nanoseconds.
 bool SelfCpuTimeNs(unsigned long long& ns) noexcept;
 
-// The page faults the calling process has taken, without and with I/O.
-bool SelfPageFaults(unsigned long long& minor, unsigned long long& major) noexcept;
+// The calling process's page faults (the host's 32-bit count) and its
+// working set (resident size) in bytes; false with the last error set.
+bool SelfMemory(unsigned int& faults, unsigned long long& workingSet) noexcept;
+bool SelfWorkingSet(unsigned long long& bytes) noexcept;
 
-// The processor-time clock of another process; false with errno set (ESRCH)
-// when there is no such process.
-bool OpenProcessClock(int pid, int& clock) noexcept;
-bool ReadProcessClockNs(int clock, unsigned long long& ns) noexcept;
+// The processor time of another process in nanoseconds: 1 when read, 0
+// when the process exists but its times cannot be read, -1 when there is no
+// such process (or it cannot be opened).
+int ProcessCpuTimeNs(unsigned int pid, unsigned long long& ns) noexcept;
 
-// The host's clock since boot, suspended time included, in nanoseconds: the
-// clock on which the kernel dates the start of processes.
-bool BootClockNs(unsigned long long& ns) noexcept;
-
-long PageSize() noexcept;
+// The name of the process `pid` into `name` (NUL-terminated); false where
+// the host does not name processes or there is no such process.
+bool ProcessName(unsigned int pid, char* name, std::size_t cap) noexcept;
 
 }  // namespace Korvane::host
 

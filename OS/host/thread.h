@@ -8,7 +8,8 @@ namespace Korvane::host {
 void SleepMs(unsigned int ms) noexcept;
 
 // Starts a joinable thread running entry(arg) with the host's default
-// stack. Returns 0 and the handle, or the host's error number (also left as
+// stack; what entry returns, taken as an unsigned number, is the thread's
+// exit code where the host keeps one. Returns 0 and the handle, or the host's error number (also left as
 // the last error).
 int ThreadCreate(void* (*entry)(void*), void* arg, void*& handle) noexcept;
 // Waits for the thread to end and releases it. Called on the thread itself,
@@ -18,10 +19,11 @@ void ThreadJoin(void* handle) noexcept;
 // The kernel's id of the calling thread.
 unsigned int CurrentThreadId() noexcept;
 
-// The calling thread's nice value; false (with the last error set) when it
-// cannot be read or changed.
-bool GetNice(int& nice) noexcept;
-bool SetNice(int nice) noexcept;
+// The calling thread's priority level: -2 lowest .. 2 highest, 0 normal;
+// the host may report levels beyond these that other code set. False (with
+// the last error set) when it cannot be read or changed.
+bool GetPriority(int& level) noexcept;
+bool SetPriority(int level) noexcept;
 
 // Blocks every signal that the host delivers asynchronously for the calling
 // thread; faults raised by the thread itself stay deliverable.

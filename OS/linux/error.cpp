@@ -19,6 +19,12 @@ int ErrorNumber(ErrorKind kind) noexcept {
       return EINVAL;
     case ErrorKind::kNotSeekable:
       return ESPIPE;
+    case ErrorKind::kNoMemory:
+      return ENOMEM;
+    case ErrorKind::kNoSuchProcess:
+      return ESRCH;
+    case ErrorKind::kTooSmall:
+      return ERANGE;
   }
   return EINVAL;
 }

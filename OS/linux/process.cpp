@@ -16,7 +16,9 @@
 #include <cstring>
 
 #include "OS/host/fault.h"
+#include "OS/host/memory.h"
 #include "OS/host/process.h"
+#include "OS/internal/cmdline.h"
 
 extern char** environ;
 
@@ -64,10 +66,18 @@ bool ReadStatus(unsigned int pid, StatusInfo& info) {
   return true;
 }
 
-}  // namespace
+// The argument vector of a command line in one block: pointers first,
+// then the texts.
+char** BuildArgv(char const* line) {
+  std::size_t bytes = 0;
+  int count = internal::SplitCommandLine(line, nullptr, nullptr, bytes);
+  std::size_t pointers = (static_cast<std::size_t>(count) + 1) * sizeof(char*);
+  auto** argv = static_cast<char**>(Malloc(pointers + bytes));
+  if (argv != nullptr) internal::SplitCommandLine(line, argv, reinterpret_cast<char*>(argv) + pointers, bytes);
+  return argv;
+}
 
-int Spawn(char* const* argv, unsigned int& pid) noexcept {
-  pid = 0;
+int SpawnArgv(char* const* argv, unsigned int& pid) {
   if (int e = Fault("proc.spawn")) {
     errno = e;
     return e;
@@ -99,14 +109,31 @@ int Spawn(char* const* argv, unsigned int& pid) noexcept {
   return 0;
 }
 
-int AwaitChildEnd(unsigned int pid) noexcept {
+}  // namespace
+
+// Linux has no desktops.
+int Spawn(char const* commandLine, char const*, unsigned int& pid) noexcept {
+  pid = 0;
+  char** argv = BuildArgv(commandLine);
+  if (argv == nullptr) {
+    errno = ENOMEM;
+    return ENOMEM;
+  }
+  int rc = SpawnArgv(argv, pid);
+  Free(argv);
+  if (rc != 0) errno = rc;
+  return rc;
+}
+
+bool AwaitChildEnd(unsigned int pid, int& status) noexcept {
   siginfo_t info{};
   int rc;
   while ((rc = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT)) != 0 && errno == EINTR) {
   }
-  if (rc != 0) return -1;
+  if (rc != 0) return false;
   // The shell's convention for a program that a signal ended.
-  return info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+  status = info.si_code == CLD_EXITED ? info.si_status : 128 + info.si_status;
+  return true;
 }
 
 bool ChildEnded(unsigned int pid) noexcept {
@@ -180,7 +207,8 @@ ProcessState ProbeProcess(unsigned int pid) noexcept {
   return state;
 }
 
-int KillProcess(unsigned int pid, bool& opened) noexcept {
+// The kill signal leaves no exit code to choose.
+int KillProcess(unsigned int pid, unsigned int, bool& opened) noexcept {
   opened = false;
   int e = Fault("proc.open");
   if (e == 0 && !ValidPid(pid)) e = ESRCH;
@@ -233,9 +261,35 @@ bool SetEnv(char const* name, char const* value) noexcept {
   return setenv(name, value, 1) == 0;
 }
 
-bool IsDirectory(char const* path) noexcept {
+void SilenceErrorDialogs() noexcept {}
+
+namespace {
+
+bool IsDirectory(char const* path) {
   struct stat st;
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::size_t Put(char const* text, std::size_t length, bool slash, char* buf, std::size_t cap) {
+  std::size_t total = length + (slash ? 1 : 0);
+  if (total < cap) {
+    std::memcpy(buf, text, length);
+    if (slash) buf[length] = '/';
+    buf[total] = '\0';
+  }
+  return total;
+}
+
+}  // namespace
+
+// TMPDIR when it names a directory, else /tmp, else the root.
+std::size_t TempDirectory(char* buf, std::size_t cap) noexcept {
+  char const* dir = std::getenv("TMPDIR");
+  if (dir != nullptr && *dir != '\0' && IsDirectory(dir)) {
+    std::size_t length = std::strlen(dir);
+    return Put(dir, length, dir[length - 1] != '/', buf, cap);
+  }
+  return IsDirectory("/tmp") ? Put("/tmp/", 5, false, buf, cap) : Put("/", 1, false, buf, cap);
 }
 
 }  // namespace Korvane::host

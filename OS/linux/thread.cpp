@@ -61,9 +61,14 @@ unsigned int CurrentThreadId() noexcept {
   return t_threadId;
 }
 
+namespace {
+
+// Priority levels lie five nice steps apart.
+constexpr int kNiceStep = 5;
+
 // On Linux the nice value belongs to each thread: PRIO_PROCESS with a thread
 // id addresses that thread alone.
-bool GetNice(int& nice) noexcept {
+bool GetNice(int& nice) {
   if (int e = Fault("thread.getpriority")) {
     errno = e;
     return false;
@@ -75,13 +80,27 @@ bool GetNice(int& nice) noexcept {
   return true;
 }
 
-bool SetNice(int nice) noexcept {
+bool SetNice(int nice) {
   if (int e = Fault("thread.setpriority")) {
     errno = e;
     return false;
   }
   return setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice) == 0;
 }
+
+}  // namespace
+
+bool GetPriority(int& level) noexcept {
+  int nice = 0;
+  if (!GetNice(nice)) return false;
+  // Nearest level; nice values lie 5 apart, so there are no ties.
+  level = nice >= 0 ? -((nice + kNiceStep / 2) / kNiceStep) : (-nice + kNiceStep / 2) / kNiceStep;
+  if (level < -2) level = -2;
+  if (level > 2) level = 2;
+  return true;
+}
+
+bool SetPriority(int level) noexcept { return SetNice(-level * kNiceStep); }
 
 void BlockAsyncSignals() noexcept {
   sigset_t set;

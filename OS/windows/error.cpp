@@ -21,6 +21,12 @@ int ErrorNumber(ErrorKind kind) noexcept {
       return ERROR_INVALID_PARAMETER;
     case ErrorKind::kNotSeekable:
       return ERROR_SEEK_ON_DEVICE;
+    case ErrorKind::kNoMemory:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case ErrorKind::kNoSuchProcess:
+      return ERROR_INVALID_PARAMETER;  // what OpenProcess says of an id that names no process
+    case ErrorKind::kTooSmall:
+      return ERROR_INSUFFICIENT_BUFFER;
   }
   return ERROR_INVALID_FUNCTION;
 }

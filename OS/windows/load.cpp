@@ -3,12 +3,14 @@
 // DllMain runs under the loader lock, before any caller can reach the
 // library (attach) and after the last one has gone (detach). What runs here
 // must neither load other DLLs nor start or wait for threads: the load
-// steps create critical sections, events and plain memory, read clocks and
-// nothing more. What needs more is done by the first call that needs it,
-// outside the lock: WSAStartup (step 4) by the first socket call, the
-// adapter query for the identifier node (step 2) by the first Generate.
-// At unload the socket layer is not cleaned up under the lock either; its
-// count stays with the process.
+// steps create critical sections, events and plain memory, read clocks,
+// ask kernel32 and ntdll about the machine and read two registry values
+// through advapi32 (imported by the DLL, so set up before it), and nothing
+// more. What needs more is done by the first call that needs it, outside
+// the lock: WSAStartup (step 4) by the first socket call, the adapter query
+// for the identifier node (step 2) by the first Generate. At unload the
+// socket layer is not cleaned up under the lock either; its count stays
+// with the process.
 #include <windows.h>
 
 #include "OS/host/startup.h"

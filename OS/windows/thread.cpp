@@ -11,10 +11,6 @@ namespace Korvane::host {
 
 namespace {
 
-// Thread priority levels of the host, five nice steps apart as the
-// portable unit counts them.
-constexpr int kNiceStep = 5;
-
 struct Start {
   void* (*entry)(void*);
   void* arg;
@@ -23,8 +19,8 @@ struct Start {
 unsigned __stdcall Trampoline(void* raw) {
   Start start = *static_cast<Start*>(raw);
   delete static_cast<Start*>(raw);
-  start.entry(start.arg);
-  return 0;
+  // The function's result becomes the thread's exit code.
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(start.entry(start.arg)));
 }
 
 }  // namespace
@@ -65,28 +61,25 @@ void ThreadJoin(void* handle) noexcept {
 
 unsigned int CurrentThreadId() noexcept { return ::GetCurrentThreadId(); }
 
-bool GetNice(int& nice) noexcept {
+// The host's own levels, used as they are; idle and time-critical, which
+// other code may set, pass through.
+bool GetPriority(int& level) noexcept {
   if (int e = Fault("thread.getpriority")) {
     ::SetLastError(static_cast<DWORD>(e));
     return false;
   }
   int priority = ::GetThreadPriority(::GetCurrentThread());
   if (priority == THREAD_PRIORITY_ERROR_RETURN) return false;
-  if (priority > 2) priority = 2;
-  if (priority < -2) priority = -2;
-  nice = -priority * kNiceStep;
+  level = priority;
   return true;
 }
 
-bool SetNice(int nice) noexcept {
+bool SetPriority(int level) noexcept {
   if (int e = Fault("thread.setpriority")) {
     ::SetLastError(static_cast<DWORD>(e));
     return false;
   }
-  int priority = nice >= 0 ? -((nice + kNiceStep / 2) / kNiceStep) : (-nice + kNiceStep / 2) / kNiceStep;
-  if (priority > 2) priority = 2;
-  if (priority < -2) priority = -2;
-  return ::SetThreadPriority(::GetCurrentThread(), priority) != 0;
+  return ::SetThreadPriority(::GetCurrentThread(), level) != 0;
 }
 
 // The host delivers no asynchronous signals to threads.

@@ -109,6 +109,10 @@ void* OpenOwn(std::string const& path);
 
 // The number of files (descriptors or handles) the process has open.
 int OpenFileCount();
+// How many handles the host itself may open meanwhile for its own needs
+// (Wine's thread pool and server, now and then): a leak of the library
+// shows as more than this.
+int HostHandleSlack();
 
 // A symbolic link at `link` to `target`; false (with the reason in `why`)
 // where this host or file system cannot make one.
@@ -116,6 +120,16 @@ bool MakeSymlink(std::string const& target, std::string const& link, std::string
 
 // Sets the modification time of `path` to `seconds` since 1970.
 bool SetModTime(std::string const& path, long long seconds);
+
+// The running test program's own file, to start it again as a child.
+std::string ProgramPath();
+
+// The host's own id of the calling thread, asked of the host directly.
+unsigned int HostThreadId();
+
+// The exit status that a program killed by the library with `exitCode`
+// shows: that code where the host keeps one, else the kill signal's.
+int KilledExitStatus(unsigned int exitCode);
 
 // Runs the kvos tool with the given arguments.
 RunResult RunKvos(std::vector<std::string> const& args, std::string const& input = "");

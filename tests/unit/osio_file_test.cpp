@@ -57,9 +57,10 @@ TEST(FileHandle, OpenModesSeekSizeCloseAndTheInvalidHandle) {
     osFileClose(f);
   }
 
-  // A value that cannot be a descriptor must not be truncated into one.
+  // A value that cannot be a descriptor must not be truncated into one
+  // (the high bit kept clear: the invalid handle is all bits set).
   unsigned char buf[8];
-  void* bogus = reinterpret_cast<void*>(std::uintptr_t{1} << 40 | 1);
+  void* bogus = reinterpret_cast<void*>(std::uintptr_t{1} << (sizeof(void*) * 8 - 2) | 1);
   EXPECT_FALSE(osFileRead(bogus, buf, 4, n));
   EXPECT_EQ(osFileTell(bogus), -1);
 

@@ -84,8 +84,12 @@ TEST(CriticalSection, ContendedEntriesExcludeEachOtherAndNoSleeperIsLost) {
 
 internal::RwMutex& Record(void* m) { return *static_cast<internal::RwMutex*>(m); }
 
-// Blocks until some thread waits for the mutex to become free.
-void UntilSomeoneWaits(void* m) { while (internal::EventWaiters(Record(m).released) == 0) std::this_thread::yield(); }
+// Blocks until some thread waits for the mutex to become free; where the
+// host does not tell who waits for an event, gives the thread a moment.
+void UntilSomeoneWaits(void* m, int waiters = 1) {
+  if (internal::EventWaiters(Record(m).released) < 0) return std::this_thread::sleep_for(milliseconds(100));
+  while (internal::EventWaiters(Record(m).released) < waiters) std::this_thread::yield();
+}
 
 // Readers share and are admitted while a writer waits; the writer takes the
 // mutex again for writing and reading and keeps readers out until its last
@@ -133,7 +137,7 @@ TEST(RwMutex, TheReleaseToFreeWakesEveryWaiter) {
         i == 0 ? osAcquireMutexWrite(m) : osAcquireMutexRead(m);
         osReleaseMutex(m);
       }));
-    while (internal::EventWaiters(Record(m).released) < 4) std::this_thread::yield();
+    UntilSomeoneWaits(m, 4);
     osReleaseMutex(m);
     for (auto& w : waiting) EXPECT_TRUE(Finished(w, std::chrono::seconds(5))) << "round " << round;
   }

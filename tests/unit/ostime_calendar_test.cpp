@@ -50,7 +50,7 @@ long long ToUtcSeconds(cKV_DateTime const& f) {
 }
 
 // What the C library makes of `t` in the current zone (the "C" locale's names).
-std::string HostText(time_t t, char const* format) {
+std::string HostText(long long t, char const* format) {
   tm local;
   char text[64] = "";
   if (kvtest::HostLocalTime(t, local)) std::strftime(text, sizeof text, format, &local);
@@ -60,7 +60,8 @@ constexpr char kAsctime[] = "%a %b %d %H:%M:%S %Y\n";
 
 // 1970, a winter day in 2009, a leap day, the first second past 32-bit
 // time_t, a day in 2100 (no leap year), and a summer day, as UTC shows them.
-std::pair<time_t, char const*> const kInstants[] = {
+// Held as 64 bits: the 32-bit Windows C library's time_t stops in 2038.
+std::pair<long long, char const*> const kInstants[] = {
     {0, "1970/01/01 00:00:00"},          {1236434709, "2009/03/07 14:05:09"}, {1330516800, "2012/02/29 12:00:00"},
     {2147483648, "2038/01/19 03:14:08"}, {4107542400, "2100/03/01 00:00:00"}, {1625140800, "2021/07/01 12:00:00"}};
 

@@ -39,7 +39,7 @@ class ScopedZone {
 
 // The local calendar fields of `t` as the host's C library or calendar
 // gives them, independently of the library.
-bool HostLocalTime(time_t t, std::tm& fields);
+bool HostLocalTime(long long t, std::tm& fields);
 
 }  // namespace kvtest
 

@@ -1,6 +1,7 @@
 // The Linux bodies of the test support: temporary directories and
 // running programs.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <poll.h>
 #include <spawn.h>
@@ -168,5 +169,13 @@ bool SetModTime(std::string const& path, long long seconds) {
   times[1] = times[0];
   return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
+
+std::string ProgramPath() { return std::filesystem::read_symlink("/proc/self/exe").string(); }
+
+unsigned int HostThreadId() { return static_cast<unsigned int>(gettid()); }
+
+int KilledExitStatus(unsigned int) { return 128 + SIGKILL; }
+
+int HostHandleSlack() { return 0; }
 
 }  // namespace kvtest

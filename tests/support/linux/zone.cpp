@@ -23,6 +23,9 @@ ScopedZone::~ScopedZone() {
   tzset();
 }
 
-bool HostLocalTime(time_t t, std::tm& fields) { return localtime_r(&t, &fields) != nullptr; }
+bool HostLocalTime(long long t, std::tm& fields) {
+  time_t host = static_cast<time_t>(t);
+  return localtime_r(&host, &fields) != nullptr;
+}
 
 }  // namespace kvtest

@@ -46,10 +46,10 @@ ScopedZone::ScopedZone(char const* zone) {
 
 ScopedZone::~ScopedZone() = default;
 
-bool HostLocalTime(time_t t, std::tm& fields) {
+bool HostLocalTime(long long t, std::tm& fields) {
   // The host's own calendar: UTC to local time with the zone's rules for
   // that year.
-  long long units = (static_cast<long long>(t) + 11644473600LL) * 10000000LL;
+  long long units = (t + 11644473600LL) * 10000000LL;
   FILETIME utc{static_cast<DWORD>(units & 0xFFFFFFFF), static_cast<DWORD>(units >> 32)};
   SYSTEMTIME u, l;
   DYNAMIC_TIME_ZONE_INFORMATION zone;

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "OS/host/sysinfo.h"
+#include "OS/linux/sysfile.h"
 #include "OS/internal/sysinfo.h"
 
 namespace Korvane::sysinfo {

@@ -1,3 +1,5 @@
+// Events on Linux, which has none of its own: manual-reset events with a
+// wait for any of several, built on futex words. (Windows uses the host's.)
 #include "OS/osevent.h"
 
 #include <atomic>
