@@ -38,7 +38,7 @@ TEST(ProcessWindowsChild, DISABLED_Run) {
   ExitProcess(code != nullptr ? static_cast<UINT>(std::strtoul(code, nullptr, 10)) : 0);
 }
 
-constexpr char kChildArgs[] = "--gtest_also_run_disabled_tests --gtest_filter=ProcessWindowsChild.DISABLED_Run";
+constexpr char kChildArgs[] = "--gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=ProcessWindowsChild.DISABLED_Run";
 
 bool EndsWithin(unsigned int pid) {
   for (int i = 0; i < 15000 && osIsProcessExist(pid); ++i) osSleep(2);
