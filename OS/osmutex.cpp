@@ -65,6 +65,8 @@ bool osCreateMutex(cKV_Error* err, void*& mutex) {
     return false;
   }
   m->writer = 0;
+  m->waiting = 0;
+  m->eventSet = false;
   if (!osCreateEvent(err, false, m->released)) {
     DeleteLock(m->lock);
     delete m;
@@ -83,57 +85,74 @@ void osDestroyMutex(void*& mutex) {
   mutex = nullptr;
 }
 
-// A thread that finds the mutex taken announces its wait before it leaves
-// the lock, so that the event is set and reset cheaply while nobody waits,
-// and looks at the event for a moment before it sleeps: holds are short.
-void osAcquireMutexRead(void* mutex) {
-  auto* m = static_cast<RwMutex*>(mutex);
-  if (m == nullptr) return;
+namespace {
+
+// Both under the record's lock.
+void LowerEvent(RwMutex* m) {
+  if (!m->eventSet) return;
+  osResetEvent(m->released);
+  m->eventSet = false;
+}
+
+void RaiseEvent(RwMutex* m) {
+  if (m->eventSet) return;
+  osSetEvent(m->released);
+  m->eventSet = true;
+}
+
+// One attempt under the lock; a thread that finds the mutex taken counts
+// itself among the waiters before it leaves the lock, so that the release
+// that frees the mutex knows to set the event. A waiter that comes back
+// stops counting until it finds the mutex taken again.
+template <typename Take>
+void Acquire(RwMutex* m, Take take) {
   bool waited = false;
   for (;;) {
-    bool taken = true;
     host::LockEnter(m->lock);
-    if (waited) internal::WithdrawWait(m->released);
-    if (m->state >= 0) {
-      ++m->state;
-      internal::ResetEventLocked(m->released);
-    } else if (m->writer == host::CurrentThreadId()) {
-      --m->state;  // the writer's read is one more level of its write hold
-    } else {
-      taken = false;
-      internal::AnnounceWait(m->released);
-    }
+    if (waited) --m->waiting;
+    bool taken = take();
+    if (!taken) ++m->waiting;
+    // Those still waiting (or this thread) must sleep until the next release.
+    if (m->waiting > 0) LowerEvent(m);
     host::LockLeave(m->lock);
     if (taken) return;
     waited = true;
+    // Holds are short: a look before sleeping.
     if (!internal::SignalledSoon(m->released)) osWaitForEvents(1, &m->released, kRecheckMs);
   }
+}
+
+}  // namespace
+
+void osAcquireMutexRead(void* mutex) {
+  auto* m = static_cast<RwMutex*>(mutex);
+  if (m == nullptr) return;
+  Acquire(m, [m] {
+    if (m->state >= 0)
+      ++m->state;
+    else if (m->writer == host::CurrentThreadId())
+      --m->state;  // the writer's read is one more level of its write hold
+    else
+      return false;
+    return true;
+  });
 }
 
 void osAcquireMutexWrite(void* mutex) {
   auto* m = static_cast<RwMutex*>(mutex);
   if (m == nullptr) return;
   unsigned int self = host::CurrentThreadId();
-  bool waited = false;
-  for (;;) {
-    bool taken = true;
-    host::LockEnter(m->lock);
-    if (waited) internal::WithdrawWait(m->released);
+  Acquire(m, [m, self] {
     if (m->state == 0) {
       m->state = -1;
       m->writer = self;
-      internal::ResetEventLocked(m->released);
     } else if (m->state < 0 && m->writer == self) {
       --m->state;
     } else {
-      taken = false;
-      internal::AnnounceWait(m->released);
+      return false;
     }
-    host::LockLeave(m->lock);
-    if (taken) return;
-    waited = true;
-    if (!internal::SignalledSoon(m->released)) osWaitForEvents(1, &m->released, kRecheckMs);
-  }
+    return true;
+  });
 }
 
 void osReleaseMutex(void* mutex) {
@@ -145,7 +164,7 @@ void osReleaseMutex(void* mutex) {
   else if (m->state < 0)
     ++m->state;
   // Every waiter wakes and competes again.
-  if (m->state == 0) internal::SetEventLocked(m->released);
+  if (m->state == 0 && m->waiting > 0) RaiseEvent(m);
   host::LockLeave(m->lock);
 }
 

@@ -6,10 +6,10 @@ namespace Korvane::host {
 
 struct CfgStream;
 
-// Opens an existing file for reading in text mode, close-on-exec. A
+// Opens an existing file for reading, bytes as they are, close-on-exec. A
 // directory is refused (EISDIR). Null with errno set on failure.
 CfgStream* CfgOpenRead(char const* path) noexcept;
-// Creates or truncates a file for writing in text mode, close-on-exec.
+// Creates or truncates a file for writing, bytes as given, close-on-exec.
 CfgStream* CfgOpenWrite(char const* path) noexcept;
 // Reads the next line into `buf`: at most cap - 1 bytes, the line feed
 // included when it fits, NUL-terminated. 1 when a line was read, 0 at the

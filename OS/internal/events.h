@@ -12,16 +12,6 @@ void CloseEventPair() noexcept;
 // How many waits are in progress on `event`.
 int EventWaiters(void* event) noexcept;
 
-// For an event whose sets and resets one lock serialises, and that is waited
-// for only by threads that announce the wait under that lock before they
-// leave it and withdraw it under the lock once the wait returned (the
-// reader/writer mutex's released event). With no wait announced nobody can
-// be linked to the event, so setting and resetting it take no
-// read-modify-write; otherwise they are osSetEvent and osResetEvent.
-void AnnounceWait(void* event) noexcept;
-void WithdrawWait(void* event) noexcept;
-void SetEventLocked(void* event) noexcept;
-void ResetEventLocked(void* event) noexcept;
 // Spins briefly while the event is not signalled; true once it is.
 bool SignalledSoon(void* event) noexcept;
 

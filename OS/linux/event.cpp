@@ -59,7 +59,6 @@ struct Event {
   std::mutex lock;  // guards the list and its count
   Link links{};
   int linked = 0;
-  int announced = 0;  // waits announced under the lock of the event's owner
 };
 
 constexpr unsigned kInfinite = 0xFFFFFFFFu;
@@ -241,24 +240,6 @@ int EventWaiters(void* event) noexcept {
   auto* e = static_cast<Event*>(event);
   std::lock_guard<std::mutex> guard(e->lock);
   return e->linked;
-}
-
-void AnnounceWait(void* event) noexcept { ++static_cast<Event*>(event)->announced; }
-
-void WithdrawWait(void* event) noexcept { --static_cast<Event*>(event)->announced; }
-
-void SetEventLocked(void* event) noexcept {
-  auto* e = static_cast<Event*>(event);
-  if (e->announced != 0) return osSetEvent(event);
-  unsigned v = e->word.load(std::memory_order_relaxed);
-  if ((v & kSignalled) == 0) e->word.store((v + kVersion) | kSignalled, std::memory_order_release);
-}
-
-void ResetEventLocked(void* event) noexcept {
-  auto* e = static_cast<Event*>(event);
-  if (e->announced != 0) return osResetEvent(event);
-  unsigned v = e->word.load(std::memory_order_relaxed);
-  if ((v & kSignalled) != 0) e->word.store((v + kVersion) & ~kSignalled, std::memory_order_release);
 }
 
 bool SignalledSoon(void* event) noexcept {

@@ -6,8 +6,9 @@
 #include "OS/host/fault.h"
 #include "OS/windows/crtfile.h"
 
-// Text mode: a CR LF read is a line feed, a line feed written is CR LF, as
-// configuration files are on this host.
+// Binary mode: the same bytes as on every host. A file with CR LF line ends
+// (written by another program) reads as it does elsewhere: the reader takes
+// the CR as blank. Text mode would also end the file at a Ctrl-Z byte.
 
 namespace Korvane::host {
 
@@ -25,12 +26,12 @@ bool Failed(char const* point) {
 
 CfgStream* CfgOpenRead(char const* path) noexcept {
   if (Failed("cfg.open")) return nullptr;
-  return reinterpret_cast<CfgStream*>(win::OpenCrtFile(path, "rt"));
+  return reinterpret_cast<CfgStream*>(win::OpenCrtFile(path, "rb"));
 }
 
 CfgStream* CfgOpenWrite(char const* path) noexcept {
   if (Failed("cfg.open")) return nullptr;
-  return reinterpret_cast<CfgStream*>(win::OpenCrtFile(path, "wt"));
+  return reinterpret_cast<CfgStream*>(win::OpenCrtFile(path, "wb"));
 }
 
 int CfgReadLine(CfgStream* stream, char* buf, int cap) noexcept {

@@ -185,12 +185,6 @@ void CloseEventPair() noexcept {
 // The host does not tell who waits for its events.
 int EventWaiters(void*) noexcept { return -1; }
 
-// The host's events keep their state in the host, where any wait may look:
-// sets and resets always go there, announced waits or not.
-void AnnounceWait(void*) noexcept {}
-void WithdrawWait(void*) noexcept {}
-void SetEventLocked(void* event) noexcept { ::SetEvent(static_cast<HANDLE>(event)); }
-void ResetEventLocked(void* event) noexcept { ::ResetEvent(static_cast<HANDLE>(event)); }
 // A look costs a call into the host: one look, no spinning.
 bool SignalledSoon(void* event) noexcept { return ::WaitForSingleObject(static_cast<HANDLE>(event), 0) == WAIT_OBJECT_0; }
 
