@@ -4,6 +4,7 @@
 
 #include "OS/host/cfgfile.h"
 #include "OS/host/fault.h"
+#include "OS/windows/fault.h"
 #include "OS/windows/crtfile.h"
 
 // Binary mode: the same bytes as on every host. A file with CR LF line ends
@@ -15,13 +16,7 @@ namespace Korvane::host {
 namespace {
 std::FILE* File(CfgStream* stream) { return reinterpret_cast<std::FILE*>(stream); }
 
-bool Failed(char const* point) {
-  if (int e = Fault(point)) {
-    ::SetLastError(static_cast<DWORD>(e));
-    return true;
-  }
-  return false;
-}
+bool Failed(char const* point) { return win::Injected(point); }
 }  // namespace
 
 CfgStream* CfgOpenRead(char const* path) noexcept {

@@ -5,6 +5,7 @@
 
 #include "OS/host/error.h"
 #include "OS/host/fault.h"
+#include "OS/windows/fault.h"
 #include "OS/host/io.h"
 #include "OS/windows/wide.h"
 
@@ -16,13 +17,7 @@ namespace {
 
 HANDLE ToNative(FileHandle file) { return static_cast<HANDLE>(file); }
 
-bool Failed(char const* point) {
-  if (int e = Fault(point)) {
-    ::SetLastError(static_cast<DWORD>(e));
-    return true;
-  }
-  return false;
-}
+bool Failed(char const* point) { return win::Injected(point); }
 
 // Seconds since 1970 from the host's 100-ns units since 1601.
 constexpr long long kEpochDifference = 11644473600LL;

@@ -5,18 +5,16 @@
 
 #include "OS/host/fault.h"
 #include "OS/host/stream.h"
+#include "OS/windows/fault.h"
 #include "OS/windows/crtfile.h"
 
 namespace Korvane::host {
 
 namespace {
 bool Failed(char const* point) {
-  if (int e = Fault(point)) {
-    ::SetLastError(static_cast<DWORD>(e));
-    errno = EIO;
-    return true;
-  }
-  return false;
+  if (!win::Injected(point)) return false;
+  errno = EIO;
+  return true;
 }
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "OS/host/fault.h"
+#include "OS/windows/fault.h"
 #include "OS/host/sysinfo.h"
 #include "OS/internal/sysinfo.h"
 #include "OS/windows/wide.h"
@@ -23,13 +24,7 @@ unsigned long long Units(FILETIME const& t) {
   return static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
 }
 
-bool Failed(char const* point) {
-  if (int e = host::Fault(point)) {
-    ::SetLastError(static_cast<DWORD>(e));
-    return true;
-  }
-  return false;
-}
+bool Failed(char const* point) { return win::Injected(point); }
 
 // A string value of an open key as UTF-8; false when it is missing, is no
 // string or does not fit.

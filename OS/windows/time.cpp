@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "OS/host/fault.h"
+#include "OS/windows/fault.h"
 #include "OS/host/time.h"
 
 namespace Korvane::host {
@@ -11,13 +12,7 @@ namespace {
 constexpr long long kEpochDifference = 11644473600LL;
 constexpr long long kUnitsPerSecond = 10000000LL;
 
-bool Failed(char const* point) {
-  if (int e = Fault(point)) {
-    ::SetLastError(static_cast<DWORD>(e));
-    return true;
-  }
-  return false;
-}
+bool Failed(char const* point) { return win::Injected(point); }
 
 }  // namespace
 
