@@ -79,10 +79,19 @@ bool ParseUnsigned(char const* from, char const* to, unsigned long long& value) 
 namespace {
 
 // ticks * 10^7 / hz; false when the result does not fit into 64 bits.
+// In 64 bits on every width: whole seconds, then the rest of one.
 bool TicksTo100ns(unsigned long long ticks, unsigned long long hz, unsigned long long& units) {
-  unsigned __int128 exact = static_cast<unsigned __int128>(ticks) * 10000000u / hz;
-  if (exact > ~0ULL) return false;
-  units = static_cast<unsigned long long>(exact);
+  constexpr unsigned long long kPerSecond = 10000000;
+  unsigned long long whole = ticks / hz, rest = ticks % hz;
+  if (whole > ~0ULL / kPerSecond) return false;
+  // rest < hz; a clock of more than 1.8e12 ticks a second would need more
+  // than 64 bits for the product, and the 64-bit mantissa keeps it exact.
+  unsigned long long part = rest <= ~0ULL / kPerSecond
+                                ? rest * kPerSecond / hz
+                                : static_cast<unsigned long long>(static_cast<long double>(rest) * kPerSecond / hz);
+  whole *= kPerSecond;
+  if (whole > ~0ULL - part) return false;
+  units = whole + part;
   return true;
 }
 

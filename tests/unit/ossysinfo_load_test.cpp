@@ -311,3 +311,25 @@ TEST(SysLoadMon, MemoryFiguresMatchFree) {
 }
 
 }  // namespace
+
+#include "OS/internal/sysinfo.h"
+
+namespace {
+
+// Clock ticks in 100-ns units, computed in 64 bits on every width: the
+// largest total that fits, one tick more, and a clock too fast for the
+// product of ticks and units to fit in 64 bits.
+TEST(CpuTimes, HundredNanosecondUnitsUpToTheLastThatFits) {
+  unsigned long long total = 7, idle = 7;
+  ASSERT_TRUE(Korvane::sysinfo::ParseCpuTimes("cpu  184467440737095 0 0 0\n", 100, total, idle));
+  EXPECT_EQ(total, 18446744073709500000ULL);
+  EXPECT_EQ(idle, 0u);
+  total = idle = 7;
+  EXPECT_FALSE(Korvane::sysinfo::ParseCpuTimes("cpu  184467440737096 0 0 0\n", 100, total, idle));
+  EXPECT_TRUE(total == 7 && idle == 7);
+  ASSERT_TRUE(Korvane::sysinfo::ParseCpuTimes("cpu  1 0 0 3999999999999\n", 4000000000000, total, idle));
+  EXPECT_EQ(total, 10000000u);
+  EXPECT_EQ(idle, 9999999u);
+}
+
+}  // namespace
