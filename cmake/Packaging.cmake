@@ -75,10 +75,20 @@ set(CPACK_COMPONENTS_ALL lib dev tool)
 
 if(WIN32)
   # kv_Os.dll, its import library, the headers, the CMake package and
-  # kvos.exe in one archive.
+  # kvos.exe in one archive, under one folder named as the archive. The
+  # components are installed into it one by one, so that nothing outside
+  # them (the test programs' build rules, say) can slip in.
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
   set(CPACK_PACKAGE_FILE_NAME kv_Os-${PROJECT_VERSION}-windows-${CMAKE_SYSTEM_PROCESSOR})
+  # kvos.exe comes in by itself once the tool builds for Windows.
+  if(NOT TARGET kvos)
+    list(REMOVE_ITEM CPACK_COMPONENTS_ALL tool)
+  endif()
+  # The licence the Debian packages carry, at the top of the folder.
+  install(FILES ${kv_pkg_dir}/copyright DESTINATION . RENAME copyright.txt COMPONENT lib)
 else()
   set(CPACK_GENERATOR DEB)
   # Each package's description carries its own synopsis line; CPack would
