@@ -107,6 +107,9 @@ bool WritePipe(void* writeEnd, std::string const& bytes);
 // one of the library's file handles.
 void* OpenOwn(std::string const& path);
 
+// Whether this process has `path` open (a descriptor or handle on it).
+bool IsOpenHere(std::string const& path);
+
 // The number of files (descriptors or handles) the process has open.
 int OpenFileCount();
 // How many handles the host itself may open meanwhile for its own needs

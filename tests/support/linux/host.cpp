@@ -152,6 +152,16 @@ void* OpenOwn(std::string const& path) {
   return reinterpret_cast<void*>(static_cast<std::intptr_t>(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
 }
 
+bool IsOpenHere(std::string const& path) {
+  struct stat want, st;
+  if (stat(path.c_str(), &want) != 0) return false;
+  for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = std::atoi(entry.path().filename().c_str());
+    if (fstat(fd, &st) == 0 && st.st_dev == want.st_dev && st.st_ino == want.st_ino) return true;
+  }
+  return false;
+}
+
 int OpenFileCount() {
   return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }

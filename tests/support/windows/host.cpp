@@ -205,6 +205,17 @@ void* OpenOwn(std::string const& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool IsOpenHere(std::string const& path) {
+  // Nobody may have the file open for an open that shares nothing to be
+  // granted; the test's own process is the only one that touches it.
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 int OpenFileCount() {
   DWORD count = 0;
   if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return static_cast<int>(count);
