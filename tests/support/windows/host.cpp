@@ -140,8 +140,10 @@ RunResult Run(std::vector<std::string> const& argv, std::string const& input) {
 
 void SetEnv(char const* name, char const* value) {
   // Both the host's block and the C runtime's copy, which getenv reads.
-  SetEnvironmentVariableW(Wide(name).c_str(), value == nullptr ? nullptr : Wide(value).c_str());
+  // The runtime knows no empty values (it removes the name from both), so
+  // the host's block is set after it: programs started see an empty value.
   _putenv_s(name, value == nullptr ? "" : value);
+  SetEnvironmentVariableW(Wide(name).c_str(), value == nullptr ? nullptr : Wide(value).c_str());
 }
 
 std::string HostLines(std::string const& text) {
