@@ -124,6 +124,10 @@ bool MakeSymlink(std::string const& target, std::string const& link, std::string
 // Sets the modification time of `path` to `seconds` since 1970.
 bool SetModTime(std::string const& path, long long seconds);
 
+// The arguments of this process as UTF-8 words, argv[0] included (the C
+// runtime's argv is in another code page on some hosts).
+std::vector<std::string> ProgramArguments();
+
 // The running test program's own file, to start it again as a child.
 std::string ProgramPath();
 

@@ -40,7 +40,14 @@ Command const kCommand{
     "        own process are refused (exit status 2) unless --force is given.\n"
     "self    prints this tool's process id and thread id.\n"
     "user    prints the effective user's login name.\n"
-    "temp    prints the directory for temporary files.\n",
+    "temp    prints the directory for temporary files.\n"
+    "\n"
+    "On Windows, PROGRAM is found as the host finds programs (the tool's\n"
+    "directory, the current and system directories, then PATH; .exe may be\n"
+    "left out). It runs without a console and without the tool's handles,\n"
+    "with or without --wait, so what it writes to the console is lost; with\n"
+    "--wait the tool exits with the exit code as the host gives it (1 for a\n"
+    "program that kill ended). kill ends a process through TerminateProcess.\n",
     Run, DataFrom};
 KVOS_COMMAND(kCommand);
 

@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "support/testing.h"
 
 extern char** environ;
@@ -151,6 +153,8 @@ bool WritePipe(void* writeEnd, std::string const& bytes) {
 void* OpenOwn(std::string const& path) {
   return reinterpret_cast<void*>(static_cast<std::intptr_t>(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
 }
+
+std::vector<std::string> ProgramArguments() { return testing::internal::GetArgvs(); }
 
 bool IsOpenHere(std::string const& path) {
   struct stat want, st;

@@ -1,6 +1,7 @@
 // The Windows bodies of the test support: temporary directories and
 // running programs.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -258,6 +259,15 @@ bool SetModTime(std::string const& path, long long seconds) {
   BOOL ok = SetFileTime(h, nullptr, &t, &t);
   CloseHandle(h);
   return ok != 0;
+}
+
+std::vector<std::string> ProgramArguments() {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> out;
+  for (int i = 0; wide != nullptr && i < count; ++i) out.push_back(Utf8(wide[i]));
+  if (wide != nullptr) LocalFree(wide);
+  return out;
 }
 
 std::string ProgramPath() {
