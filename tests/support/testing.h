@@ -107,6 +107,10 @@ bool WritePipe(void* writeEnd, std::string const& bytes);
 // one of the library's file handles.
 void* OpenOwn(std::string const& path);
 
+// The identity of the file that `path` names (its device and number), or
+// empty: equal while the file is changed in place, new once it is replaced.
+std::string FileId(std::string const& path);
+
 // Whether this process has `path` open (a descriptor or handle on it).
 bool IsOpenHere(std::string const& path);
 

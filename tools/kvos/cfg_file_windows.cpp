@@ -269,7 +269,7 @@ std::string CopyName(std::string const& base, std::string const& random) {
 bool ReadInput(std::string const& path, std::string& bytes, std::string& why) {
   DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    why = "it is a directory";
+    why = "Is a directory";  // as the C library says it
     return false;
   }
   HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -475,6 +475,13 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     return fail(Error(error));
   }
 
+  // The attributes that ReplaceFileW carries over where the host does all
+  // it promises; given here as well, so that no host loses them.
+  DWORD const kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if ((s.seen.dwFileAttributes & kept) != 0 &&
+      !::SetFileAttributesW(Wide(copyPath).c_str(), s.seen.dwFileAttributes & kept))
+    return fail("cannot give the new copy the file's attributes: " + LastError());
   BY_HANDLE_FILE_INFORMATION now, named;
   if (!::GetFileInformationByHandle(s.file, &now) || !Unchanged(now, s.seen) || !Identify(target, named) ||
       !SameFile(named, s.seen))

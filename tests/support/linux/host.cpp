@@ -156,6 +156,12 @@ void* OpenOwn(std::string const& path) {
 
 std::vector<std::string> ProgramArguments() { return testing::internal::GetArgvs(); }
 
+std::string FileId(std::string const& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
 bool IsOpenHere(std::string const& path) {
   struct stat want, st;
   if (stat(path.c_str(), &want) != 0) return false;

@@ -208,6 +208,18 @@ void* OpenOwn(std::string const& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+std::string FileId(std::string const& path) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+         std::to_string(info.nFileIndexLow);
+}
+
 bool IsOpenHere(std::string const& path) {
   // Nobody may have the file open for an open that shares nothing to be
   // granted; the test's own process is the only one that touches it.
