@@ -308,6 +308,15 @@ TEST(KvosCfg, RealWorldFilesSurviveEveryCommand) {
   EXPECT_EQ(seen, std::size(samples));
 }
 
+// Standard input, a pipe here, read once by the name scripts use for it.
+TEST(KvosCfg, ReadsStandardInputAsDevStdin) {
+  std::string const text = "[a]\nx = 1\n";
+  EXPECT_EQ(Kvos({"get", "/dev/stdin", "a", "x"}, text), "0 1\n");
+  EXPECT_EQ(Kvos({"list", "/dev/stdin", "a"}, text), "0 x = 1\n");
+  EXPECT_EQ(Kvos({"check", "/dev/stdin"}, text), "0 /dev/stdin: read whole: 2 lines, 2 records\n");
+  EXPECT_THAT(Kvos({"get", "/dev/stdin", "a", "y"}, text), StartsWith("1 | kvos cfg: "));
+}
+
 // Edits of one file by many programs at once, the first of them making
 // it: each gets its turn, none is lost, no copy is left.
 TEST(KvosCfg, ConcurrentEditsTakeTurns) {

@@ -267,6 +267,12 @@ std::string CopyName(std::string const& base, std::string const& random) {
 }
 
 bool ReadInput(std::string const& path, std::string& bytes, std::string& why) {
+  // The name that scripts use elsewhere for standard input, a pipe as well.
+  if (path == "/dev/stdin") {
+    DWORD error = ReadAll(::GetStdHandle(STD_INPUT_HANDLE), bytes);
+    if (error != 0) why = ReadFailure(error);
+    return error == 0;
+  }
   DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     why = "Is a directory";  // as the C library says it

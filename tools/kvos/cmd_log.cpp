@@ -53,7 +53,13 @@ Command const kCommand{
     "         --since TIME   records of that local time or later\n"
     "       Messages may span several lines. Lines that do not fit the\n"
     "       layout are skipped: the first is reported and the exit status\n"
-    "       is 1, but every readable record is still shown.\n",
+    "       is 1, but every readable record is still shown. Lines may end\n"
+    "       in CR LF (files of other programs); records print with LF.\n"
+    "\n"
+    "On Windows the paths are written with '\\', the temporary directory is\n"
+    "the host's (TMP, TEMP), and records are the same bytes as elsewhere\n"
+    "(LF line ends). Other programs may read, append to, rename or delete a\n"
+    "log file while it is written.\n",
     Run, DataFrom};
 KVOS_COMMAND(kCommand);
 

@@ -31,7 +31,10 @@ Command const kCommand{
     "ip       shows what the library's dotted-address parser makes of TEXT\n"
     "         (only its first LENGTH characters when given): the address\n"
     "         and the characters consumed; exit status 1 when it gives 0\n"
-    "         (no address).\n",
+    "         (no address).\n"
+    "\n"
+    "On Windows the resolver's numbers are Winsock's (WSAGetLastError()); the\n"
+    "reason is given in the same words as elsewhere.\n",
     Run};
 KVOS_COMMAND(kCommand);
 

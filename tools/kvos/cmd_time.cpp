@@ -42,7 +42,10 @@ Command const kCommand{
     "\n"
     "Local time is that of the TZ environment variable, else the system's zone.\n"
     "A TZ that names no zone file and is no zone rule (such as EST5EDT) is\n"
-    "reported on standard error: the host then shows UTC under that name.\n",
+    "reported on standard error: the host then shows UTC under that name.\n"
+    "\n"
+    "On Windows local time is that of the system's time zone setting, whose\n"
+    "name the first line shows; TZ is not used.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
