@@ -1,11 +1,12 @@
 // kvos cfg where only Windows shows it: reserved device names, the
-// read-only attribute, a file that another program holds without letting
+// read-only attribute, hard links, a file that another program holds without letting
 // it be replaced, '\' paths and drive letters, access lists kept, and the
 // edit's copies held by open handles.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -91,6 +92,18 @@ TEST(KvosCfgWindows, ReadOnlyFilesDirectoriesAndHeldFilesStayAsTheyWere) {
   EXPECT_NE(denied.err.find("another program holds it open"), std::string::npos) << denied.err;
   CloseHandle(holder);
   EXPECT_EQ(ReadFile(file), "[s]\nk = 1\n");
+
+  // A second name for the file: replacing it would part the two.
+  std::string const second = dir / "second.cfg";
+  if (CreateHardLinkW(Wide(second).c_str(), Wide(file).c_str(), nullptr)) {
+    auto linked = RunKvos({"cfg", "set", file, "s", "k", "6"});
+    EXPECT_EQ(linked.status, 1);
+    EXPECT_NE(linked.err.find("2 hard links"), std::string::npos) << linked.err;
+    EXPECT_EQ(ReadFile(second), "[s]\nk = 1\n");
+    ASSERT_TRUE(DeleteFileW(Wide(second).c_str()));
+  } else {
+    std::printf("[ HOST ] no hard links here (CreateHardLinkW: %lu)\n", GetLastError());
+  }
 
   auto isDir = RunKvos({"cfg", "set", dir.Path(), "s", "k", "v"});
   EXPECT_EQ(isDir.status, 1);
