@@ -57,7 +57,7 @@ void StoreLevel(int& level, int value) { __atomic_store_n(&level, value, __ATOMI
 struct cKV_Log::State {
   std::atomic<int> owners{1};
   void* lock = nullptr;
-  int fd = -1;
+  host::FileHandle file = host::InvalidFile();
   // The destination ends inside a line, where a record was cut short (a
   // full disk, a size limit): the next record starts with a line end, so
   // that a record always starts on a line of its own.
@@ -77,7 +77,7 @@ struct cKV_Log::State {
   char inlineBlock[kInlineBlock];
 
   ~State() {
-    if (fd >= 0) host::LogClose(fd);
+    if (file != host::InvalidFile()) host::LogClose(file);
     osDestroyCriticalSection(lock);
     host::DeleteChars(block);
   }
@@ -129,8 +129,8 @@ cKV_Log::cKV_Log(char const* path) : _state(nullptr), _fileName(path), _stream(n
   if (path != nullptr && path[0] != '\0' && _fileName.Length() == 0) return;
   _state = NewState<State>();
   if (_state != nullptr && _fileName.Length() > 0) {
-    _state->fd = host::LogOpen(_fileName);
-    if (_state->fd >= 0) _state->midLine = host::LogEndsMidLine(_state->fd, _fileName);
+    _state->file = host::LogOpen(_fileName);
+    if (_state->file != host::InvalidFile()) _state->midLine = host::LogEndsMidLine(_state->file, _fileName);
   }
 }
 
@@ -290,7 +290,7 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
   char const* time = state.TimeText();
   unsigned int thread = osGetCurrentThreadId();
 
-  if (state.fd < 0) {
+  if (state.file == host::InvalidFile()) {
     // A stream keeps the C library's stream semantics: the message goes
     // straight into it, under the stream's lock so that other writers of
     // the same stream cannot cut into the record.
@@ -391,7 +391,7 @@ void cKV_Log::Write(int level, char const* file, int line, char const* format, v
   q += message;
   *q++ = '\n';
   *q++ = '\n';
-  long long written = host::LogAppend(state.fd, block, static_cast<std::size_t>(q - block));
+  long long written = host::LogAppend(state.file, block, static_cast<std::size_t>(q - block));
   // A write that took nothing left the file's end as it was.
   if (written > 0) state.midLine = block[written - 1] != '\n';
   host::DeleteChars(own);

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -11,24 +13,35 @@
 
 namespace Korvane::host {
 
-int LogOpen(char const* path) noexcept {
+namespace {
+
+// The descriptor travels in the handle, as the file functions carry it.
+int ToFd(FileHandle file) {
+  auto value = reinterpret_cast<std::uintptr_t>(file);
+  return value <= static_cast<std::uintptr_t>(INT_MAX) ? static_cast<int>(value) : -1;
+}
+
+}  // namespace
+
+FileHandle LogOpen(char const* path) noexcept {
   if (int e = Fault("log.open")) {
     errno = e;
-    return -1;
+    return InvalidFile();
   }
   // O_NONBLOCK only for the open itself: a FIFO must not wait for a reader.
   int fd;
   do {
     fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
+  if (fd < 0) return InvalidFile();
   int status = fcntl(fd, F_GETFL);
   if (status >= 0) fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-  return fd;
+  return reinterpret_cast<FileHandle>(static_cast<std::intptr_t>(fd));
 }
 
-bool LogEndsMidLine(int fd, char const* path) noexcept {
+bool LogEndsMidLine(FileHandle file, char const* path) noexcept {
   int saved = errno;
+  int fd = ToFd(file);
   struct stat st, again;
   bool midLine = false;
   // The log's own descriptor may only append; the last byte is read through
@@ -50,7 +63,8 @@ bool LogEndsMidLine(int fd, char const* path) noexcept {
   return midLine;
 }
 
-long long LogAppend(int fd, void const* data, std::size_t size) noexcept {
+long long LogAppend(FileHandle file, void const* data, std::size_t size) noexcept {
+  int fd = ToFd(file);
   if (int e = Fault("log.write")) {
     errno = e;
     return -1;
@@ -79,9 +93,9 @@ long long LogAppend(int fd, void const* data, std::size_t size) noexcept {
   return static_cast<long long>(done);
 }
 
-void LogClose(int fd) noexcept {
+void LogClose(FileHandle file) noexcept {
   int saved = errno;
-  close(fd);
+  close(ToFd(file));
   errno = saved;
 }
 
@@ -93,7 +107,11 @@ ZoneStamp CurrentZone() noexcept {
   // Written by tzset() only; an application that switches zones on one
   // thread while logging on another races with the C library's own readers
   // just the same.
-  return ZoneStamp{{tzname[0], tzname[1]}, timezone, daylight};
+  ZoneStamp stamp;
+  stamp.SetNames(tzname[0], tzname[1]);
+  stamp.offset = timezone;
+  stamp.daylight = daylight;
+  return stamp;
 }
 
 }  // namespace Korvane::host

@@ -107,6 +107,13 @@ bool WritePipe(void* writeEnd, std::string const& bytes);
 // one of the library's file handles.
 void* OpenOwn(std::string const& path);
 
+// The identity of the file that `path` names (its device and number), or
+// empty: equal while the file is changed in place, new once it is replaced.
+std::string FileId(std::string const& path);
+
+// Whether this process has `path` open (a descriptor or handle on it).
+bool IsOpenHere(std::string const& path);
+
 // The number of files (descriptors or handles) the process has open.
 int OpenFileCount();
 // How many handles the host itself may open meanwhile for its own needs
@@ -120,6 +127,10 @@ bool MakeSymlink(std::string const& target, std::string const& link, std::string
 
 // Sets the modification time of `path` to `seconds` since 1970.
 bool SetModTime(std::string const& path, long long seconds);
+
+// The arguments of this process as UTF-8 words, argv[0] included (the C
+// runtime's argv is in another code page on some hosts).
+std::vector<std::string> ProgramArguments();
 
 // The running test program's own file, to start it again as a child.
 std::string ProgramPath();

@@ -1,18 +1,57 @@
-// kvos process as its users see it.
+// kvos process as its users see it on every host, with this test program
+// as the program started.
 #include <gtest/gtest.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "OS/oserror.h"
 #include "support/testing.h"
 
 namespace {
 
-// Runs `kvos process ARGS`, checks its exit status and hands back the rest.
+// What a child does, from its environment: writes its arguments, one per
+// line, to KVOS_CHILD_OUT, waits until the file KVOS_CHILD_WAIT exists (at
+// most a minute), and exits with KVOS_CHILD_EXIT.
+TEST(KvosProcessChild, DISABLED_Run) {
+  if (char const* out = std::getenv("KVOS_CHILD_OUT"); out != nullptr && *out != '\0') {
+    std::ofstream file(kvtest::U8Path(out), std::ios::binary);
+    for (std::string const& arg : kvtest::ProgramArguments())
+      if (arg.rfind("--gtest_", 0) != 0) file << "[" << arg << "]";
+  }
+  char const* wait = std::getenv("KVOS_CHILD_WAIT");
+  for (int i = 0; wait != nullptr && *wait != '\0' && i < 6000 && !std::filesystem::exists(kvtest::U8Path(wait)); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  char const* code = std::getenv("KVOS_CHILD_EXIT");
+  std::exit(code != nullptr ? std::atoi(code) : 0);
+}
+
+class Child {
+ public:
+  Child(std::string const& out, std::string const& wait, int exitCode) {
+    kvtest::SetEnv("KVOS_CHILD_OUT", out.c_str());
+    kvtest::SetEnv("KVOS_CHILD_WAIT", wait.c_str());
+    kvtest::SetEnv("KVOS_CHILD_EXIT", std::to_string(exitCode).c_str());
+  }
+  ~Child() {
+    for (char const* name : {"KVOS_CHILD_OUT", "KVOS_CHILD_WAIT", "KVOS_CHILD_EXIT"}) kvtest::SetEnv(name, nullptr);
+  }
+  // `kvos process start [--wait] THIS-PROGRAM WORDS...`
+  static std::vector<std::string> Start(bool wait, std::vector<std::string> const& words = {}) {
+    std::vector<std::string> line{"process", "start"};
+    if (wait) line.push_back("--wait");
+    line.insert(line.end(), {kvtest::ProgramPath(), "--gtest_also_run_disabled_tests",
+                             "--gtest_filter=KvosProcessChild.DISABLED_Run"});
+    line.insert(line.end(), words.begin(), words.end());
+    return line;
+  }
+};
+
 kvtest::RunResult Process(std::vector<std::string> args, int status) {
   args.insert(args.begin(), "process");
   auto r = kvtest::RunKvos(args);
@@ -21,91 +60,86 @@ kvtest::RunResult Process(std::vector<std::string> args, int status) {
 }
 
 bool EndsWithin(std::string const& pid) {
-  for (int i = 0; i < 3000 && kvtest::RunKvos({"process", "exists", pid}).status == 0; ++i) usleep(10000);
+  for (int i = 0; i < 3000 && kvtest::RunKvos({"process", "exists", pid}).status == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return kvtest::RunKvos({"process", "exists", pid}).status == 1;
+}
+
+TEST(KvosProcess, WaitEndsWithTheProgramsExitStatus) {
+  kvtest::TempDir dir;
+  for (int code : {0, 3, 255}) {
+    Child child("", "", code);
+    auto r = kvtest::RunKvos(Child::Start(true));
+    EXPECT_EQ(r.status, code) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+  }
 }
 
 TEST(KvosProcess, StartsWatchesAndStops) {
   kvtest::TempDir dir;
-  std::string mark = dir / "mark";
-  EXPECT_EQ(Process({"start", "--wait", "sh", "-c", "echo done > '" + mark + "'"}, 0).out, "");
-  EXPECT_EQ(kvtest::ReadFile(mark), "done\n");
-
-  // Unwaited, it outlives the tool without holding on to the tool's pipes
-  // (the run would not end before it otherwise).
-  std::string pid = std::to_string(std::stoul(Process({"start", "sleep", "30"}, 0).out));
+  std::string const out = dir / "out", go = dir / "go";
+  Child child(out, go, 0);
+  auto started = kvtest::RunKvos(Child::Start(false));
+  ASSERT_EQ(started.status, 0) << started.err;
+  std::string const pid = std::to_string(std::stoul(started.out));
+  EXPECT_EQ(started.out, pid + "\n");
   EXPECT_EQ(Process({"exists", pid}, 0).out, "running\n");
-  for (int fd = 0; fd < 3; ++fd)
-    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + pid + "/fd/" + std::to_string(fd)), "/dev/null") << fd;
   Process({"kill", pid}, 0);
   EXPECT_TRUE(EndsWithin(pid));
   EXPECT_EQ(Process({"exists", pid}, 1).out, "not running\n");
 
-  EXPECT_EQ(Process({"start", "/nonexistent/program"}, 1).err,
-            "kvos process: Failed to create process: GetLastError()=2 [No such file or directory]\n");
+  // A program that is not there: the library's record, with the host's
+  // number for a missing file.
+  auto missing = Process({"start", "/nonexistent/program"}, 1);
+  EXPECT_EQ(missing.err.rfind("kvos process: Failed to create process: GetLastError()=" +
+                                  std::to_string(kvtest::HostError(kvtest::Err::kNotFound)) + " [",
+                              0),
+            0u)
+      << missing.err;
   EXPECT_EQ(Process({"exists", "2147483647"}, 1).out, "not running\n");
-}
-
-TEST(KvosProcess, WaitEndsWithTheProgramsExitStatus) {
-  for (auto [script, status] : {std::pair{"exit 0", 0}, {"exit 3", 3}, {"exit 255", 255}, {"kill -9 $$", 128 + 9},
-                                {"kill -TERM $$", 128 + 15}}) {
-    auto r = Process({"start", "--wait", "sh", "-c", script}, status);
-    EXPECT_EQ(r.out, "") << script;
-  }
-  // The program keeps the tool's standard output while it is waited for.
-  EXPECT_EQ(Process({"start", "--wait", "echo", "hello"}, 0).out, "hello\n");
+  EXPECT_EQ(Process({"exists", "4294967295"}, 1).out, "not running\n");
+  Process({"exists", "4294967296"}, 2);
 }
 
 TEST(KvosProcess, WordsAfterTheProgramAreItsOwn) {
-  // Each word arrives as one argument, however it is written: blanks,
-  // quotes, backslashes before a quote or at the end, nothing at all, and
-  // words that the tool itself would take as options.
-  std::vector<std::string> const words{"a b", "", "x\"y", "c:\\d\\", "e f\\\\", "e\\\"f",
-                                       "\\\\\"", "\t", "--help", "--wait", "--", "-h"};
-  std::vector<std::string> line{"start", "--wait", "sh", "-c", "for a; do printf '[%s]' \"$a\"; done", "sh"};
-  line.insert(line.end(), words.begin(), words.end());
-  std::string expected;
-  for (auto const& w : words) expected += "[" + w + "]";
-  EXPECT_EQ(Process(line, 0).out, expected);
-  EXPECT_EQ(Process({"start", "--wait", "echo", "--help", "x"}, 0).out, "--help x\n");
-  EXPECT_EQ(Process({"start", "--wait", "--", "echo", "-n", "x"}, 0).out, "x");
-
-  // A program whose name holds a blank.
   kvtest::TempDir dir;
-  std::string program = dir / "my prog";
-  kvtest::WriteFile(program, "#!/bin/sh\necho \"$# $1\"\n");
-  chmod(program.c_str(), 0755);
-  EXPECT_EQ(Process({"start", "--wait", program, "one two"}, 0).out, "1 one two\n");
+  std::string const out = dir / "words";
+  // Each word arrives as one argument, however it is written: blanks,
+  // quotes, backslashes before a quote or at the end, nothing at all,
+  // non-ASCII text, and words that the tool itself would take as options
+  // (not help requests: the test program would take those).
+  std::vector<std::string> const words{"a b", "", "x\"y", "c:\\d\\", "e f\\\\", "e\\\"f", "\\\\\"", "\t",
+                                       "--wait", "--", "--force", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"};
+  std::string expected = "[" + kvtest::ProgramPath() + "]";
+  for (auto const& w : words) expected += "[" + w + "]";
+  Child child(out, "", 0);
+  auto r = kvtest::RunKvos(Child::Start(true, words));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(kvtest::ReadFile(out), expected);
+
   // A name that the command line cannot carry, and none at all.
   for (auto const& bad : std::vector<std::vector<std::string>>{{"start", "a\"b"}, {"start", ""}, {"start", "--wait"}})
     EXPECT_NE(Process(bad, 2).err.find("Usage: kvos process"), std::string::npos);
 }
 
-TEST(KvosProcess, KillRefusesTheSystemAndItselfWithoutForce) {
+TEST(KvosProcess, KillRefusesTheSystemWithoutForce) {
   for (auto const& pid : {"0", "1"}) {
     auto r = Process({"kill", pid}, 2);
     EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
   }
-  // exec keeps the shell's id, so $$ is the tool's own.
-  std::string const tool = KVOS_TOOL_PATH;
-  auto self = kvtest::Run({"/bin/sh", "-c", "exec \"$0\" process kill $$", tool});
-  EXPECT_EQ(self.status, 2);
-  EXPECT_NE(self.err.find("is this tool; --force"), std::string::npos) << self.err;
-  auto forced = kvtest::Run({"/bin/sh", "-c", "exec \"$0\" process kill --force $$", tool});
-  EXPECT_EQ(forced.status, -1) << "the tool stopped itself";
   // Forced, 0 reaches the library, which refuses it.
   EXPECT_EQ(Process({"kill", "--force", "0"}, 1).err, "kvos process: Invalid process id\n");
-  // Process 2 is no such guard.
-  auto two = Process({"kill", "2147483647"}, 1);
-  EXPECT_EQ(two.err.find("--force"), std::string::npos) << two.err;
+  auto gone = Process({"kill", "2147483647"}, 1);
+  EXPECT_EQ(gone.err.find("--force"), std::string::npos) << gone.err;
 }
 
 TEST(KvosProcess, DescribesItsProcess) {
-  EXPECT_EQ(Process({"self"}, 0).out.rfind("process ", 0), 0u);
-  if (passwd* entry = getpwuid(geteuid())) {
-    EXPECT_EQ(Process({"user"}, 0).out, std::string(entry->pw_name) + "\n");
-  }
-  EXPECT_TRUE(Process({"temp"}, 0).out.ends_with("/\n"));
+  auto self = Process({"self"}, 0).out;
+  unsigned int pid = 0, thread = 0;
+  EXPECT_EQ(std::sscanf(self.c_str(), "process %u thread %u\n", &pid, &thread), 2) << self;
+  EXPECT_TRUE(pid != 0 && thread != 0) << self;
+  EXPECT_FALSE(Process({"user"}, 0).out.empty());
+  EXPECT_TRUE(Process({"temp"}, 0).out.ends_with(std::string(1, kvtest::HostSeparator()) + "\n"));
 }
 
 TEST(KvosProcess, BadArguments) {
@@ -113,8 +147,7 @@ TEST(KvosProcess, BadArguments) {
            {}, {"start"}, {"exists"}, {"kill", "x"}, {"kill", "1", "2"}, {"user", "x"}, {"what"}})
     EXPECT_NE(Process(args, 2).err.find("Usage: kvos process"), std::string::npos);
   auto help = Process({"--help"}, 0);
-  for (char const* told : {"128 + the signal number", "--force", "/dev/null"})
-    EXPECT_NE(help.out.find(told), std::string::npos) << told;
+  for (char const* told : {"--force", "--wait", "On Windows"}) EXPECT_NE(help.out.find(told), std::string::npos) << told;
 }
 
 }  // namespace

@@ -74,7 +74,17 @@ Command const kCommand{
     "edit leaves the file unchanged. The copy has no name until it is\n"
     "complete where the file system allows it (most local ones do), so an\n"
     "edit killed meanwhile leaves nothing behind; elsewhere the next edit of\n"
-    "the file removes what a killed edit left.\n",
+    "the file removes what a killed edit left.\n"
+    "\n"
+    "On Windows an edit refuses the host's device names (CON, NUL, AUX, PRN,\n"
+    "COM1-9, LPT1-9, with any extension), files with the read-only\n"
+    "attribute, directories and files with more than one hard link, and a\n"
+    "file that another program holds open without letting it be written or\n"
+    "replaced. The copy replaces the file through ReplaceFileW, which keeps\n"
+    "its access control list, attributes and creation time; edits take\n"
+    "turns through a lock that no other program's reads or writes meet.\n"
+    "Ctrl-C or Ctrl-Break while the copy exists cancels the edit and leaves\n"
+    "the file as it was. /dev/stdin names standard input there too.\n",
     Run};
 KVOS_COMMAND(kCommand);
 

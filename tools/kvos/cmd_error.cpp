@@ -20,7 +20,10 @@ Command const kCommand{
     "        (code:line:unitLength:unit:messageLength:message); a text that\n"
     "        is no such record is refused (exit status 2).\n"
     "encode  prints the text form of a record with the given fields.\n"
-    "sys     prints the host's description of an error number.\n",
+    "sys     prints the host's description of an error number.\n"
+    "\n"
+    "On Windows the numbers are GetLastError() values and the descriptions\n"
+    "the system's own messages.\n",
     Run};
 KVOS_COMMAND(kCommand);
 

@@ -1,9 +1,5 @@
 // kvos log: writes records in the library's log layout, tells where logs go,
 // and reads log files back record by record.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -18,6 +14,7 @@
 #include "OS/osprocess.h"
 #include "OS/ostime.h"
 #include "command.h"
+#include "host.h"
 
 namespace kvos {
 namespace {
@@ -56,7 +53,13 @@ Command const kCommand{
     "         --since TIME   records of that local time or later\n"
     "       Messages may span several lines. Lines that do not fit the\n"
     "       layout are skipped: the first is reported and the exit status\n"
-    "       is 1, but every readable record is still shown.\n",
+    "       is 1, but every readable record is still shown. Lines may end\n"
+    "       in CR LF (files of other programs); records print with LF.\n"
+    "\n"
+    "On Windows the paths are written with '\\', the temporary directory is\n"
+    "the host's (TMP, TEMP), and records are the same bytes as elsewhere\n"
+    "(LF line ends). Other programs may read, append to, rename or delete a\n"
+    "log file while it is written.\n",
     Run, DataFrom};
 KVOS_COMMAND(kCommand);
 
@@ -84,10 +87,7 @@ bool IntOption(Args const& args, std::size_t& i, char const* what, int& value, s
   return true;
 }
 
-long long FileSize(std::string const& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : -1;
-}
+long long FileSize(std::string const& path) { return host::RegularFileSize(path); }
 
 // Whether the bytes that the file gained, from `before` to `after`, hold
 // the end of the record whole. Others may append to the same file, so the
@@ -95,19 +95,7 @@ long long FileSize(std::string const& path) {
 bool HoldsRecordEnd(std::string const& path, long long before, long long after, std::string const& end) {
   if (after < 0 || after <= before) return false;
   long long from = before < 0 ? 0 : before;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  std::string gained(static_cast<std::size_t>(after - from), '\0');
-  std::size_t done = 0;
-  while (done < gained.size()) {
-    ssize_t n = pread(fd, &gained[done], gained.size() - done, from + static_cast<long long>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  close(fd);
-  gained.resize(done);
-  return gained.find(end) != std::string::npos;
+  return host::ReadAt(path, from, static_cast<std::size_t>(after - from)).find(end) != std::string::npos;
 }
 
 int Write(Args const& args) {
@@ -174,7 +162,7 @@ int Write(Args const& args) {
     // The log falls back to standard output only when it cannot open the
     // file; a write that fails on an open file (a full disk) loses the
     // record or leaves only its start.
-    if (after < 0 || access(target.c_str(), W_OK) != 0)
+    if (after < 0 || !host::MayAppend(target))
       return Failure(kCommand, "cannot append to " + target + "; the record went to standard output");
     return Failure(kCommand, "cannot append to " + target + ": the record is missing or incomplete there");
   }
@@ -199,10 +187,12 @@ std::deque<std::string> Candidates(std::string const& value) {
   return out;
 }
 
-std::string AsPath(std::string text) {
-  for (char& c : text)
-    if (c == '\\') c = '/';
-  return text;
+// `text` with the separators that the host writes, as the library names
+// the log directory.
+std::string AsPath(std::string const& text) {
+  cKV_String path(text.c_str());
+  Korvane::osEnsureCorrectDirSlash(path);
+  return static_cast<char const*>(path);
 }
 
 int Where(Args const& args) {
@@ -222,7 +212,8 @@ int Where(Args const& args) {
   }
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     std::string path = AsPath(candidates[i]);
-    std::string listed = path.empty() || path.back() == '/' ? path + "Logs" : path + "/Logs";
+    char const separator = AsPath("/")[0];
+    std::string listed = path.empty() || path.back() == separator ? path + "Logs" : path + separator + "Logs";
     if (listed != dir) continue;
     if (i == 0 && !firstExisted)
       std::printf("WDIR element 1 of %zu, created now: %s\n", candidates.size(), candidates[i].c_str());
@@ -351,18 +342,19 @@ bool IsMessageLine(std::string const& s) { return s.compare(0, 5, " MSG:") == 0;
 class Lines {
  public:
   explicit Lines(FILE* in) : _in(in) {}
-  ~Lines() { std::free(_buffer); }
+  ~Lines() = default;
   Lines(Lines const&) = delete;
   Lines& operator=(Lines const&) = delete;
 
   // The line `k` ahead of the current one, or null at the end.
   std::string const* Peek(std::size_t k) {
     while (_ahead.size() <= k) {
-      ssize_t n = getline(&_buffer, &_size, _in);
-      if (n < 0) return nullptr;
-      std::string line(_buffer, static_cast<std::size_t>(n));
+      std::string line;
+      if (!host::ReadLine(_in, line)) return nullptr;
       bool ended = !line.empty() && line.back() == '\n';
       if (ended) line.pop_back();
+      // Records that other programs wrote may end their lines in CR LF.
+      if (ended && !line.empty() && line.back() == '\r') line.pop_back();
       _ahead.push_back(Entry{line, ended, ++_read});
     }
     return &_ahead[k].text;
@@ -393,8 +385,6 @@ class Lines {
     long long number;
   };
   FILE* _in;
-  char* _buffer = nullptr;
-  std::size_t _size = 0;
   std::deque<Entry> _ahead;
   long long _read = 0;
 };
@@ -503,13 +493,9 @@ int Show(Args const& args) {
     }
   }
 
-  FILE* in = std::fopen(path.c_str(), "re");
-  if (in == nullptr) return Failure(kCommand, "cannot read " + path + ": " + std::strerror(errno));
-  struct stat st;
-  if (fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(in);
-    return Failure(kCommand, "cannot read " + path + ": " + std::strerror(EISDIR));
-  }
+  std::string why;
+  FILE* in = host::OpenForReading(path, why);
+  if (in == nullptr) return Failure(kCommand, "cannot read " + path + ": " + why);
 
   Lines lines(in);
   std::string problem;

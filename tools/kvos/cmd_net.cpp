@@ -1,6 +1,4 @@
 // kvos net: network interfaces, name lookups and dotted addresses.
-#include <netdb.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +7,7 @@
 #include "OS/osnet.h"
 #include "OS/ossocket.h"
 #include "command.h"
+#include "host.h"
 
 namespace kvos {
 namespace {
@@ -32,7 +31,10 @@ Command const kCommand{
     "ip       shows what the library's dotted-address parser makes of TEXT\n"
     "         (only its first LENGTH characters when given): the address\n"
     "         and the characters consumed; exit status 1 when it gives 0\n"
-    "         (no address).\n",
+    "         (no address).\n"
+    "\n"
+    "On Windows the resolver's numbers are Winsock's (WSAGetLastError()); the\n"
+    "reason is given in the same words as elsewhere.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
@@ -72,13 +74,7 @@ std::string ResolverReason(std::string const& text) {
   std::size_t at = text.rfind("WSAGetLastError()=");
   if (at == std::string::npos) return "(no reason given)";
   int code = std::atoi(text.c_str() + at + std::strlen("WSAGetLastError()="));
-  switch (code) {
-    case HOST_NOT_FOUND: return gai_strerror(EAI_NONAME);
-    case NO_DATA: return gai_strerror(EAI_NODATA);
-    case TRY_AGAIN: return gai_strerror(EAI_AGAIN);
-    case NO_RECOVERY: return gai_strerror(EAI_FAIL);
-    default: return hstrerror(code);
-  }
+  return host::ResolverReason(code);
 }
 
 int Resolve(Args const& args) {

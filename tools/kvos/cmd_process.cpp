@@ -1,7 +1,4 @@
 // kvos process: starting, watching and stopping programs the library's way.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,6 +6,7 @@
 #include "OS/osprocess.h"
 #include "OS/osthread.h"
 #include "command.h"
+#include "host.h"
 
 namespace kvos {
 namespace {
@@ -42,7 +40,14 @@ Command const kCommand{
     "        own process are refused (exit status 2) unless --force is given.\n"
     "self    prints this tool's process id and thread id.\n"
     "user    prints the effective user's login name.\n"
-    "temp    prints the directory for temporary files.\n",
+    "temp    prints the directory for temporary files.\n"
+    "\n"
+    "On Windows, PROGRAM is found as the host finds programs (the tool's\n"
+    "directory, the current and system directories, then PATH; .exe may be\n"
+    "left out). It runs without a console and without the tool's handles,\n"
+    "with or without --wait, so what it writes to the console is lost; with\n"
+    "--wait the tool exits with the exit code as the host gives it (1 for a\n"
+    "program that kill ended). kill ends a process through TerminateProcess.\n",
     Run, DataFrom};
 KVOS_COMMAND(kCommand);
 
@@ -81,42 +86,6 @@ std::string Quote(std::string const& word) {
   return out + "\"";
 }
 
-// Standard input, output and error of the programs started meanwhile:
-// /dev/null. The tool's own error output is gone meanwhile too, so nothing
-// may be reported until it is back.
-class DetachedOutput {
- public:
-  DetachedOutput() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    _null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (_null < 0) return;
-    for (int fd : {0, 1, 2}) {
-      _saved[fd] = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-      dup2(_null, fd);
-    }
-  }
-  ~DetachedOutput() {
-    if (_null < 0) return;
-    for (int fd : {0, 1, 2}) {
-      if (_saved[fd] >= 0) {
-        dup2(_saved[fd], fd);
-        close(_saved[fd]);
-      } else {
-        close(fd);  // it was closed before
-      }
-    }
-    close(_null);
-  }
-  DetachedOutput(DetachedOutput const&) = delete;
-  DetachedOutput& operator=(DetachedOutput const&) = delete;
-  bool Ok() const { return _null >= 0; }
-
- private:
-  int _null = -1;
-  int _saved[3] = {-1, -1, -1};
-};
-
 int Start(Args const& args) {
   Options options;
   if (!options.Parse(kCommand, args, 1, {{"--wait", false}}, true)) return kBadUsage;
@@ -139,8 +108,8 @@ int Start(Args const& args) {
   if (wait) {
     pid = Korvane::osCreateProcess(&err, name.c_str(), arguments.c_str(), nullptr, nullptr, nullptr);
   } else {
-    DetachedOutput detached;
-    if (!detached.Ok()) return Failure(kCommand, "cannot open /dev/null for the program");
+    host::DetachedStdio detached;
+    if (!detached.Ok()) return Failure(kCommand, std::string("cannot open ") + host::NullDevice() + " for the program");
     pid = Korvane::osCreateProcess(&err, name.c_str(), arguments.c_str(), nullptr, nullptr, nullptr);
   }
   if (pid == 0) return Failure(kCommand, static_cast<char const*>(err.GetText()));

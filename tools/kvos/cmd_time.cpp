@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "OS/ostime.h"
 #include "command.h"
+#include "host.h"
 
 namespace kvos {
 namespace {
@@ -42,7 +42,10 @@ Command const kCommand{
     "\n"
     "Local time is that of the TZ environment variable, else the system's zone.\n"
     "A TZ that names no zone file and is no zone rule (such as EST5EDT) is\n"
-    "reported on standard error: the host then shows UTC under that name.\n",
+    "reported on standard error: the host then shows UTC under that name.\n"
+    "\n"
+    "On Windows local time is that of the system's time zone setting, whose\n"
+    "name the first line shows; TZ is not used.\n",
     Run};
 KVOS_COMMAND(kCommand);
 
@@ -55,49 +58,6 @@ bool ParseValue(std::string const& text, unsigned long long& value) {
   char* end = nullptr;
   value = std::strtoull(digits, &end, hex ? 16 : 10);
   return errno == 0 && *end == '\0';
-}
-
-// Whether `file` is a compiled zone file.
-bool IsZoneFile(std::string const& file) {
-  std::ifstream in(file, std::ios::binary);
-  char magic[4] = {};
-  return in.read(magic, 4) && std::string(magic, 4) == "TZif";
-}
-
-// A zone rule in the POSIX form: a name of three or more letters (or one in
-// angle brackets), then an offset; what follows (the summer time) the host
-// reads leniently.
-bool IsZoneRule(std::string const& rule) {
-  std::size_t at = 0;
-  if (!rule.empty() && rule[0] == '<') {
-    at = rule.find('>');
-    if (at == std::string::npos || at < 2) return false;
-    ++at;
-  } else {
-    while (at < rule.size() && std::isalpha(static_cast<unsigned char>(rule[at]))) ++at;
-    if (at < 3) return false;
-  }
-  if (at < rule.size() && (rule[at] == '+' || rule[at] == '-')) ++at;
-  return at < rule.size() && std::isdigit(static_cast<unsigned char>(rule[at]));
-}
-
-// The zone that TZ names, when the host knows it; an unset or empty TZ is
-// the system's zone or UTC.
-bool IsKnownZone(char const* tz) {
-  if (tz == nullptr || *tz == '\0') return true;
-  std::string name(tz[0] == ':' ? tz + 1 : tz);
-  if (name.empty()) return true;
-  if (name[0] == '/') return IsZoneFile(name);
-  char const* dir = std::getenv("TZDIR");
-  if (IsZoneFile(std::string(dir != nullptr && *dir != '\0' ? dir : "/usr/share/zoneinfo") + "/" + name)) return true;
-  return IsZoneRule(name);
-}
-
-std::string ZoneLabel(char const* zone) {
-  if (zone == nullptr) return "(system)";
-  if (IsKnownZone(zone)) return zone;
-  std::fprintf(stderr, "kvos time: the time zone '%s' of TZ is unknown; local times are UTC\n", zone);
-  return std::string(zone) + " (unknown: UTC)";
 }
 
 void Line(char const* label, char const* text) { std::printf("%-17s %s\n", label, text); }
@@ -133,13 +93,12 @@ int Run(Args const& all) {
   Options options;
   if (!options.Parse(kCommand, all, 0, {})) return kBadUsage;
   Args const& args = options.operands;
-  char const* zone = std::getenv("TZ");
   if (args.size() > 1) return UsageError(kCommand, "at most one VALUE");
   if (args.size() == 1) {
     unsigned long long value = 0;
     if (!ParseValue(args[0], value))
       return UsageError(kCommand, "VALUE is not an unsigned 64-bit count of nanoseconds: '" + args[0] + "'");
-    Line("time zone", ZoneLabel(zone).c_str());
+    Line("time zone", host::ZoneLabel().c_str());
     PrintForms(Korvane::cKV_SysTime(value));
     return kOk;
   }
@@ -156,7 +115,7 @@ int Run(Args const& all) {
     if (whole != now.GetSeconds() && attempt < 2) continue;
     std::string asctimeText(text);
     if (!asctimeText.empty() && asctimeText.back() == '\n') asctimeText.pop_back();
-    Line("time zone", ZoneLabel(zone).c_str());
+    Line("time zone", host::ZoneLabel().c_str());
     PrintForms(now);
     Line("asctime", asctimeText.c_str());
     Line("local short", shortText);

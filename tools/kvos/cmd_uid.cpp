@@ -5,6 +5,7 @@
 
 #include "OS/osuid.h"
 #include "command.h"
+#include "host.h"
 
 namespace kvos {
 namespace {
@@ -40,7 +41,7 @@ int Parse(Args const& args) {
   std::time_t t = static_cast<std::time_t>(static_cast<int>(seconds));
   std::tm local{};
   char when[64] = "?";
-  if (localtime_r(&t, &local) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+  if (host::LocalTime(t, local)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
   std::printf("node:       %02x:%02x:%02x:%02x:%02x:%02x\n", b[0], b[1], b[2], b[3], b[4], b[5]);
   std::printf("process id: %u\n", Little(b + 6, 4));
   std::printf("time stamp: %s.%03u local time (%d s %u ms since 1970)\n", when, ms, static_cast<int>(seconds), ms);

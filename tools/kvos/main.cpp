@@ -7,6 +7,7 @@
 
 #include "OS/kv_Os.h"
 #include "command.h"
+#include "host.h"
 
 namespace kvos {
 
@@ -151,13 +152,13 @@ bool ParseInteger(std::string const& text, long long min, long long max, long lo
 
 namespace {
 
-int RunTool(int argc, char** argv) {
+int RunTool(kvos::Args const& argv) {
   using namespace kvos;
-  if (argc < 2) {
+  if (argv.size() < 2) {
     PrintAbout();
     return kOk;
   }
-  std::string name = argv[1];
+  std::string const& name = argv[1];
   if (name == "--help" || name == "-h" || name == "help") {
     std::printf("Usage: kvos [COMMAND [ARGS...]]\n\nWithout a command, kvos describes the library and the host.\n\n");
     PrintCommandList(stdout);
@@ -170,7 +171,7 @@ int RunTool(int argc, char** argv) {
   }
   for (Command const* c : Commands()) {
     if (name == c->name) {
-      Args args(argv + 2, argv + argc);
+      Args args(argv.begin() + 2, argv.end());
       if (WantsHelp(*c, args)) return PrintHelp(*c);
       return c->run(args);
     }
@@ -183,7 +184,7 @@ int RunTool(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int status = RunTool(argc, argv);
+  int status = RunTool(kvos::host::Start(argc, argv));
   // Output that never arrived (a full disk, a closed standard output) must
   // not pass for success.
   errno = 0;

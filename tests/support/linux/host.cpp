@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "support/testing.h"
 
@@ -77,7 +80,21 @@ RunResult Run(std::vector<std::string> const& argv, std::string const& input) {
       }
     }
     if (open == 3 && fds[2].fd >= 0 && fds[2].revents != 0) {
+      // A program that ends without reading all of its input must not
+      // take the test down with SIGPIPE: it is held for the write and a
+      // pending one is taken back (ignoring it for good would hide the
+      // signal from the library's own tests).
+      sigset_t pipe, old;
+      sigemptyset(&pipe);
+      sigaddset(&pipe, SIGPIPE);
+      pthread_sigmask(SIG_BLOCK, &pipe, &old);
       ssize_t n = write(fds[2].fd, input.data() + written, input.size() - written);
+      if (n < 0 && errno == EPIPE) {
+        timespec none{0, 0};
+        while (sigtimedwait(&pipe, nullptr, &none) < 0 && errno == EINTR) {
+        }
+      }
+      pthread_sigmask(SIG_SETMASK, &old, nullptr);
       if (n > 0) written += static_cast<std::size_t>(n);
       if (n <= 0 || written == input.size()) {
         close(fds[2].fd);
@@ -150,6 +167,24 @@ bool WritePipe(void* writeEnd, std::string const& bytes) {
 
 void* OpenOwn(std::string const& path) {
   return reinterpret_cast<void*>(static_cast<std::intptr_t>(open(path.c_str(), O_RDONLY | O_CLOEXEC)));
+}
+
+std::vector<std::string> ProgramArguments() { return testing::internal::GetArgvs(); }
+
+std::string FileId(std::string const& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return "";
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
+bool IsOpenHere(std::string const& path) {
+  struct stat want, st;
+  if (stat(path.c_str(), &want) != 0) return false;
+  for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = std::atoi(entry.path().filename().c_str());
+    if (fstat(fd, &st) == 0 && st.st_dev == want.st_dev && st.st_ino == want.st_ino) return true;
+  }
+  return false;
 }
 
 int OpenFileCount() {

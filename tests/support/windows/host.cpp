@@ -1,6 +1,7 @@
 // The Windows bodies of the test support: temporary directories and
 // running programs.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -140,8 +141,10 @@ RunResult Run(std::vector<std::string> const& argv, std::string const& input) {
 
 void SetEnv(char const* name, char const* value) {
   // Both the host's block and the C runtime's copy, which getenv reads.
-  SetEnvironmentVariableW(Wide(name).c_str(), value == nullptr ? nullptr : Wide(value).c_str());
+  // The runtime knows no empty values (it removes the name from both), so
+  // the host's block is set after it: programs started see an empty value.
   _putenv_s(name, value == nullptr ? "" : value);
+  SetEnvironmentVariableW(Wide(name).c_str(), value == nullptr ? nullptr : Wide(value).c_str());
 }
 
 std::string HostLines(std::string const& text) {
@@ -205,6 +208,29 @@ void* OpenOwn(std::string const& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+std::string FileId(std::string const& path) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "";
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL ok = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (!ok) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+         std::to_string(info.nFileIndexLow);
+}
+
+bool IsOpenHere(std::string const& path) {
+  // Nobody may have the file open for an open that shares nothing to be
+  // granted; the test's own process is the only one that touches it.
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 int OpenFileCount() {
   DWORD count = 0;
   if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return static_cast<int>(count);
@@ -245,6 +271,15 @@ bool SetModTime(std::string const& path, long long seconds) {
   BOOL ok = SetFileTime(h, nullptr, &t, &t);
   CloseHandle(h);
   return ok != 0;
+}
+
+std::vector<std::string> ProgramArguments() {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> out;
+  for (int i = 0; wide != nullptr && i < count; ++i) out.push_back(Utf8(wide[i]));
+  if (wide != nullptr) LocalFree(wide);
+  return out;
 }
 
 std::string ProgramPath() {
