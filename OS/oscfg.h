@@ -69,8 +69,11 @@ class KV_OS_API cKV_CfgRecord : public cKV_List2Item {
   cKV_String _comm;
 };
 
-/// The record list is instantiated once, inside the library.
+#if !defined(_WIN32)
+/// The record list is instantiated once, inside the library. A DLL exports
+/// no inline members, so on Windows each program instantiates its own.
 extern template class KV_OS_API ctKV_List2<cKV_CfgRecord>;
+#endif
 
 /// A configuration file: one flat list of records in file order. The section
 /// area of a section record runs up to the next section record; records before

@@ -9,14 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "OS/oscfg.h"
 #include "OS/ostime.h"
 #include "host.h"
-
-// The DLL does not export the inline members of its list of configuration
-// records (the compiler keeps inline members out of a DLL's exports), and
-// an unoptimised build calls them: the tool has its own copy.
-template class Korvane::ctKV_List2<Korvane::cKV_CfgRecord>;
 
 namespace kvos::host {
 
