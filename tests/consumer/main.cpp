@@ -67,6 +67,16 @@ int main() {
   Check(std::strcmp(text, "-W000") == 0 && cKV_DataConv::Str64ToLong(text, value) == 5 && value == -8388608,
         "base-64 text");
 
+  // The record list's members, called from the program (not inlined in an
+  // unoptimised build): the library or the program must provide them.
+  cKV_CfgFile cfg;
+  cKV_Error cfgError;
+  char const cfgText[] = "[net]\nport = 80\n";
+  unsigned int records = 0;
+  if (cfg.ReadText(cfgError, cfgText, sizeof cfgText - 1))
+    for (cKV_CfgRecord* r = cfg.GetList().GetFirst(); r != nullptr; r = cfg.GetList().GetNext(r)) ++records;
+  Check(records == 2 && records == cfg.GetList().GetCount(), "configuration records walked by the program");
+
   std::printf("consumer: kv_Os %s %s\n", KV_OS_VERSION_TEXT, failures == 0 ? "ok" : "FAILED");
   return failures == 0 ? 0 : 1;
 }
