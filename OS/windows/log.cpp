@@ -5,6 +5,7 @@
 
 #include "OS/host/fault.h"
 #include "OS/host/log.h"
+#include "OS/windows/fault.h"
 #include "OS/windows/wide.h"
 
 namespace Korvane::host {
@@ -13,13 +14,7 @@ namespace {
 
 HANDLE ToNative(FileHandle file) { return static_cast<HANDLE>(file); }
 
-bool Failed(char const* point) {
-  if (int e = Fault(point)) {
-    ::SetLastError(static_cast<DWORD>(e));
-    return true;
-  }
-  return false;
-}
+bool Failed(char const* point) { return win::Injected(point); }
 
 // Appends through handles with append access alone are whole on the host's
 // own file systems, but not on every implementation of the host (Wine
