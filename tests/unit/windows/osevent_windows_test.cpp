@@ -64,7 +64,7 @@ TEST(EventWindows, WaitAnyPastSixtyFourEvents) {
     // The last event, set while the wait sleeps, wakes it; then a lower one
     // in an earlier block wins over it.
     std::thread setter([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
       osSetEvent(e[count - 1]);
     });
     FILETIME c, x, k0, u0, k1, u1;
@@ -73,7 +73,10 @@ TEST(EventWindows, WaitAnyPastSixtyFourEvents) {
     GetThreadTimes(GetCurrentThread(), &c, &x, &k1, &u1);
     setter.join();
     auto units = [](FILETIME const& t) { return static_cast<unsigned long long>(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
-    EXPECT_LT(units(k1) + units(u1) - units(k0) - units(u0), 300000u) << "the wait spun";
+    // A wait that spun would take most of the 200 ms (Wine counts in 10 ms
+    // ticks); arming the host's waits for 300 events takes up to 30 ms of a
+    // busy machine.
+    EXPECT_LT(units(k1) + units(u1) - units(k0) - units(u0), 800000u) << "the wait spun";
     osSetEvent(e[count / 2]);
     EXPECT_EQ(e.Wait(kLong), count / 2);
     osSetEvent(e[0]);
@@ -83,7 +86,9 @@ TEST(EventWindows, WaitAnyPastSixtyFourEvents) {
   sizes();  // the host's thread pool keeps what it made for the first waits
   int handlesBefore = kvtest::OpenFileCount();
   for (int i = 0; i < 3; ++i) sizes();  // a dozen waits past 64 each time
-  EXPECT_LE(kvtest::OpenFileCount(), handlesBefore + kvtest::HostHandleSlack()) << "a wait kept a handle";
+  // A handle kept per wait would be 36; the pool may add a worker or two
+  // of its own on a busy machine.
+  EXPECT_LE(kvtest::OpenFileCount(), handlesBefore + kvtest::HostHandleSlack() + 4) << "a wait kept a handle";
 
   // Many waiters, random subsets set from above: each sees the lowest.
   Events e(200);
