@@ -71,8 +71,11 @@ std::string LastError() { return Error(::GetLastError()); }
 // The names that reach a device whatever directory they stand in.
 bool IsDeviceName(std::string const& path) {
   if (path.compare(0, 4, "\\\\.\\") == 0 || path.compare(0, 4, "//./") == 0) return true;
-  std::size_t slash = path.find_last_of("\\/:");
-  std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  // "CON:" is the console as well.
+  std::string name = path;
+  while (!name.empty() && name.back() == ':') name.pop_back();
+  std::size_t slash = name.find_last_of("\\/:");
+  std::string base = name.substr(slash == std::string::npos ? 0 : slash + 1);
   // The host drops an extension and trailing blanks and dots: "nul.txt"
   // and "CON " are the devices too.
   base = base.substr(0, base.find('.'));
@@ -83,6 +86,17 @@ bool IsDeviceName(std::string const& path) {
     return true;
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
          base[3] <= '9';
+}
+
+// Whether `path` names a stream of a file ("app.ini:extra"): a ':' other
+// than the drive's. A copy cannot be put beside a stream, and one named
+// from it would be a stream of yet another file.
+bool NamesStream(std::string const& path) {
+  std::size_t at = 0;
+  if (path.compare(0, 4, "\\\\?\\") == 0 || path.compare(0, 4, "//?/") == 0) at = 4;
+  char const c = at < path.size() ? path[at] : '\0';
+  if (path.size() >= at + 2 && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[at + 1] == ':') at += 2;
+  return path.find(':', at) != std::string::npos;
 }
 
 struct PathParts {
@@ -144,6 +158,12 @@ void RemoveAbandoned(std::string const& dir, std::string const& base) {
     if (IsCopyOf(name, prefix)) ::DeleteFileW(Wide(Join(dir, name)).c_str());
   } while (::FindNextFileW(find, &entry));
   ::FindClose(find);
+}
+
+// Whether the copy at `path` no longer exists.
+bool CopyGone(std::string const& path) {
+  return ::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+         (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND);
 }
 
 // The lock of an edit: one byte far beyond any real end of the file.
@@ -326,6 +346,10 @@ Status FileEdit::Open(std::string const& path, bool mayCreate, std::string& why,
     why = "it is a device; kvos cfg edits only regular files";
     return Status::kFailed;
   }
+  if (NamesStream(path)) {
+    why = "a ':' after the drive names a stream of a file; kvos cfg edits only whole files";
+    return Status::kFailed;
+  }
   for (int tries = 0; tries < kMaxTries; tries += _s->waited ? 0 : 1) {
     _s->Close();
     _s->bytes.clear();
@@ -358,8 +382,9 @@ Status FileEdit::State::OpenOnce(std::string const& path, bool mayCreate, std::s
       why = dirAttributes == INVALID_FILE_ATTRIBUTES ? LastError() : Error(ERROR_DIRECTORY);
       return Status::kFailed;
     }
+    // No copies are removed here: without the file's lock, a closed copy of
+    // a live edit, about to take the file's place, looks abandoned too.
     exists = false;
-    RemoveAbandoned(dir, base);
     return Status::kOk;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -473,7 +498,9 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     // No replacing: a file that another program created meanwhile stays.
     if (::MoveFileExW(Wide(copyPath).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH)) return Status::kOk;
     DWORD error = ::GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    // A locked edit of the file that appeared meanwhile took the copy for an
+    // abandoned one: the edit is made again on the file as it is now.
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || CopyGone(copyPath)) {
       fail("");
       why.clear();
       return Status::kAgain;
@@ -506,6 +533,13 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     // The file went to the kept name, the copy stayed where it was.
     if (!::MoveFileExW(Wide(keptPath).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH))
       return fail("the host failed halfway (" + Error(error) + "); the file is kept as " + keptPath, false);
+  }
+  // Another program removed the copy: the file is back as it was, and the
+  // edit is made again.
+  if (CopyGone(copyPath)) {
+    fail("");
+    why.clear();
+    return Status::kAgain;
   }
   return fail(Error(error));
 }

@@ -60,6 +60,36 @@ TEST(KvosCfgWindows, ReservedDeviceNamesAreRefusedWherever) {
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
 }
 
+// A ':' after the drive names a stream of a file, or with nothing after
+// it (CON:) a device. Nothing is made, not even the copy's stream host.
+TEST(KvosCfgWindows, StreamNamesAreRefusedAndDriveColonsAreNot) {
+  TempDir dir;
+  std::string const file = dir / "app.cfg";
+  WriteFile(file, "[s]\nk = 1\n");
+  for (std::string const name : {"app.cfg:extra", "app.cfg:", "new.cfg:x", "app.cfg::$DATA", ":x"}) {
+    auto r = RunKvos({"cfg", "set", dir / name, "s", "k", "2"});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find("names a stream"), std::string::npos) << name << ": " << r.err;
+  }
+  for (std::string const name : {"CON:", "nul:", "com1.ini:"}) {
+    auto r = RunKvos({"cfg", "set", dir / name, "s", "k", "2"});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find("it is a device"), std::string::npos) << name << ": " << r.err;
+  }
+  EXPECT_EQ(ReadFile(file), "[s]\nk = 1\n");
+  std::vector<std::string> names;
+  for (auto const& entry : std::filesystem::directory_iterator(kvtest::U8Path(dir.Path())))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"app.cfg"});
+  // The drive's own colon, also after the long-path prefix, is no stream.
+  std::string const whole = Backslashed(file);
+  ASSERT_EQ(whole[1], ':') << whole;
+  EXPECT_EQ(RunKvos({"cfg", "set", whole, "s", "k", "3"}).status, 0);
+  auto prefixed = RunKvos({"cfg", "set", "\\\\?\\" + whole, "s", "k", "4"});
+  EXPECT_EQ(prefixed.status, 0) << prefixed.err;
+  EXPECT_EQ(ReadFile(file), "[s]\nk = 4\n");
+}
+
 TEST(KvosCfgWindows, ReadOnlyFilesDirectoriesAndHeldFilesStayAsTheyWere) {
   TempDir dir;
   std::string const file = dir / "app.cfg";
@@ -179,6 +209,31 @@ TEST(KvosCfgFileWindows, CopiesThatNoEditHoldsAreRemoved) {
   EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), kvos::cfg::Status::kOk) << why;
   EXPECT_EQ(ReadFile(file), "[a]\nx = 1\n");
   CloseHandle(holder);
+}
+
+// An edit that makes the file holds no lock, so it cannot tell a copy
+// that a live edit has closed and is about to rename from an abandoned
+// one: it leaves both. The next edit that holds the file's lock removes
+// the abandoned one.
+TEST(KvosCfgFileWindows, OnlyALockedEditRemovesCopies) {
+  TempDir dir;
+  std::string const file = dir / "app.cfg";
+  std::string const closed = kvos::cfg::CopyName("app.cfg", "ClOsEd");
+  WriteFile(dir / closed, "[a]\nx = 2\n");
+  {
+    kvos::cfg::FileEdit make;
+    std::string why;
+    ASSERT_EQ(make.Open(file, true, why), kvos::cfg::Status::kOk) << why;
+    EXPECT_FALSE(make.Exists());
+    EXPECT_TRUE(std::filesystem::exists(kvtest::U8Path(dir / closed)));
+    ASSERT_EQ(make.Replace("[a]\n", why), kvos::cfg::Status::kOk) << why;
+    EXPECT_TRUE(std::filesystem::exists(kvtest::U8Path(dir / closed)));
+  }
+  kvos::cfg::FileEdit edit;
+  std::string why;
+  ASSERT_EQ(edit.Open(file, false, why), kvos::cfg::Status::kOk) << why;
+  EXPECT_EQ(edit.Bytes(), "[a]\n");
+  EXPECT_FALSE(std::filesystem::exists(kvtest::U8Path(dir / closed)));
 }
 
 }  // namespace
