@@ -48,6 +48,15 @@ std::wstring Wide(std::string const& text) {
   return out;
 }
 
+std::string Utf8(wchar_t const* text) {
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(n - 1));
+  return out;
+}
+
 std::string Error(DWORD code) {
   wchar_t* text = nullptr;
   DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -440,6 +449,24 @@ Status FileEdit::State::OpenOnce(std::string const& path, bool mayCreate, std::s
   BY_HANDLE_FILE_INFORMATION named, before;
   if (!Identify(path, named) || !SameFile(named, opened)) return Status::kAgain;
   if (!::GetFileInformationByHandle(file, &before) || before.nNumberOfLinks != 1) return Status::kAgain;
+  // The replacement takes the name as it is spelt: a name in other case, a
+  // short 8.3 name or one with trailing dots would rename the file. It is
+  // replaced under the name that its directory lists.
+  if (base.find_first_of("*?") == std::string::npos) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileExW(name.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find != INVALID_HANDLE_VALUE) {
+      ::FindClose(find);
+      std::string listed = Utf8(entry.cFileName);
+      BY_HANDLE_FILE_INFORMATION again;
+      if (listed.empty() || !Identify(Join(dir, listed), again) || !SameFile(again, opened)) {
+        why = "the name its directory lists for it does not lead back to it, so it cannot be replaced under "
+              "its own name";
+        return Status::kFailed;
+      }
+      base = listed;
+    }
+  }
   if (DWORD error = ReadAll(file, bytes)) {
     why = ReadFailure(error);
     return Status::kFailed;

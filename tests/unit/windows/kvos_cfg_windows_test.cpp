@@ -90,6 +90,27 @@ TEST(KvosCfgWindows, StreamNamesAreRefusedAndDriveColonsAreNot) {
   EXPECT_EQ(ReadFile(file), "[s]\nk = 4\n");
 }
 
+// The host finds a file by a name in other case, with trailing dots or
+// blanks; the edit keeps the name the file has.
+TEST(KvosCfgWindows, AnEditKeepsTheFilesOwnName) {
+  TempDir dir;
+  std::string const file = dir / "App.cfg";
+  WriteFile(file, "[s]\nk = 0\n");
+  int value = 0;
+  for (std::string const spelt : {"APP.CFG", "app.cfg", "App.cfg.", "aPP.cfg  ", "App.cfg"}) {
+    auto r = RunKvos({"cfg", "set", dir / spelt, "s", "k", std::to_string(++value)});
+    EXPECT_EQ(r.status, 0) << spelt << ": " << r.err;
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(kvtest::U8Path(dir.Path())))
+      names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"App.cfg"}) << spelt;
+    EXPECT_EQ(ReadFile(file), "[s]\nk = " + std::to_string(value) + "\n") << spelt;
+  }
+  // A new file takes the name as given.
+  EXPECT_EQ(RunKvos({"cfg", "set", dir / "NEW.cfg", "s", "k", "1"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "NEW.cfg"), "[s]\nk = 1\n");
+}
+
 TEST(KvosCfgWindows, ReadOnlyFilesDirectoriesAndHeldFilesStayAsTheyWere) {
   TempDir dir;
   std::string const file = dir / "app.cfg";
