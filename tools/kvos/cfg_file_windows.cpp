@@ -194,15 +194,41 @@ bool Unchanged(BY_HANDLE_FILE_INFORMATION const& a, BY_HANDLE_FILE_INFORMATION c
          a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
 }
 
-// The file that `path` names now, or false.
-bool Identify(std::string const& path, BY_HANDLE_FILE_INFORMATION& info) {
+// The file that `path` names now, or false; through links with `follow`,
+// else the link itself.
+bool Identify(std::string const& path, BY_HANDLE_FILE_INFORMATION& info, bool follow = false) {
   HANDLE h = ::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                           (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = ::GetFileInformationByHandle(h, &info) != 0;
   ::CloseHandle(h);
   return ok;
+}
+
+// The path of the file that `h` holds, through every link, or empty.
+std::string FinalPath(HANDLE h) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n >= buffer.size()) {
+    buffer.assign(n + 1, L'\0');
+    n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n >= buffer.size()) return {};
+  }
+  if (n == 0) return {};
+  buffer.resize(n);
+  std::string path = Utf8(buffer.c_str());
+  // The long-path prefix stays only where the path needs it, with room for
+  // the copy's longer name.
+  if (path.size() < MAX_PATH - 24 + 4) {
+    if (path.compare(0, 8, "\\\\?\\UNC\\") == 0)
+      path = "\\" + path.substr(7);
+    else if (path.compare(0, 4, "\\\\?\\") == 0 && path.size() > 5 && path[5] == ':')
+      path = path.substr(4);
+  }
+  return path;
 }
 
 // Reads all of `h` from where it stands; 0 or the host's error number.
@@ -447,14 +473,26 @@ Status FileEdit::State::OpenOnce(std::string const& path, bool mayCreate, std::s
   }
   // An edit that finished while this one waited has replaced the file.
   BY_HANDLE_FILE_INFORMATION named, before;
-  if (!Identify(path, named) || !SameFile(named, opened)) return Status::kAgain;
+  if (!Identify(path, named, true) || !SameFile(named, opened)) return Status::kAgain;
   if (!::GetFileInformationByHandle(file, &before) || before.nNumberOfLinks != 1) return Status::kAgain;
+  // A name reached through a symbolic link or a linked directory: the file
+  // is replaced where it is, and the links stay.
+  if (std::string real = FinalPath(file); !real.empty()) {
+    PathParts parts = Split(real);
+    BY_HANDLE_FILE_INFORMATION there;
+    if (parts.base.empty() || !Identify(real, there) || !SameFile(there, opened)) {
+      why = "the path the host gives for it (" + real + ") does not lead to it";
+      return Status::kFailed;
+    }
+    dir = parts.dir;
+    base = parts.base;
+  }
   // The replacement takes the name as it is spelt: a name in other case, a
   // short 8.3 name or one with trailing dots would rename the file. It is
   // replaced under the name that its directory lists.
   if (base.find_first_of("*?") == std::string::npos) {
     WIN32_FIND_DATAW entry;
-    HANDLE find = ::FindFirstFileExW(name.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    HANDLE find = ::FindFirstFileExW(Wide(Path()).c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
     if (find != INVALID_HANDLE_VALUE) {
       ::FindClose(find);
       std::string listed = Utf8(entry.cFileName);

@@ -111,6 +111,42 @@ TEST(KvosCfgWindows, AnEditKeepsTheFilesOwnName) {
   EXPECT_EQ(ReadFile(dir / "NEW.cfg"), "[s]\nk = 1\n");
 }
 
+// A symbolic link `name` in `dir` to `target`, where the host makes one
+// (Wine reports success and makes none).
+bool MakeLink(std::string const& dir, std::string const& name, std::string const& target, bool isDir) {
+  std::string const link = Backslashed(dir + "/" + name);
+  CreateSymbolicLinkW(Wide(link).c_str(), Wide(Backslashed(target)).c_str(),
+                      (isDir ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  return GetFileAttributesW(Wide(link).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Through a link to the file or to its directory, the file is edited where
+// it is and the links stay links; the file was lost and the link replaced.
+TEST(KvosCfgWindows, EditsThroughLinksReachTheFileAndKeepTheLinks) {
+  TempDir dir;
+  ASSERT_TRUE(CreateDirectoryW(Wide(dir / "sub").c_str(), nullptr));
+  std::string const target = dir / "sub/target.ini";
+  WriteFile(target, "[s]\nk = 1\n");
+  if (!MakeLink(dir.Path(), "link.ini", "sub/target.ini", false) || !MakeLink(dir.Path(), "dirlink", "sub", true)) {
+    std::printf("[ HOST ] no symbolic links here\n");
+    return;
+  }
+  auto viaFile = RunKvos({"cfg", "set", dir / "link.ini", "s", "k", "2"});
+  EXPECT_EQ(viaFile.status, 0) << viaFile.err;
+  auto viaDir = RunKvos({"cfg", "set", Backslashed(dir / "dirlink/TARGET.ini"), "s", "j", "3"});
+  EXPECT_EQ(viaDir.status, 0) << viaDir.err;
+  EXPECT_EQ(ReadFile(target), "[s]\nk = 2\nj = 3\n");
+  std::vector<std::string> names;
+  for (auto const& entry : std::filesystem::directory_iterator(kvtest::U8Path(dir / "sub")))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"target.ini"});
+  // The link still leads to the file: what the file says, it says.
+  WriteFile(target, "[s]\nk = 9\n");
+  EXPECT_EQ(RunKvos({"cfg", "get", dir / "link.ini", "s", "k"}).out, "9\n");
+  EXPECT_EQ(RunKvos({"cfg", "get", dir / "dirlink/target.ini", "s", "k"}).out, "9\n");
+  EXPECT_FALSE(HasCopyLeft(dir.Path()));
+}
+
 TEST(KvosCfgWindows, ReadOnlyFilesDirectoriesAndHeldFilesStayAsTheyWere) {
   TempDir dir;
   std::string const file = dir / "app.cfg";
