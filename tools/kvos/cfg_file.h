@@ -53,7 +53,8 @@ class FileEdit {
 
   // Opens, locks and reads the file that `path` names. A missing file is an
   // empty new one when `mayCreate`. Copies that killed edits of the same
-  // file left behind are removed once nothing holds them. `waiting` is
+  // file left behind are removed once nothing holds them, by an edit that
+  // holds the file's lock. `waiting` is
   // called once if another program keeps the file locked for a while.
   Status Open(std::string const& path, bool mayCreate, std::string& why, std::function<void()> waiting = {});
   bool Exists() const;

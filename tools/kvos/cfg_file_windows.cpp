@@ -49,6 +49,15 @@ std::wstring Wide(std::string const& text) {
   return out;
 }
 
+std::string Utf8(wchar_t const* text) {
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  out.resize(static_cast<std::size_t>(n - 1));
+  return out;
+}
+
 std::string Error(DWORD code) {
   wchar_t* text = nullptr;
   DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -72,8 +81,11 @@ std::string LastError() { return Error(::GetLastError()); }
 // The names that reach a device whatever directory they stand in.
 bool IsDeviceName(std::string const& path) {
   if (path.compare(0, 4, "\\\\.\\") == 0 || path.compare(0, 4, "//./") == 0) return true;
-  std::size_t slash = path.find_last_of("\\/:");
-  std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  // "CON:" is the console as well.
+  std::string name = path;
+  while (!name.empty() && name.back() == ':') name.pop_back();
+  std::size_t slash = name.find_last_of("\\/:");
+  std::string base = name.substr(slash == std::string::npos ? 0 : slash + 1);
   // The host drops an extension and trailing blanks and dots: "nul.txt"
   // and "CON " are the devices too.
   base = base.substr(0, base.find('.'));
@@ -84,6 +96,17 @@ bool IsDeviceName(std::string const& path) {
     return true;
   return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
          base[3] <= '9';
+}
+
+// Whether `path` names a stream of a file ("app.ini:extra"): a ':' other
+// than the drive's. A copy cannot be put beside a stream, and one named
+// from it would be a stream of yet another file.
+bool NamesStream(std::string const& path) {
+  std::size_t at = 0;
+  if (path.compare(0, 4, "\\\\?\\") == 0 || path.compare(0, 4, "//?/") == 0) at = 4;
+  char const c = at < path.size() ? path[at] : '\0';
+  if (path.size() >= at + 2 && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) && path[at + 1] == ':') at += 2;
+  return path.find(':', at) != std::string::npos;
 }
 
 struct PathParts {
@@ -147,6 +170,12 @@ void RemoveAbandoned(std::string const& dir, std::string const& base) {
   ::FindClose(find);
 }
 
+// Whether the copy at `path` no longer exists.
+bool CopyGone(std::string const& path) {
+  return ::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+         (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND);
+}
+
 // The lock of an edit: one byte far beyond any real end of the file.
 OVERLAPPED EditRegion() {
   OVERLAPPED region{};
@@ -166,15 +195,41 @@ bool Unchanged(BY_HANDLE_FILE_INFORMATION const& a, BY_HANDLE_FILE_INFORMATION c
          a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
 }
 
-// The file that `path` names now, or false.
-bool Identify(std::string const& path, BY_HANDLE_FILE_INFORMATION& info) {
+// The file that `path` names now, or false; through links with `follow`,
+// else the link itself.
+bool Identify(std::string const& path, BY_HANDLE_FILE_INFORMATION& info, bool follow = false) {
   HANDLE h = ::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                           (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT) | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = ::GetFileInformationByHandle(h, &info) != 0;
   ::CloseHandle(h);
   return ok;
+}
+
+// The path of the file that `h` holds, through every link, or empty.
+std::string FinalPath(HANDLE h) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  DWORD n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (n >= buffer.size()) {
+    buffer.assign(n + 1, L'\0');
+    n = ::GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n >= buffer.size()) return {};
+  }
+  if (n == 0) return {};
+  buffer.resize(n);
+  std::string path = Utf8(buffer.c_str());
+  // The long-path prefix stays only where the path needs it, with room for
+  // the copy's longer name.
+  if (path.size() < MAX_PATH - 24 + 4) {
+    if (path.compare(0, 8, "\\\\?\\UNC\\") == 0)
+      path = "\\" + path.substr(7);
+    else if (path.compare(0, 4, "\\\\?\\") == 0 && path.size() > 5 && path[5] == ':')
+      path = path.substr(4);
+  }
+  return path;
 }
 
 // Reads all of `h` from where it stands; 0 or the host's error number.
@@ -293,6 +348,10 @@ Status FileEdit::Open(std::string const& path, bool mayCreate, std::string& why,
     why = "it is a device; kvos cfg edits only regular files";
     return Status::kFailed;
   }
+  if (NamesStream(path)) {
+    why = "a ':' after the drive names a stream of a file; kvos cfg edits only whole files";
+    return Status::kFailed;
+  }
   for (int tries = 0; tries < kMaxTries; tries += _s->waited ? 0 : 1) {
     _s->Close();
     _s->bytes.clear();
@@ -325,8 +384,9 @@ Status FileEdit::State::OpenOnce(std::string const& path, bool mayCreate, std::s
       why = dirAttributes == INVALID_FILE_ATTRIBUTES ? LastError() : Error(ERROR_DIRECTORY);
       return Status::kFailed;
     }
+    // No copies are removed here: without the file's lock, a closed copy of
+    // a live edit, about to take the file's place, looks abandoned too.
     exists = false;
-    RemoveAbandoned(dir, base);
     return Status::kOk;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -380,8 +440,38 @@ Status FileEdit::State::OpenOnce(std::string const& path, bool mayCreate, std::s
   }
   // An edit that finished while this one waited has replaced the file.
   BY_HANDLE_FILE_INFORMATION named, before;
-  if (!Identify(path, named) || !SameFile(named, opened)) return Status::kAgain;
+  if (!Identify(path, named, true) || !SameFile(named, opened)) return Status::kAgain;
   if (!::GetFileInformationByHandle(file, &before) || before.nNumberOfLinks != 1) return Status::kAgain;
+  // A name reached through a symbolic link or a linked directory: the file
+  // is replaced where it is, and the links stay.
+  if (std::string real = FinalPath(file); !real.empty()) {
+    PathParts parts = Split(real);
+    BY_HANDLE_FILE_INFORMATION there;
+    if (parts.base.empty() || !Identify(real, there) || !SameFile(there, opened)) {
+      why = "the path the host gives for it (" + real + ") does not lead to it";
+      return Status::kFailed;
+    }
+    dir = parts.dir;
+    base = parts.base;
+  }
+  // The replacement takes the name as it is spelt: a name in other case, a
+  // short 8.3 name or one with trailing dots would rename the file. It is
+  // replaced under the name that its directory lists.
+  if (base.find_first_of("*?") == std::string::npos) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = ::FindFirstFileExW(Wide(Path()).c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
+    if (find != INVALID_HANDLE_VALUE) {
+      ::FindClose(find);
+      std::string listed = Utf8(entry.cFileName);
+      BY_HANDLE_FILE_INFORMATION again;
+      if (listed.empty() || !Identify(Join(dir, listed), again) || !SameFile(again, opened)) {
+        why = "the name its directory lists for it does not lead back to it, so it cannot be replaced under "
+              "its own name";
+        return Status::kFailed;
+      }
+      base = listed;
+    }
+  }
   if (DWORD error = ReadAll(file, bytes)) {
     why = ReadFailure(error);
     return Status::kFailed;
@@ -440,7 +530,9 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     // No replacing: a file that another program created meanwhile stays.
     if (::MoveFileExW(Wide(copyPath).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH)) return Status::kOk;
     DWORD error = ::GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+    // A locked edit of the file that appeared meanwhile took the copy for an
+    // abandoned one: the edit is made again on the file as it is now.
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || CopyGone(copyPath)) {
       fail("");
       why.clear();
       return Status::kAgain;
@@ -473,6 +565,13 @@ Status FileEdit::Replace(std::string const& bytes, std::string& why) {
     // The file went to the kept name, the copy stayed where it was.
     if (!::MoveFileExW(Wide(keptPath).c_str(), Wide(target).c_str(), MOVEFILE_WRITE_THROUGH))
       return fail("the host failed halfway (" + Error(error) + "); the file is kept as " + keptPath, false);
+  }
+  // Another program removed the copy: the file is back as it was, and the
+  // edit is made again.
+  if (CopyGone(copyPath)) {
+    fail("");
+    why.clear();
+    return Status::kAgain;
   }
   return fail(Error(error));
 }

@@ -59,7 +59,8 @@ Command const kCommand{
     "On Windows the paths are written with '\\', the temporary directory is\n"
     "the host's (TMP, TEMP), and records are the same bytes as elsewhere\n"
     "(LF line ends). Other programs may read, append to, rename or delete a\n"
-    "log file while it is written.\n",
+    "log file while it is written. A log file name that the host takes for\n"
+    "a device (nul.log, CON.log, COM1.log) is refused.\n",
     Run, DataFrom};
 KVOS_COMMAND(kCommand);
 
@@ -145,6 +146,10 @@ int Write(Args const& args) {
   path += name.c_str();
   path += ".log";
   std::string target(path);
+  // The log would write to the device, and the record would be lost
+  // without a trace.
+  if (host::NamesDevice(target))
+    return Failure(kCommand, "cannot append to " + target + ": it names a device of the host, not a file");
 
   cKV_Error err;
   cKV_Log* log = cKV_Log::Create(&err, dir.c_str(), sub.c_str(), nullptr, name.c_str(), nullptr);

@@ -47,6 +47,10 @@ class DetachedStdio {
 // The null device's name, for messages.
 char const* NullDevice();
 
+// Whether the last component of `path` reaches a device of the host in any
+// directory (NUL, CON, COM1 and the like on Windows, with any extension).
+bool NamesDevice(std::string const& path);
+
 // The resolver's reason for its error number `code`, in getaddrinfo's words.
 std::string ResolverReason(int code);
 

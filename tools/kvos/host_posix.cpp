@@ -90,6 +90,8 @@ DetachedStdio::~DetachedStdio() {
 
 char const* NullDevice() { return "/dev/null"; }
 
+bool NamesDevice(std::string const&) { return false; }
+
 std::string ResolverReason(int code) {
   switch (code) {
     case HOST_NOT_FOUND: return gai_strerror(EAI_NONAME);

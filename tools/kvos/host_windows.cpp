@@ -148,6 +148,21 @@ DetachedStdio::~DetachedStdio() = default;
 
 char const* NullDevice() { return "NUL"; }
 
+bool NamesDevice(std::string const& path) {
+  std::size_t slash = path.find_last_of("\\/:");
+  std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  // The host drops an extension and trailing blanks: "nul.log" and
+  // "CON .log" are the devices too.
+  base = base.substr(0, base.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$")
+    return true;
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) && base[3] >= '1' &&
+         base[3] <= '9';
+}
+
 std::string ResolverReason(int code) {
   // getaddrinfo's words, as other hosts give them, for Winsock's numbers.
   switch (code) {

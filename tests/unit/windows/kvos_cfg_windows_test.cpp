@@ -60,6 +60,93 @@ TEST(KvosCfgWindows, ReservedDeviceNamesAreRefusedWherever) {
   EXPECT_FALSE(HasCopyLeft(dir.Path()));
 }
 
+// A ':' after the drive names a stream of a file, or with nothing after
+// it (CON:) a device. Nothing is made, not even the copy's stream host.
+TEST(KvosCfgWindows, StreamNamesAreRefusedAndDriveColonsAreNot) {
+  TempDir dir;
+  std::string const file = dir / "app.cfg";
+  WriteFile(file, "[s]\nk = 1\n");
+  for (std::string const name : {"app.cfg:extra", "app.cfg:", "new.cfg:x", "app.cfg::$DATA", ":x"}) {
+    auto r = RunKvos({"cfg", "set", dir / name, "s", "k", "2"});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find("names a stream"), std::string::npos) << name << ": " << r.err;
+  }
+  for (std::string const name : {"CON:", "nul:", "com1.ini:"}) {
+    auto r = RunKvos({"cfg", "set", dir / name, "s", "k", "2"});
+    EXPECT_EQ(r.status, 1) << name;
+    EXPECT_NE(r.err.find("it is a device"), std::string::npos) << name << ": " << r.err;
+  }
+  EXPECT_EQ(ReadFile(file), "[s]\nk = 1\n");
+  std::vector<std::string> names;
+  for (auto const& entry : std::filesystem::directory_iterator(kvtest::U8Path(dir.Path())))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"app.cfg"});
+  // The drive's own colon, also after the long-path prefix, is no stream.
+  std::string const whole = Backslashed(file);
+  ASSERT_EQ(whole[1], ':') << whole;
+  EXPECT_EQ(RunKvos({"cfg", "set", whole, "s", "k", "3"}).status, 0);
+  auto prefixed = RunKvos({"cfg", "set", "\\\\?\\" + whole, "s", "k", "4"});
+  EXPECT_EQ(prefixed.status, 0) << prefixed.err;
+  EXPECT_EQ(ReadFile(file), "[s]\nk = 4\n");
+}
+
+// The host finds a file by a name in other case, with trailing dots or
+// blanks; the edit keeps the name the file has.
+TEST(KvosCfgWindows, AnEditKeepsTheFilesOwnName) {
+  TempDir dir;
+  std::string const file = dir / "App.cfg";
+  WriteFile(file, "[s]\nk = 0\n");
+  int value = 0;
+  for (std::string const spelt : {"APP.CFG", "app.cfg", "App.cfg.", "aPP.cfg  ", "App.cfg"}) {
+    auto r = RunKvos({"cfg", "set", dir / spelt, "s", "k", std::to_string(++value)});
+    EXPECT_EQ(r.status, 0) << spelt << ": " << r.err;
+    std::vector<std::string> names;
+    for (auto const& entry : std::filesystem::directory_iterator(kvtest::U8Path(dir.Path())))
+      names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"App.cfg"}) << spelt;
+    EXPECT_EQ(ReadFile(file), "[s]\nk = " + std::to_string(value) + "\n") << spelt;
+  }
+  // A new file takes the name as given.
+  EXPECT_EQ(RunKvos({"cfg", "set", dir / "NEW.cfg", "s", "k", "1"}).status, 0);
+  EXPECT_EQ(ReadFile(dir / "NEW.cfg"), "[s]\nk = 1\n");
+}
+
+// A symbolic link `name` in `dir` to `target`, where the host makes one
+// (Wine reports success and makes none).
+bool MakeLink(std::string const& dir, std::string const& name, std::string const& target, bool isDir) {
+  std::string const link = Backslashed(dir + "/" + name);
+  CreateSymbolicLinkW(Wide(link).c_str(), Wide(Backslashed(target)).c_str(),
+                      (isDir ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0) | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+  return GetFileAttributesW(Wide(link).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Through a link to the file or to its directory, the file is edited where
+// it is and the links stay links; the file was lost and the link replaced.
+TEST(KvosCfgWindows, EditsThroughLinksReachTheFileAndKeepTheLinks) {
+  TempDir dir;
+  ASSERT_TRUE(CreateDirectoryW(Wide(dir / "sub").c_str(), nullptr));
+  std::string const target = dir / "sub/target.ini";
+  WriteFile(target, "[s]\nk = 1\n");
+  if (!MakeLink(dir.Path(), "link.ini", "sub/target.ini", false) || !MakeLink(dir.Path(), "dirlink", "sub", true)) {
+    std::printf("[ HOST ] no symbolic links here\n");
+    return;
+  }
+  auto viaFile = RunKvos({"cfg", "set", dir / "link.ini", "s", "k", "2"});
+  EXPECT_EQ(viaFile.status, 0) << viaFile.err;
+  auto viaDir = RunKvos({"cfg", "set", Backslashed(dir / "dirlink/TARGET.ini"), "s", "j", "3"});
+  EXPECT_EQ(viaDir.status, 0) << viaDir.err;
+  EXPECT_EQ(ReadFile(target), "[s]\nk = 2\nj = 3\n");
+  std::vector<std::string> names;
+  for (auto const& entry : std::filesystem::directory_iterator(kvtest::U8Path(dir / "sub")))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"target.ini"});
+  // The link still leads to the file: what the file says, it says.
+  WriteFile(target, "[s]\nk = 9\n");
+  EXPECT_EQ(RunKvos({"cfg", "get", dir / "link.ini", "s", "k"}).out, "9\n");
+  EXPECT_EQ(RunKvos({"cfg", "get", dir / "dirlink/target.ini", "s", "k"}).out, "9\n");
+  EXPECT_FALSE(HasCopyLeft(dir.Path()));
+}
+
 TEST(KvosCfgWindows, ReadOnlyFilesDirectoriesAndHeldFilesStayAsTheyWere) {
   TempDir dir;
   std::string const file = dir / "app.cfg";
@@ -179,6 +266,31 @@ TEST(KvosCfgFileWindows, CopiesThatNoEditHoldsAreRemoved) {
   EXPECT_EQ(edit.Replace("[a]\nx = 1\n", why), kvos::cfg::Status::kOk) << why;
   EXPECT_EQ(ReadFile(file), "[a]\nx = 1\n");
   CloseHandle(holder);
+}
+
+// An edit that makes the file holds no lock, so it cannot tell a copy
+// that a live edit has closed and is about to rename from an abandoned
+// one: it leaves both. The next edit that holds the file's lock removes
+// the abandoned one.
+TEST(KvosCfgFileWindows, OnlyALockedEditRemovesCopies) {
+  TempDir dir;
+  std::string const file = dir / "app.cfg";
+  std::string const closed = kvos::cfg::CopyName("app.cfg", "ClOsEd");
+  WriteFile(dir / closed, "[a]\nx = 2\n");
+  {
+    kvos::cfg::FileEdit make;
+    std::string why;
+    ASSERT_EQ(make.Open(file, true, why), kvos::cfg::Status::kOk) << why;
+    EXPECT_FALSE(make.Exists());
+    EXPECT_TRUE(std::filesystem::exists(kvtest::U8Path(dir / closed)));
+    ASSERT_EQ(make.Replace("[a]\n", why), kvos::cfg::Status::kOk) << why;
+    EXPECT_TRUE(std::filesystem::exists(kvtest::U8Path(dir / closed)));
+  }
+  kvos::cfg::FileEdit edit;
+  std::string why;
+  ASSERT_EQ(edit.Open(file, false, why), kvos::cfg::Status::kOk) << why;
+  EXPECT_EQ(edit.Bytes(), "[a]\n");
+  EXPECT_FALSE(std::filesystem::exists(kvtest::U8Path(dir / closed)));
 }
 
 }  // namespace
